@@ -1,0 +1,47 @@
+#!/bin/sh
+# Installs the Debian packages and locales that building and testing kavelo
+# need, and nothing when they are all there already. Not root: prints the one
+# command to run and fails.
+set -eu
+
+packages="g++ make cmake ninja-build pkg-config libsqlite3-dev sqlite3 libfmt-dev \
+libgtest-dev libgmock-dev locales"
+# Locales the regional-settings tests read (Spanish is also the default).
+locales="es_ES.UTF-8 en_US.UTF-8"
+
+missing=""
+for p in $packages; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed"; then
+    missing="$missing $p"
+  fi
+done
+
+missing_locales=""
+for l in $locales; do
+  short=$(echo "$l" | sed 's/UTF-8/utf8/')
+  if ! locale -a 2>/dev/null | grep -qx "$short"; then
+    missing_locales="$missing_locales $l"
+  fi
+done
+
+[ -z "$missing" ] && [ -z "$missing_locales" ] && exit 0
+
+if [ "$(id -u)" != 0 ]; then
+  echo "kavelo needs these Debian packages and locales:$missing$missing_locales" >&2
+  echo "Run as root: apt-get update && apt-get install -y$missing locales &&" \
+       "sed -i -E 's/^# *(es_ES.UTF-8 UTF-8|en_US.UTF-8 UTF-8)\$/\\1/' /etc/locale.gen && locale-gen" >&2
+  exit 1
+fi
+
+if [ -n "$missing" ]; then
+  echo "Installing:$missing"
+  apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $missing
+fi
+if [ -n "$missing_locales" ]; then
+  for l in $missing_locales; do
+    sed -i -E "s/^# *($l UTF-8)\$/\\1/" /etc/locale.gen
+    grep -q "^$l UTF-8" /etc/locale.gen || echo "$l UTF-8" >> /etc/locale.gen
+  done
+  locale-gen >/dev/null
+fi

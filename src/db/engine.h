@@ -1,0 +1,132 @@
+#pragma once
+// The company database engine: open a database by path, open record sets from
+// Jet SQL texts, walk, find, add and change rows.
+//
+// Every open of the same path is a cheap logical handle on one physical SQLite
+// connection, so a caller may open and close the database per call and still
+// see every row stored through another handle. Writes are grouped into
+// transactions that the engine commits at record boundaries.
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "db/value.h"
+
+namespace kavelo::db {
+
+class Connection;
+class RecordsetImpl;
+
+enum class RecordsetType { Default, Dynaset, ForwardOnly };
+
+class Recordset {
+ public:
+  Recordset();
+  explicit Recordset(std::unique_ptr<RecordsetImpl> impl);
+  Recordset(Recordset&&) noexcept;
+  Recordset& operator=(Recordset&&) noexcept;
+  ~Recordset();
+
+  bool eof() const;
+  void move_first();
+  void move_next();
+  void move_last();
+  // Exact once MoveLast has run; before, the rows visited so far (at least 1
+  // when the set is not empty).
+  std::int64_t record_count() const;
+
+  int field_count() const;
+  const std::string& field_name(int index) const;
+  // The current row's value, or the value set since AddNew or Edit. Names are
+  // compared without regard to case; an unknown name is error 3265.
+  Value get(std::string_view name) const;
+  Value get(int index) const;
+
+  // Moves to the first row that meets both the record set's own condition and
+  // `criteria` (a Jet SQL condition); NoMatch tells whether one was found.
+  void find_first(std::string_view criteria);
+  bool no_match() const;
+
+  void add_new();
+  void edit();
+  // Converts the value by the column's type now; a value the column cannot
+  // take fails here.
+  void set(std::string_view name, const Value& value);
+  // Stores the row begun by AddNew or Edit.
+  void update();
+  void close();
+
+ private:
+  std::unique_ptr<RecordsetImpl> impl_;
+};
+
+class Database {
+ public:
+  Database() = default;
+  explicit Database(std::shared_ptr<Connection> connection);
+  Database(Database&&) noexcept = default;
+  Database& operator=(Database&&) noexcept = default;
+  ~Database();
+
+  Recordset open_recordset(std::string_view jet_sql, RecordsetType type = RecordsetType::Default);
+  void close();
+  bool is_open() const { return connection_ != nullptr; }
+
+ private:
+  std::shared_ptr<Connection> connection_;
+};
+
+// Undoes everything one record wrote when it ends without `commit()`.
+class RecordUnit {
+ public:
+  RecordUnit(RecordUnit&&) noexcept;
+  RecordUnit& operator=(RecordUnit&&) = delete;
+  ~RecordUnit();
+  void commit();
+
+ private:
+  friend class Engine;
+  explicit RecordUnit(std::shared_ptr<Connection> connection);
+  std::shared_ptr<Connection> connection_;
+};
+
+struct CommitPolicy {
+  int records = 2000;
+  std::chrono::milliseconds interval{500};
+};
+
+class Engine {
+ public:
+  // The one engine of the process.
+  static Engine& instance();
+
+  // Opens the database at `path`: the file must exist and be a readable
+  // SQLite database. A locked database waits about `busy_wait` before it fails.
+  Database open_database(const std::string& path);
+
+  // Starts one record as a unit on the database at `path` (opened before).
+  RecordUnit begin_record(const std::string& path);
+  // The end of one record: commits when the policy says so.
+  void record_boundary();
+  // Commits everything pending on every connection.
+  void commit();
+  // Commits and closes every connection.
+  void shutdown();
+
+  void set_commit_policy(CommitPolicy policy) { policy_ = policy; }
+  void set_busy_wait(std::chrono::milliseconds wait) { busy_wait_ = wait; }
+
+ private:
+  std::shared_ptr<Connection> connection_for(const std::string& path);
+
+  std::vector<std::shared_ptr<Connection>> connections_;
+  CommitPolicy policy_;
+  std::chrono::milliseconds busy_wait_{50};
+  int records_since_commit_ = 0;
+  std::chrono::steady_clock::time_point last_commit_ = std::chrono::steady_clock::now();
+};
+
+}  // namespace kavelo::db

@@ -1,0 +1,37 @@
+#pragma once
+// The one window of the program: a caption, three labels, the hourglass and
+// modal message boxes. A graphical implementation when a display is reachable,
+// the terminal otherwise.
+#include <memory>
+#include <string>
+
+namespace kavelo {
+
+enum class Label { Label1, Label2, Label3 };
+
+class Window {
+ public:
+  virtual ~Window() = default;
+  virtual void set_caption(const std::string& text) = 0;
+  virtual void set_label(Label which, const std::string& text) = 0;
+  // Shows the label's current text now (as far as the implementation's
+  // refresh rate allows).
+  virtual void repaint_label(Label which) = 0;
+  virtual void repaint() = 0;
+  // One pass of the message loop: pending window events are handled.
+  virtual void do_events() = 0;
+  virtual void set_hourglass(bool on) = 0;
+  // Modal, with an OK button, titled with the application title; returns when
+  // it is closed.
+  virtual void message_box(const std::string& text) = 0;
+};
+
+// Progress on stderr only when stderr is a terminal; a message box prints its
+// text on stderr and waits for Enter only when stdin is a terminal.
+std::unique_ptr<Window> make_terminal_window();
+
+// The window of this process (a terminal window until one is set).
+Window& main_window();
+void set_main_window(std::unique_ptr<Window> window);
+
+}  // namespace kavelo
