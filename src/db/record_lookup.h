@@ -20,3 +20,9 @@ std::string key_conditions(const KeyList& keys);
 Row LeerRegistro(std::string_view table, const std::string& path, const KeyList& keys);
 
 }  // namespace kavelo::db
+
+namespace kavelo::db {
+// "SELECT * FROM  " & table & " WHERE " & the key conditions: the query by
+// which a row is read or written by its key.
+std::string keyed_query(std::string_view table, const KeyList& keys);
+}  // namespace kavelo::db

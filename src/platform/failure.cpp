@@ -34,6 +34,10 @@ std::string describe(ErrorCode code, std::string_view detail) {
     case ErrorCode::DataTypeConversion: return "Error en la conversión del tipo de datos.";
     case ErrorCode::DatabaseInUse:
       return fmt::format("No se pudo usar '{}'; el archivo ya está en uso.", detail);
+    case ErrorCode::CannotOpenFile:
+      return fmt::format("No se puede abrir el archivo '{}': está en uso o no tiene permiso para abrirlo.", detail);
+    case ErrorCode::ReadOnly: return "No se puede actualizar. La base de datos o el objeto es de sólo lectura.";
+    case ErrorCode::InvalidOperation: return "La operación no es válida para este tipo de objeto.";
     case ErrorCode::DiskIo: return fmt::format("Error de E/S de disco en '{}'.", detail);
     case ErrorCode::EngineFailure: return fmt::format("Error del motor de base de datos: {}", detail);
   }

@@ -31,6 +31,9 @@ enum class ErrorCode : int {
   UnrecognizedFormat = 3343,
   DataTypeConversion = 3421,
   DatabaseInUse = 3045,
+  CannotOpenFile = 3051,
+  ReadOnly = 3027,
+  InvalidOperation = 3251,
   DiskIo = 3043,
   EngineFailure = 3000,
 };

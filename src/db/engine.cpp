@@ -1,0 +1,88 @@
+#include "db/engine.h"
+
+#include <filesystem>
+#include <utility>
+
+#include "db/connection.h"
+#include "db/jet_sql.h"
+#include "db/recordset_impl.h"
+#include "platform/failure.h"
+
+namespace kavelo::db {
+
+Database::Database(std::shared_ptr<Connection> connection) : connection_(std::move(connection)) {}
+
+Database::~Database() { close(); }
+
+void Database::close() {
+  if (connection_) std::exchange(connection_, nullptr)->release();
+}
+
+Recordset Database::open_recordset(std::string_view jet_sql, RecordsetType) {
+  if (!connection_) throw failure(ErrorCode::InvalidOperation);
+  return Recordset(std::make_unique<RecordsetImpl>(connection_, std::string(jet_sql), translate_select(jet_sql)));
+}
+
+RecordUnit::RecordUnit(std::shared_ptr<Connection> connection) : connection_(std::move(connection)) {
+  connection_->begin_unit();
+}
+
+RecordUnit::RecordUnit(RecordUnit&& other) noexcept : connection_(std::move(other.connection_)) {}
+
+RecordUnit::~RecordUnit() {
+  if (!connection_) return;
+  try {
+    connection_->end_unit(false);
+  } catch (const Failure&) {
+    // Undoing failed only when the database itself fails; the transaction
+    // then ends unfinished and the record with it.
+  }
+}
+
+void RecordUnit::commit() {
+  if (connection_) std::exchange(connection_, nullptr)->end_unit(true);
+}
+
+Engine& Engine::instance() {
+  static Engine engine;
+  return engine;
+}
+
+std::shared_ptr<Connection> Engine::connection_for(const std::string& path) {
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(path, ec)) throw failure(ErrorCode::DatabaseFileNotFound, path);
+  std::string key = std::filesystem::canonical(path, ec).string();
+  if (ec) throw failure(ErrorCode::DatabaseFileNotFound, path);
+  for (const auto& connection : connections_)
+    if (connection->key() == key) return connection;
+  auto connection = std::make_shared<Connection>(path, key, busy_wait_);
+  connections_.push_back(connection);
+  return connection;
+}
+
+Database Engine::open_database(const std::string& path) {
+  auto connection = connection_for(path);
+  connection->acquire();
+  return Database(std::move(connection));
+}
+
+RecordUnit Engine::begin_record(const std::string& path) { return RecordUnit(connection_for(path)); }
+
+void Engine::record_boundary() {
+  ++records_since_commit_;
+  if (records_since_commit_ >= policy_.records || std::chrono::steady_clock::now() - last_commit_ >= policy_.interval)
+    commit();
+}
+
+void Engine::commit() {
+  for (const auto& connection : connections_) connection->commit();
+  records_since_commit_ = 0;
+  last_commit_ = std::chrono::steady_clock::now();
+}
+
+void Engine::shutdown() {
+  commit();
+  connections_.clear();
+}
+
+}  // namespace kavelo::db

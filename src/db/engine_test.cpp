@@ -1,0 +1,268 @@
+#include "db/engine.h"
+
+#include <gtest/gtest.h>
+
+#include "db/test_database.h"
+#include "platform/failure.h"
+#include "platform/regional.h"
+
+namespace kavelo::db {
+namespace {
+
+using testing::TestDatabase;
+
+const char* kSchema = R"sql(
+CREATE TABLE F_ART (
+  CODART TEXT(6) NOT NULL COLLATE NOCASE PRIMARY KEY,
+  DESART TEXT(20),
+  REFART TEXT(10) COLLATE NOCASE UNIQUE,
+  UNIART LONG DEFAULT 0,
+  PREART CURRENCY DEFAULT 0,
+  PESART DOUBLE DEFAULT 0,
+  FECART DATETIME,
+  ACTART BIT DEFAULT 0,
+  NIVART BYTE DEFAULT 0,
+  OBSART LONGTEXT,
+  CATART TEXT(2) NOT NULL DEFAULT 'GE',
+  STKART SHORT DEFAULT 0 CHECK (STKART >= 0)
+);
+INSERT INTO F_ART (CODART, DESART, UNIART, PREART) VALUES ('A1', 'Tornillo', 10, 1.5);
+INSERT INTO F_ART (CODART, DESART, UNIART, PREART, FECART) VALUES ('B2', 'Tuerca', 20, 0.25, '2011-03-05');
+)sql";
+
+int number_of(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const Failure& f) {
+    return f.number();
+  }
+  return 0;
+}
+
+class EngineTest : public ::testing::Test {
+ protected:
+  void SetUp() override { set_regional(RegionalSettings::spanish()); }
+  void TearDown() override { Engine::instance().shutdown(); }
+
+  Recordset articles() { return db_.open_recordset("SELECT * FROM F_ART;", RecordsetType::Dynaset); }
+
+  TestDatabase file_{kSchema};
+  Database db_ = Engine::instance().open_database(file_.path());
+};
+
+TEST_F(EngineTest, AddNewLeavesUnwrittenColumnsAtTheirDefaults) {
+  auto rs = articles();
+  rs.add_new();
+  rs.set("codart", Value("C3"));
+  rs.set("DESART", Value("Arandela"));
+  EXPECT_EQ(rs.get("CATART"), Value("GE"));  // the default shows before the store
+  rs.update();
+  rs.find_first("CODART='C3'");
+  ASSERT_FALSE(rs.no_match());
+  EXPECT_EQ(rs.get("UNIART"), Value(std::int32_t{0}));
+  EXPECT_EQ(rs.get("PREART"), Value(Currency{0}));
+  EXPECT_TRUE(rs.get("FECART").is_null());
+  EXPECT_EQ(rs.get("ACTART"), Value(false));
+  EXPECT_EQ(rs.get("CATART"), Value("GE"));
+}
+
+TEST_F(EngineTest, EditChangesOnlyTheColumnsWritten) {
+  auto rs = articles();
+  rs.find_first("CODART='b2'");  // text keys ignore case
+  ASSERT_FALSE(rs.no_match());
+  rs.edit();
+  rs.set("UNIART", Value("35"));
+  rs.update();
+  rs.find_first("CODART='B2'");
+  EXPECT_EQ(rs.get("UNIART"), Value(std::int32_t{35}));
+  EXPECT_EQ(rs.get("DESART"), Value("Tuerca"));
+  EXPECT_EQ(rs.get("PREART"), Value(Currency{2500}));
+  EXPECT_EQ(rs.get("FECART"), Value(DateTime{2011, 3, 5}));
+}
+
+TEST_F(EngineTest, ValuesAreConvertedByColumnType) {
+  auto rs = articles();
+  rs.add_new();
+  rs.set("CODART", Value("T1"));
+  rs.set("PREART", Value("1.234,56789"));  // regional amount, rounded to four decimals
+  rs.set("PESART", Value("0,5"));
+  rs.set("FECART", Value("05/03/2011"));
+  rs.set("ACTART", Value(std::int32_t{1}));
+  rs.set("NIVART", Value(12.5));  // half to even
+  rs.set("DESART", Value(std::int32_t{42}));
+  rs.update();
+  rs.find_first("CODART='T1'");
+  EXPECT_EQ(rs.get("PREART"), Value(Currency{12345679}));
+  EXPECT_EQ(rs.get("PESART"), Value(0.5));
+  EXPECT_EQ(rs.get("FECART"), Value(DateTime{2011, 3, 5}));
+  EXPECT_EQ(rs.get("ACTART"), Value(true));
+  EXPECT_EQ(rs.get("NIVART"), Value(std::uint8_t{12}));
+  EXPECT_EQ(rs.get("DESART"), Value("42"));
+  Engine::instance().commit();
+  EXPECT_EQ(file_.outside_query("SELECT FECART FROM F_ART WHERE CODART='T1'"), "2011-03-05");
+  EXPECT_EQ(file_.outside_query("SELECT ACTART FROM F_ART WHERE CODART='T1'"), "-1");
+}
+
+TEST_F(EngineTest, EachFailureHasItsNumber) {
+  struct Case {
+    const char* what;
+    std::function<void(Recordset&)> action;
+    ErrorCode expected;
+  };
+  auto add = [](Recordset& rs, const char* code) {
+    rs.add_new();
+    rs.set("CODART", Value(code));
+  };
+  std::vector<Case> cases = {
+      {"text too long", [](Recordset& rs) { rs.add_new(), rs.set("DESART", Value(std::string(21, 'x'))); },
+       ErrorCode::TextTooLong},
+      {"text fits in characters, not bytes",
+       [&](Recordset& rs) { add(rs, "Ñ1"), rs.set("DESART", Value("ññññññññññññññññññññ")), rs.update(); },
+       ErrorCode{}},
+      {"not a number", [](Recordset& rs) { rs.add_new(), rs.set("UNIART", Value("abc")); },
+       ErrorCode::DataTypeConversion},
+      {"not a date", [](Recordset& rs) { rs.add_new(), rs.set("FECART", Value("31/02/2011")); },
+       ErrorCode::DataTypeConversion},
+      {"out of range", [](Recordset& rs) { rs.add_new(), rs.set("NIVART", Value(std::int32_t{256})); },
+       ErrorCode::Overflow},
+      {"required left Null", [&](Recordset& rs) { add(rs, "R1"), rs.set("CATART", Value()), rs.update(); },
+       ErrorCode::RequiredValue},
+      {"duplicate key", [&](Recordset& rs) { add(rs, "a1"), rs.update(); }, ErrorCode::DuplicateValue},
+      {"duplicate in another unique index",
+       [&](Recordset& rs) {
+         add(rs, "U1"), rs.set("REFART", Value("R")), rs.update();
+         add(rs, "U2"), rs.set("REFART", Value("r")), rs.update();
+       },
+       ErrorCode::DuplicateValue},
+      {"check rule", [&](Recordset& rs) { add(rs, "K1"), rs.set("STKART", Value(std::int16_t{-1})), rs.update(); },
+       ErrorCode::ValidationRule},
+      {"no such column", [](Recordset& rs) { rs.add_new(), rs.set("NOPE", Value("x")); }, ErrorCode::ItemNotFound},
+      {"store without AddNew or Edit", [](Recordset& rs) { rs.update(); }, ErrorCode::UpdateWithoutEdit},
+  };
+  for (const auto& c : cases) {
+    auto rs = articles();
+    EXPECT_EQ(number_of([&] { c.action(rs); }), static_cast<int>(c.expected)) << c.what;
+  }
+}
+
+TEST_F(EngineTest, RefusedQueriesHaveTheirNumbers) {
+  struct Case {
+    const char* sql;
+    ErrorCode expected;
+  };
+  for (const auto& c : std::vector<Case>{
+           {"SELECT * FROM F_NADA;", ErrorCode::TableNotFound},
+           {"SELECT NADA FROM F_ART WHERE CODART='A1';", ErrorCode::TooFewParameters},
+           {"SELECT * FROM F_ART WHERE CODART = 'A1'; DROP TABLE F_ART", ErrorCode::QuerySyntax},
+           {"SELECT * FROM F_ART WHERE CODART =", ErrorCode::QuerySyntax},
+           {"SELECT * FROM F_ART WHERE UNIART =12,5", ErrorCode::QuerySyntax},
+           {"SELECT * FROM  F_ART WHERE CODART = 'O''BRIEN'", ErrorCode{}},
+       }) {
+    EXPECT_EQ(number_of([&] { db_.open_recordset(c.sql); }), static_cast<int>(c.expected)) << c.sql;
+  }
+  auto rs = articles();
+  EXPECT_EQ(number_of([&] { rs.find_first("CODART='O'BRIEN'"); }), static_cast<int>(ErrorCode::QuerySyntax));
+}
+
+TEST_F(EngineTest, ASecondOpenSeesRowsStoredThroughTheFirstBeforeAnyCommit) {
+  auto rs = articles();
+  rs.add_new();
+  rs.set("CODART", Value("N1"));
+  rs.update();
+  Database second = Engine::instance().open_database(file_.path());
+  auto other = second.open_recordset("SELECT * FROM F_ART WHERE CODART='N1'");
+  EXPECT_FALSE(other.eof());
+  // Another program sees it only once the engine commits.
+  EXPECT_EQ(file_.outside_query("SELECT count(*) FROM F_ART WHERE CODART='N1'"), "0");
+  Engine::instance().commit();
+  EXPECT_EQ(file_.outside_query("SELECT count(*) FROM F_ART WHERE CODART='N1'"), "1");
+}
+
+TEST_F(EngineTest, ARecordUnitIsUndoneAsAWhole) {
+  {
+    auto unit = Engine::instance().begin_record(file_.path());
+    auto rs = articles();
+    rs.add_new();
+    rs.set("CODART", Value("X1"));
+    rs.update();
+    rs.find_first("CODART='A1'");
+    rs.edit();
+    rs.set("UNIART", Value(std::int32_t{99}));
+    rs.update();
+  }  // ends without commit
+  {
+    auto unit = Engine::instance().begin_record(file_.path());
+    auto rs = articles();
+    rs.add_new();
+    rs.set("CODART", Value("X2"));
+    rs.update();
+    unit.commit();
+  }
+  Engine::instance().commit();
+  EXPECT_EQ(file_.outside_query("SELECT group_concat(CODART) FROM F_ART WHERE CODART LIKE 'X%'"), "X2");
+  EXPECT_EQ(file_.outside_query("SELECT UNIART FROM F_ART WHERE CODART='A1'"), "10");
+}
+
+TEST_F(EngineTest, WalksFindsAndCounts) {
+  auto rs = db_.open_recordset("SELECT * FROM F_ART WHERE UNIART >= 10 ORDER BY UNIART DESC;");
+  std::vector<std::string> seen;
+  for (; !rs.eof(); rs.move_next()) seen.push_back(to_text(rs.get("codart")));
+  EXPECT_EQ(seen, (std::vector<std::string>{"B2", "A1"}));
+  rs.move_last();
+  EXPECT_EQ(rs.record_count(), 2);
+  EXPECT_EQ(to_text(rs.get(0)), "A1");
+  EXPECT_EQ(rs.field_count(), 12);
+  EXPECT_EQ(rs.field_name(1), "DESART");
+  rs.find_first("DESART = 'Tuerca'");
+  EXPECT_FALSE(rs.no_match());
+  EXPECT_EQ(to_text(rs.get("CODART")), "B2");
+  rs.find_first("DESART = 'Clavo'");
+  EXPECT_TRUE(rs.no_match());
+
+  auto empty = db_.open_recordset("SELECT * FROM F_ART WHERE UNIART > 1000");
+  EXPECT_TRUE(empty.eof());
+  EXPECT_EQ(empty.record_count(), 0);
+  EXPECT_EQ(number_of([&] { empty.get("CODART"); }), static_cast<int>(ErrorCode::NoCurrentRecord));
+}
+
+TEST_F(EngineTest, QueriesWithGroupsAndDateLiterals) {
+  auto rs = db_.open_recordset(
+      "SELECT MAX(F_ART.UNIART) AS MAX, FECART FROM F_ART GROUP BY FECART HAVING (FECART=#03/05/2011#);");
+  ASSERT_FALSE(rs.eof());
+  EXPECT_EQ(rs.get("max"), Value(std::int32_t{20}));
+  EXPECT_EQ(rs.get("FECART"), Value(DateTime{2011, 3, 5}));
+  EXPECT_EQ(number_of([&] { rs.add_new(); }), static_cast<int>(ErrorCode::ReadOnly));
+  auto none = db_.open_recordset(
+      "SELECT Max(F_ART.UNIART) AS MAXI, F_ART.CATART From F_ART GROUP BY F_ART.CATART "
+      " HAVING (((F_ART.CATART)='ZZ'));");
+  EXPECT_TRUE(none.eof());
+}
+
+TEST(EngineOpen, RefusesWhatIsNoDatabase) {
+  TestDatabase file("CREATE TABLE T (A LONG);");
+  std::string not_a_database = (file.dir() / "NOTADB.MDB").string();
+  FILE* f = fopen(not_a_database.c_str(), "w");
+  fputs("this is a text file, not a company database, and it is long enough to have a header", f);
+  fclose(f);
+  auto open = [](const std::string& path) { return [path] { Engine::instance().open_database(path); }; };
+  EXPECT_EQ(number_of(open((file.dir() / "MISSING.MDB").string())), static_cast<int>(ErrorCode::DatabaseFileNotFound));
+  EXPECT_EQ(number_of(open(file.dir().string())), static_cast<int>(ErrorCode::DatabaseFileNotFound));
+  EXPECT_EQ(number_of(open(not_a_database)), static_cast<int>(ErrorCode::UnrecognizedFormat));
+  Engine::instance().shutdown();
+}
+
+TEST(EngineOpen, ALockHeldByAnotherProgramFailsTheOpen) {
+  TestDatabase file("CREATE TABLE T (A LONG);");
+  sqlite3* other = nullptr;
+  sqlite3_open(file.path().c_str(), &other);
+  ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+  EXPECT_EQ(number_of([&] { Engine::instance().open_database(file.path()); }),
+            static_cast<int>(ErrorCode::DatabaseInUse));
+  sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
+  sqlite3_close(other);
+  EXPECT_EQ(number_of([&] { Engine::instance().open_database(file.path()); }), 0);
+  Engine::instance().shutdown();
+}
+
+}  // namespace
+}  // namespace kavelo::db

@@ -1,0 +1,354 @@
+#include "db/jet_sql.h"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <charconv>
+#include <span>
+
+#include "platform/failure.h"
+
+namespace kavelo::db {
+namespace {
+
+enum class TokenKind { Identifier, Keyword, Function, Literal, Symbol };
+
+struct Token {
+  TokenKind kind;
+  std::string text;  // keywords and functions upper-cased; symbols as written
+  Value literal;
+};
+
+constexpr std::array kKeywords = {"SELECT", "FROM", "WHERE", "AND", "OR",  "NOT",      "GROUP", "BY",
+                                  "HAVING", "ORDER", "ASC",  "DESC", "AS", "IS", "NULL", "IN",
+                                  "BETWEEN", "DISTINCT"};
+constexpr std::array kFunctions = {"MAX", "MIN", "COUNT", "SUM", "AVG"};
+
+std::string upper(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return out;
+}
+
+bool is_word_char(char c) {
+  auto u = static_cast<unsigned char>(c);
+  return std::isalnum(u) || c == '_' || u >= 0x80;
+}
+
+class Tokenizer {
+ public:
+  explicit Tokenizer(std::string_view text) : text_(text) {}
+
+  std::vector<Token> run() {
+    std::vector<Token> tokens;
+    while (true) {
+      skip_blanks();
+      if (pos_ >= text_.size()) break;
+      tokens.push_back(next());
+    }
+    return tokens;
+  }
+
+ private:
+  [[noreturn]] void refuse() const { throw failure(ErrorCode::QuerySyntax, text_); }
+
+  void skip_blanks() {
+    while (pos_ < text_.size() && std::isspace(static_cast<unsigned char>(text_[pos_]))) ++pos_;
+  }
+
+  Token next() {
+    char c = text_[pos_];
+    if (c == '\'' || c == '"') return quoted_text(c);
+    if (c == '#') return date();
+    if (c == '[') return bracketed();
+    if (std::isdigit(static_cast<unsigned char>(c)) ||
+        (c == '.' && pos_ + 1 < text_.size() && std::isdigit(static_cast<unsigned char>(text_[pos_ + 1]))))
+      return number_or_word();
+    if (is_word_char(c)) return word();
+    return symbol();
+  }
+
+  Token quoted_text(char quote) {
+    std::string value;
+    ++pos_;
+    while (true) {
+      if (pos_ >= text_.size()) refuse();
+      char c = text_[pos_++];
+      if (c == quote) {
+        if (pos_ < text_.size() && text_[pos_] == quote) {
+          value += quote;
+          ++pos_;
+          continue;
+        }
+        break;
+      }
+      value += c;
+    }
+    return {TokenKind::Literal, {}, Value(std::move(value))};
+  }
+
+  // #month/day/year# with an optional time; ISO year-month-day also reads.
+  Token date() {
+    auto end = text_.find('#', pos_ + 1);
+    if (end == std::string_view::npos) refuse();
+    std::string_view body = text_.substr(pos_ + 1, end - pos_ - 1);
+    pos_ = end + 1;
+    auto value = parse_date_literal(body);
+    if (!value) refuse();
+    return {TokenKind::Literal, {}, Value(*value)};
+  }
+
+  static std::optional<DateTime> parse_date_literal(std::string_view body) {
+    std::size_t i = 0;
+    auto blanks = [&] {
+      while (i < body.size() && body[i] == ' ') ++i;
+    };
+    auto number = [&](int& out) {
+      std::size_t start = i;
+      out = 0;
+      while (i < body.size() && i - start < 4 && std::isdigit(static_cast<unsigned char>(body[i])))
+        out = out * 10 + (body[i++] - '0');
+      return i > start;
+    };
+    auto expect = [&](char c) {
+      if (i >= body.size() || body[i] != c) return false;
+      ++i;
+      return true;
+    };
+    blanks();
+    int a = 0, b = 0, c = 0;
+    if (!number(a) || i >= body.size()) return std::nullopt;
+    char sep = body[i++];
+    if ((sep != '/' && sep != '-') || !number(b) || !expect(sep) || !number(c)) return std::nullopt;
+    DateTime d;
+    if (sep == '-' && a > 31) {
+      d.year = a, d.month = b, d.day = c;
+    } else {
+      d.month = a, d.day = b, d.year = c < 100 ? (c < 30 ? 2000 + c : 1900 + c) : c;
+    }
+    blanks();
+    if (i < body.size()) {
+      if (!number(d.hour) || !expect(':') || !number(d.minute)) return std::nullopt;
+      if (expect(':') && !number(d.second)) return std::nullopt;
+      blanks();
+    }
+    if (i != body.size() || !is_valid(d)) return std::nullopt;
+    return d;
+  }
+
+  Token bracketed() {
+    auto end = text_.find(']', pos_ + 1);
+    if (end == std::string_view::npos || end == pos_ + 1) refuse();
+    std::string name(text_.substr(pos_ + 1, end - pos_ - 1));
+    pos_ = end + 1;
+    return {TokenKind::Identifier, std::move(name), {}};
+  }
+
+  // Digits that run into letters make a name such as 347IVR, unless the
+  // letters are the exponent of a number (1E5).
+  Token number_or_word() {
+    std::size_t start = pos_;
+    std::size_t i = pos_;
+    auto digits = [&] {
+      while (i < text_.size() && std::isdigit(static_cast<unsigned char>(text_[i]))) ++i;
+    };
+    digits();
+    bool fractional = false;
+    if (i < text_.size() && text_[i] == '.') {
+      fractional = true;
+      ++i;
+      digits();
+    }
+    if (i < text_.size() && (text_[i] == 'E' || text_[i] == 'e')) {
+      std::size_t e = i + 1;
+      if (e < text_.size() && (text_[e] == '+' || text_[e] == '-')) ++e;
+      if (e < text_.size() && std::isdigit(static_cast<unsigned char>(text_[e]))) {
+        i = e;
+        digits();
+        fractional = true;
+      }
+    }
+    if (i < text_.size() && is_word_char(text_[i])) {
+      if (fractional) refuse();
+      return word();
+    }
+    std::string_view literal = text_.substr(start, i - start);
+    pos_ = i;
+    if (!fractional) {
+      std::int64_t whole = 0;
+      auto [ptr, ec] = std::from_chars(literal.data(), literal.data() + literal.size(), whole);
+      if (ec == std::errc() && ptr == literal.data() + literal.size()) {
+        if (whole <= INT32_MAX) return {TokenKind::Literal, {}, Value(static_cast<std::int32_t>(whole))};
+        return {TokenKind::Literal, {}, Value(static_cast<double>(whole))};
+      }
+    }
+    double number = 0;
+    auto [ptr, ec] = std::from_chars(literal.data(), literal.data() + literal.size(), number);
+    if (ec != std::errc() || ptr != literal.data() + literal.size()) refuse();
+    return {TokenKind::Literal, {}, Value(number)};
+  }
+
+  Token word() {
+    std::size_t start = pos_;
+    while (pos_ < text_.size() && is_word_char(text_[pos_])) ++pos_;
+    std::string text(text_.substr(start, pos_ - start));
+    std::string up = upper(text);
+    if (up == "TRUE" || up == "FALSE") return {TokenKind::Literal, {}, Value(up == "TRUE")};
+    if (std::find(kKeywords.begin(), kKeywords.end(), up) != kKeywords.end())
+      return {TokenKind::Keyword, std::move(up), {}};
+    std::size_t after = pos_;
+    while (after < text_.size() && text_[after] == ' ') ++after;
+    if (after < text_.size() && text_[after] == '(') {
+      // Only the aggregates are known; a call of anything else is refused.
+      if (std::find(kFunctions.begin(), kFunctions.end(), up) == kFunctions.end()) refuse();
+      return {TokenKind::Function, std::move(up), {}};
+    }
+    return {TokenKind::Identifier, std::move(text), {}};
+  }
+
+  Token symbol() {
+    static constexpr std::array kTwo = {"<>", "<=", ">="};
+    for (std::string_view two : kTwo) {
+      if (text_.substr(pos_, 2) == two) {
+        pos_ += 2;
+        return {TokenKind::Symbol, std::string(two), {}};
+      }
+    }
+    char c = text_[pos_];
+    if (std::string_view("=<>+-*/&(),.;").find(c) == std::string_view::npos) refuse();
+    ++pos_;
+    return {TokenKind::Symbol, std::string(1, c), {}};
+  }
+
+  std::string_view text_;
+  std::size_t pos_ = 0;
+};
+
+bool is_keyword(const Token& t, std::string_view word) { return t.kind == TokenKind::Keyword && t.text == word; }
+bool is_symbol(const Token& t, std::string_view s) { return t.kind == TokenKind::Symbol && t.text == s; }
+
+using TokenSpan = std::span<const Token>;
+
+// Writes tokens as SQLite SQL, collecting the literals as parameters.
+void emit(TokenSpan tokens, TranslatedSql& out) {
+  bool glue = true;  // no blank before the next token
+  for (const Token& t : tokens) {
+    bool dot = is_symbol(t, ".");
+    if (!glue && !dot) out.sql += ' ';
+    glue = dot;
+    switch (t.kind) {
+      case TokenKind::Identifier: out.sql += quote_identifier(t.text); break;
+      case TokenKind::Keyword:
+      case TokenKind::Function: out.sql += t.text; break;
+      case TokenKind::Literal:
+        out.sql += '?';
+        out.params.push_back(t.literal);
+        break;
+      case TokenKind::Symbol: out.sql += t.text == "&" ? "||" : t.text; break;
+    }
+  }
+}
+
+std::vector<Token> tokenize(std::string_view text) {
+  auto tokens = Tokenizer(text).run();
+  if (!tokens.empty() && is_symbol(tokens.back(), ";")) tokens.pop_back();
+  int depth = 0;
+  for (const Token& t : tokens) {
+    if (is_symbol(t, ";")) throw failure(ErrorCode::QuerySyntax, text);
+    if (is_symbol(t, "(")) ++depth;
+    if (is_symbol(t, ")") && --depth < 0) throw failure(ErrorCode::QuerySyntax, text);
+  }
+  if (depth != 0) throw failure(ErrorCode::QuerySyntax, text);
+  return tokens;
+}
+
+}  // namespace
+
+std::string quote_identifier(std::string_view name) {
+  std::string out = "\"";
+  for (char c : name) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  out += '"';
+  return out;
+}
+
+TranslatedSql translate_condition(std::string_view jet_condition) {
+  auto tokens = tokenize(jet_condition);
+  if (tokens.empty()) throw failure(ErrorCode::QuerySyntax, jet_condition);
+  for (const Token& t : tokens) {
+    if (t.kind == TokenKind::Keyword &&
+        (t.text == "SELECT" || t.text == "FROM" || t.text == "WHERE" || t.text == "ORDER" || t.text == "GROUP" ||
+         t.text == "HAVING"))
+      throw failure(ErrorCode::QuerySyntax, jet_condition);
+  }
+  TranslatedSql out;
+  emit(tokens, out);
+  return out;
+}
+
+TranslatedSelect translate_select(std::string_view jet_sql) {
+  auto tokens = tokenize(jet_sql);
+  auto refuse = [&] { return failure(ErrorCode::QuerySyntax, jet_sql); };
+  if (tokens.empty() || !is_keyword(tokens.front(), "SELECT")) throw refuse();
+
+  // Where each clause starts, at parenthesis depth 0.
+  std::size_t from = 0, where = 0, group = 0, having = 0, order = 0;
+  int depth = 0;
+  for (std::size_t i = 1; i < tokens.size(); ++i) {
+    const Token& t = tokens[i];
+    if (is_symbol(t, "(")) ++depth;
+    if (is_symbol(t, ")")) --depth;
+    if (depth != 0 || t.kind != TokenKind::Keyword) continue;
+    bool by_follows = i + 1 < tokens.size() && is_keyword(tokens[i + 1], "BY");
+    std::size_t* slot = t.text == "FROM"                 ? &from
+                        : t.text == "WHERE"              ? &where
+                        : t.text == "GROUP" && by_follows ? &group
+                        : t.text == "HAVING"             ? &having
+                        : t.text == "ORDER" && by_follows ? &order
+                                                          : nullptr;
+    if (slot == nullptr) continue;
+    if (*slot != 0) throw refuse();
+    *slot = i;
+  }
+  if (from == 0) throw refuse();
+  // The clauses must come in their SQL order.
+  std::size_t last = from;
+  for (std::size_t at : {where, group, having, order}) {
+    if (at == 0) continue;
+    if (at < last) throw refuse();
+    last = at;
+  }
+
+  TranslatedSelect out;
+  emit(TokenSpan(tokens), out.query);
+
+  auto clause_end = [&](std::size_t start) {
+    std::size_t end = tokens.size();
+    for (std::size_t at : {from, where, group, having, order})
+      if (at > start && at < end) end = at;
+    return end;
+  };
+  bool whole_rows = from == 2 && is_symbol(tokens[1], "*") && group == 0 && having == 0 &&
+                    clause_end(from) == from + 2 && tokens[from + 1].kind == TokenKind::Identifier;
+  if (whole_rows) {
+    out.table = tokens[from + 1].text;
+    if (where != 0) {
+      auto end = clause_end(where);
+      if (end == where + 1) throw refuse();
+      emit(TokenSpan(tokens).subspan(where + 1, end - where - 1), out.where);
+    }
+    if (order != 0) {
+      TranslatedSql order_sql;
+      auto end = clause_end(order);
+      if (end <= order + 2) throw refuse();
+      emit(TokenSpan(tokens).subspan(order + 2, end - order - 2), order_sql);
+      if (!order_sql.params.empty()) throw refuse();
+      out.order_by = std::move(order_sql.sql);
+    }
+  }
+  return out;
+}
+
+}  // namespace kavelo::db

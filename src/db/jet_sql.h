@@ -1,0 +1,35 @@
+#pragma once
+// The subset of Jet SQL that the importers write, translated to SQLite SQL.
+// Literals become bound parameters, so texts that differ only in their values
+// share one prepared statement.
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "db/value.h"
+
+namespace kavelo::db {
+
+struct TranslatedSql {
+  std::string sql;
+  std::vector<Value> params;
+};
+
+struct TranslatedSelect {
+  // The whole query.
+  TranslatedSql query;
+  // Set when the query reads whole rows of one table ("SELECT * FROM t
+  // [WHERE ...] [ORDER BY ...]"), whose rows can then be changed.
+  std::optional<std::string> table;
+  TranslatedSql where;   // empty sql when there is no WHERE
+  std::string order_by;  // empty when there is no ORDER BY
+};
+
+// A refused text is a Failure (a syntax error naming the text).
+TranslatedSelect translate_select(std::string_view jet_sql);
+TranslatedSql translate_condition(std::string_view jet_condition);
+
+std::string quote_identifier(std::string_view name);
+
+}  // namespace kavelo::db

@@ -1,0 +1,61 @@
+#include "db/jet_sql.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/failure.h"
+
+namespace kavelo::db {
+namespace {
+
+TEST(JetSql, TranslatesTheQueriesOfTheImporters) {
+  struct Case {
+    const char* jet;
+    const char* sqlite;
+    std::vector<Value> params;
+  };
+  for (const auto& c : std::vector<Case>{
+           {"SELECT * FROM F_MAE;", R"(SELECT * FROM "F_MAE")", {}},
+           {"SELECT * FROM  F_EMP WHERE CODEMP = 'O''B'", R"(SELECT * FROM "F_EMP" WHERE "CODEMP" = ?)", {Value("O'B")}},
+           {"SELECT ASIDIA FROM F_DIA WHERE CODDIA=3;", R"(SELECT "ASIDIA" FROM "F_DIA" WHERE "CODDIA" = ?)",
+            {Value(std::int32_t{3})}},
+           {"SELECT MAX(F_APU.ASIAPU) AS MAX, DIAAPU FROM F_APU GROUP BY DIAAPU HAVING (FECAPU=#03/05/2011#);",
+            R"(SELECT MAX ( "F_APU"."ASIAPU" ) AS "MAX" , "DIAAPU" FROM "F_APU" GROUP BY "DIAAPU" HAVING ( "FECAPU" = ? ))",
+            {Value(DateTime{2011, 3, 5})}},
+           {"SELECT * FROM F_APU WHERE [D-HAPU]=\"D\" ORDER BY ORDAPU ASC",
+            R"(SELECT * FROM "F_APU" WHERE "D-HAPU" = ? ORDER BY "ORDAPU" ASC)", {Value("D")}},
+           {"SELECT * FROM F_IVS WHERE 347IVS = -1.5E2 OR NOT ACT = True",
+            R"(SELECT * FROM "F_IVS" WHERE "347IVS" = - ? OR NOT "ACT" = ?)", {Value(150.0), Value(true)}},
+           {"SELECT A & 'x' FROM T WHERE D <> #12/31/1999 23:59:58#", R"(SELECT "A" || ? FROM "T" WHERE "D" <> ?)",
+            {Value("x"), Value(DateTime{1999, 12, 31, 23, 59, 58})}},
+       }) {
+    auto t = translate_select(c.jet);
+    EXPECT_EQ(t.query.sql, c.sqlite) << c.jet;
+    EXPECT_EQ(t.query.params, c.params) << c.jet;
+  }
+}
+
+TEST(JetSql, RecognisesSetsOverWholeRowsOfOneTable) {
+  auto whole = translate_select("SELECT * FROM F_SAL WHERE DIASAL=1 AND (CUESAL='43' OR CUESAL='4' ) ORDER BY CUESAL;");
+  ASSERT_TRUE(whole.table);
+  EXPECT_EQ(*whole.table, "F_SAL");
+  EXPECT_EQ(whole.where.sql, R"("DIASAL" = ? AND ( "CUESAL" = ? OR "CUESAL" = ? ))");
+  EXPECT_EQ(whole.where.params.size(), 3u);
+  EXPECT_EQ(whole.order_by, R"("CUESAL")");
+  EXPECT_FALSE(translate_select("SELECT CODMAE FROM F_MAE").table);
+  EXPECT_FALSE(translate_select("SELECT * FROM F_MAE GROUP BY CODMAE").table);
+}
+
+TEST(JetSql, RefusesWhatIsNotInTheSubset) {
+  for (const char* jet : {"", "DELETE FROM F_MAE", "SELECT * FROM F_MAE; DROP TABLE F_MAE", "SELECT * F_MAE",
+                          "SELECT * FROM T WHERE A = 'open", "SELECT * FROM T WHERE D = #13/45/2011#",
+                          "SELECT * FROM T WHERE (A = 1", "SELECT * FROM T WHERE A = 1)", "SELECT * FROM T WHERE A ? 1",
+                          "SELECT * FROM T ORDER BY A WHERE B = 1", "SELECT LOAD_EXTENSION('x') FROM T"}) {
+    EXPECT_THROW(translate_select(jet), Failure)
+        << jet;
+  }
+  EXPECT_THROW(translate_condition("CODMAE='O'BRIEN'"), Failure);
+  EXPECT_EQ(translate_condition("CODMAE='100'").sql, R"("CODMAE" = ?)");
+}
+
+}  // namespace
+}  // namespace kavelo::db

@@ -1,0 +1,312 @@
+#include "db/recordset_impl.h"
+
+#include <strings.h>
+
+#include <algorithm>
+
+#include "db/engine.h"
+#include "platform/failure.h"
+
+namespace kavelo::db {
+
+RecordsetImpl::RecordsetImpl(std::shared_ptr<Connection> connection, std::string jet_sql, TranslatedSelect select)
+    : connection_(std::move(connection)), jet_sql_(std::move(jet_sql)) {
+  if (select.table) {
+    table_ = &connection_->table(*select.table);
+    where_ = std::move(select.where);
+    order_by_ = std::move(select.order_by);
+    if (!order_by_.empty()) load_keys();
+    move_first();
+  } else {
+    read_query(select.query);
+  }
+}
+
+void RecordsetImpl::require_table() const {
+  if (!on_table()) throw failure(ErrorCode::ReadOnly);
+}
+
+std::string RecordsetImpl::rows_from() const {
+  return "SELECT rowid, * FROM " + quote_identifier(table_->name);
+}
+
+std::string RecordsetImpl::where_with(std::string_view extra) const {
+  std::string sql;
+  if (!where_.sql.empty()) sql = " WHERE (" + where_.sql + ")";
+  if (!extra.empty()) sql += (sql.empty() ? " WHERE " : " AND ") + std::string(extra);
+  return sql;
+}
+
+std::string RecordsetImpl::order() const {
+  return " ORDER BY " + (order_by_.empty() ? std::string("rowid") : order_by_ + ", rowid");
+}
+
+bool RecordsetImpl::fetch(const std::string& sql, const std::vector<Value>& params,
+                          std::optional<sqlite3_int64> rowid) {
+  sqlite3_stmt* s = connection_->prepare(sql, jet_sql_);
+  StatementScope scope(s);
+  bind_all(s, params);
+  if (rowid) sqlite3_bind_int64(s, static_cast<int>(params.size() + 1), *rowid);
+  int rc = sqlite3_step(s);
+  if (rc == SQLITE_DONE) return false;
+  if (rc != SQLITE_ROW) throw connection_->failure_of(rc, jet_sql_);
+  rowid_ = sqlite3_column_int64(s, 0);
+  current_.resize(table_->columns.size());
+  for (std::size_t i = 0; i < current_.size(); ++i)
+    current_[i] = read_value(s, static_cast<int>(i + 1), table_->columns[i].kind);
+  eof_ = false;
+  return true;
+}
+
+void RecordsetImpl::load_keys() {
+  std::string sql = "SELECT rowid FROM " + quote_identifier(table_->name) + where_with({}) + order();
+  sqlite3_stmt* s = connection_->prepare(sql, jet_sql_);
+  StatementScope scope(s);
+  bind_all(s, where_.params);
+  keys_.emplace();
+  int rc;
+  while ((rc = sqlite3_step(s)) == SQLITE_ROW) keys_->push_back(sqlite3_column_int64(s, 0));
+  if (rc != SQLITE_DONE) throw connection_->failure_of(rc, jet_sql_);
+}
+
+void RecordsetImpl::move_to_key_position(std::size_t position) {
+  key_position_ = position;
+  eof_ = true;
+  while (key_position_ < keys_->size()) {
+    // A row deleted by someone else since the set opened is passed over.
+    if (fetch(rows_from() + " WHERE rowid = ?", {}, (*keys_)[key_position_])) break;
+    ++key_position_;
+  }
+  if (!eof_) visited_ = std::max<std::int64_t>(visited_, static_cast<std::int64_t>(key_position_) + 1);
+}
+
+void RecordsetImpl::read_query(const TranslatedSql& query) {
+  sqlite3_stmt* s = connection_->prepare(query.sql, jet_sql_);
+  StatementScope scope(s);
+  bind_all(s, query.params);
+  int columns = sqlite3_column_count(s);
+  std::vector<ColumnKind> kinds(static_cast<std::size_t>(columns), ColumnKind::Untyped);
+  for (int i = 0; i < columns; ++i) {
+    names_.emplace_back(sqlite3_column_name(s, i));
+    const char* table = sqlite3_column_table_name(s, i);
+    const char* origin = sqlite3_column_origin_name(s, i);
+    if (table && origin) {
+      const TableInfo& info = connection_->table(table);
+      if (int at = info.find(origin); at >= 0) kinds[static_cast<std::size_t>(i)] = info.columns[static_cast<std::size_t>(at)].kind;
+    }
+  }
+  int rc;
+  while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
+    std::vector<Value> row;
+    row.reserve(static_cast<std::size_t>(columns));
+    for (int i = 0; i < columns; ++i) row.push_back(read_value(s, i, kinds[static_cast<std::size_t>(i)]));
+    rows_.push_back(std::move(row));
+  }
+  if (rc != SQLITE_DONE) throw connection_->failure_of(rc, jet_sql_);
+  counted_ = true;
+  row_position_ = 0;
+  eof_ = rows_.empty();
+  if (!eof_) current_ = rows_.front();
+}
+
+void RecordsetImpl::cancel_edit() {
+  mode_ = Mode::Browse;
+  buffer_.clear();
+}
+
+void RecordsetImpl::move_first() {
+  cancel_edit();
+  if (!on_table()) {
+    row_position_ = 0;
+    eof_ = rows_.empty();
+    if (!eof_) current_ = rows_[0];
+    return;
+  }
+  if (keys_) return move_to_key_position(0);
+  eof_ = !fetch(rows_from() + where_with({}) + order() + " LIMIT 1", where_.params);
+  if (!eof_) visited_ = std::max<std::int64_t>(visited_, 1);
+}
+
+void RecordsetImpl::move_next() {
+  cancel_edit();
+  if (eof_) throw failure(ErrorCode::NoCurrentRecord);
+  if (!on_table()) {
+    eof_ = ++row_position_ >= rows_.size();
+    if (!eof_) current_ = rows_[row_position_];
+    return;
+  }
+  if (keys_) return move_to_key_position(key_position_ + 1);
+  eof_ = !fetch(rows_from() + where_with("rowid > ?") + order() + " LIMIT 1", where_.params, rowid_);
+  if (!eof_) ++visited_;
+}
+
+void RecordsetImpl::move_last() {
+  cancel_edit();
+  if (!on_table()) {
+    eof_ = rows_.empty();
+    if (!eof_) current_ = rows_[row_position_ = rows_.size() - 1];
+    return;
+  }
+  if (keys_) {
+    if (!keys_->empty()) move_to_key_position(keys_->size() - 1);
+  } else {
+    eof_ = !fetch(rows_from() + where_with({}) + " ORDER BY rowid DESC LIMIT 1", where_.params);
+  }
+  counted_ = true;
+}
+
+std::int64_t RecordsetImpl::record_count() {
+  if (!on_table()) return static_cast<std::int64_t>(rows_.size());
+  if (keys_) return counted_ ? static_cast<std::int64_t>(keys_->size()) : visited_;
+  if (!counted_) return visited_;
+  sqlite3_stmt* s =
+      connection_->prepare("SELECT count(*) FROM " + quote_identifier(table_->name) + where_with({}), jet_sql_);
+  StatementScope scope(s);
+  bind_all(s, where_.params);
+  int rc = sqlite3_step(s);
+  if (rc != SQLITE_ROW) throw connection_->failure_of(rc, jet_sql_);
+  return sqlite3_column_int64(s, 0);
+}
+
+int RecordsetImpl::field_count() const {
+  return static_cast<int>(on_table() ? table_->columns.size() : names_.size());
+}
+
+const std::string& RecordsetImpl::field_name(int index) const {
+  if (index < 0 || index >= field_count()) throw failure(ErrorCode::ItemNotFound, std::to_string(index));
+  auto i = static_cast<std::size_t>(index);
+  return on_table() ? table_->columns[i].name : names_[i];
+}
+
+int RecordsetImpl::index_of(std::string_view name) const {
+  if (on_table()) {
+    int at = table_->find(name);
+    if (at < 0) throw failure(ErrorCode::ItemNotFound, name);
+    return at;
+  }
+  for (std::size_t i = 0; i < names_.size(); ++i)
+    if (names_[i].size() == name.size() && strncasecmp(names_[i].data(), name.data(), name.size()) == 0)
+      return static_cast<int>(i);
+  throw failure(ErrorCode::ItemNotFound, name);
+}
+
+Value RecordsetImpl::get(int index) const {
+  if (index < 0 || index >= field_count()) throw failure(ErrorCode::ItemNotFound, std::to_string(index));
+  auto i = static_cast<std::size_t>(index);
+  if (mode_ != Mode::Browse && buffer_[i]) return *buffer_[i];
+  if (mode_ == Mode::Adding) return table_->columns[i].default_value;
+  if (eof_) throw failure(ErrorCode::NoCurrentRecord);
+  return current_[i];
+}
+
+void RecordsetImpl::find_first(std::string_view criteria) {
+  if (!on_table()) throw failure(ErrorCode::InvalidOperation);
+  cancel_edit();
+  TranslatedSql condition = translate_condition(criteria);
+  auto params = where_.params;
+  params.insert(params.end(), condition.params.begin(), condition.params.end());
+  // The set's current row stays where it was when nothing matches.
+  auto saved_rowid = rowid_;
+  auto saved_row = current_;
+  bool saved_eof = eof_;
+  no_match_ = !fetch(rows_from() + where_with("(" + condition.sql + ")") + order() + " LIMIT 1", params);
+  if (no_match_) {
+    rowid_ = saved_rowid, current_ = std::move(saved_row), eof_ = saved_eof;
+  } else if (keys_) {
+    auto it = std::find(keys_->begin(), keys_->end(), rowid_);
+    key_position_ = static_cast<std::size_t>(it - keys_->begin());
+  }
+}
+
+void RecordsetImpl::add_new() {
+  require_table();
+  mode_ = Mode::Adding;
+  buffer_.assign(table_->columns.size(), std::nullopt);
+}
+
+void RecordsetImpl::edit() {
+  require_table();
+  if (eof_) throw failure(ErrorCode::NoCurrentRecord);
+  mode_ = Mode::Editing;
+  buffer_.assign(table_->columns.size(), std::nullopt);
+}
+
+void RecordsetImpl::set(int index, const Value& value) {
+  require_table();
+  if (mode_ == Mode::Browse) throw failure(ErrorCode::UpdateWithoutEdit);
+  auto i = static_cast<std::size_t>(index);
+  buffer_[i] = convert_for_column(table_->columns[i], value);
+}
+
+void RecordsetImpl::update() {
+  require_table();
+  if (mode_ == Mode::Browse) throw failure(ErrorCode::UpdateWithoutEdit);
+  std::vector<Value> params;
+  std::string names, values;
+  for (std::size_t i = 0; i < buffer_.size(); ++i) {
+    if (!buffer_[i]) continue;
+    if (!params.empty()) names += ", ", values += ", ";
+    names += quote_identifier(table_->columns[i].name);
+    if (mode_ == Mode::Editing) names += " = ?";
+    values += '?';
+    params.push_back(*buffer_[i]);
+  }
+  std::string table = quote_identifier(table_->name);
+  std::string sql;
+  if (mode_ == Mode::Adding) {
+    sql = params.empty() ? "INSERT INTO " + table + " DEFAULT VALUES"
+                         : "INSERT INTO " + table + " (" + names + ") VALUES (" + values + ")";
+  } else {
+    if (params.empty()) return cancel_edit();
+    sql = "UPDATE " + table + " SET " + names + " WHERE rowid = ?";
+  }
+  connection_->begin_write();
+  sqlite3_stmt* s = connection_->prepare(sql, jet_sql_);
+  StatementScope scope(s);
+  bind_all(s, params);
+  if (mode_ == Mode::Editing) sqlite3_bind_int64(s, static_cast<int>(params.size() + 1), rowid_);
+  int rc = sqlite3_step(s);
+  // A refused store leaves the row being written as it is; the next move drops it.
+  if (rc != SQLITE_DONE) throw connection_->failure_of(rc, jet_sql_);
+  if (mode_ == Mode::Editing) {
+    for (std::size_t i = 0; i < buffer_.size(); ++i)
+      if (buffer_[i]) current_[i] = *buffer_[i];
+  }
+  cancel_edit();
+}
+
+// The public face.
+
+Recordset::Recordset() = default;
+Recordset::Recordset(std::unique_ptr<RecordsetImpl> impl) : impl_(std::move(impl)) {}
+Recordset::Recordset(Recordset&&) noexcept = default;
+Recordset& Recordset::operator=(Recordset&&) noexcept = default;
+Recordset::~Recordset() = default;
+
+namespace {
+RecordsetImpl& open(const std::unique_ptr<RecordsetImpl>& impl) {
+  if (!impl) throw failure(ErrorCode::InvalidOperation);
+  return *impl;
+}
+}  // namespace
+
+bool Recordset::eof() const { return open(impl_).eof(); }
+void Recordset::move_first() { open(impl_).move_first(); }
+void Recordset::move_next() { open(impl_).move_next(); }
+void Recordset::move_last() { open(impl_).move_last(); }
+std::int64_t Recordset::record_count() const { return open(impl_).record_count(); }
+int Recordset::field_count() const { return open(impl_).field_count(); }
+const std::string& Recordset::field_name(int index) const { return open(impl_).field_name(index); }
+Value Recordset::get(std::string_view name) const { return open(impl_).get(open(impl_).index_of(name)); }
+Value Recordset::get(int index) const { return open(impl_).get(index); }
+void Recordset::find_first(std::string_view criteria) { open(impl_).find_first(criteria); }
+bool Recordset::no_match() const { return open(impl_).no_match(); }
+void Recordset::add_new() { open(impl_).add_new(); }
+void Recordset::edit() { open(impl_).edit(); }
+void Recordset::set(std::string_view name, const Value& value) {
+  open(impl_).set(open(impl_).index_of(name), value);
+}
+void Recordset::update() { open(impl_).update(); }
+void Recordset::close() { impl_.reset(); }
+
+}  // namespace kavelo::db

@@ -1,0 +1,77 @@
+#pragma once
+// The inside of a record set. A set over whole rows of one table is a window
+// on the table that reads a row only when the set moves to it; any other query
+// is read whole when it opens and cannot be changed.
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "db/connection.h"
+#include "db/jet_sql.h"
+
+namespace kavelo::db {
+
+class RecordsetImpl {
+ public:
+  RecordsetImpl(std::shared_ptr<Connection> connection, std::string jet_sql, TranslatedSelect select);
+
+  bool eof() const { return eof_; }
+  void move_first();
+  void move_next();
+  void move_last();
+  std::int64_t record_count();
+  int field_count() const;
+  const std::string& field_name(int index) const;
+  Value get(int index) const;
+  int index_of(std::string_view name) const;  // error 3265 when there is none
+  void find_first(std::string_view criteria);
+  bool no_match() const { return no_match_; }
+  void add_new();
+  void edit();
+  void set(int index, const Value& value);
+  void update();
+
+ private:
+  enum class Mode { Browse, Adding, Editing };
+
+  bool on_table() const { return table_ != nullptr; }
+  void require_table() const;
+  void cancel_edit();
+  // Runs a query whose first column is the rowid and the others the table's
+  // columns, and makes its first row the current one.
+  bool fetch(const std::string& sql, const std::vector<Value>& params,
+             std::optional<sqlite3_int64> rowid = std::nullopt);
+  std::string rows_from() const;  // SELECT rowid, * FROM "T"
+  std::string where_with(std::string_view extra) const;
+  std::string order() const;
+  void load_keys();
+  void move_to_key_position(std::size_t position);
+  void read_query(const TranslatedSql& query);
+
+  std::shared_ptr<Connection> connection_;
+  std::string jet_sql_;
+
+  // A set over one table.
+  const TableInfo* table_ = nullptr;
+  TranslatedSql where_;
+  std::string order_by_;
+  std::optional<std::vector<sqlite3_int64>> keys_;  // the rowids in order, for an ordered set
+  std::size_t key_position_ = 0;
+  sqlite3_int64 rowid_ = 0;
+
+  // A query read whole.
+  std::vector<std::string> names_;
+  std::vector<std::vector<Value>> rows_;
+  std::size_t row_position_ = 0;
+
+  std::vector<Value> current_;
+  bool eof_ = true;
+  bool no_match_ = false;
+  bool counted_ = false;
+  std::int64_t visited_ = 0;
+  Mode mode_ = Mode::Browse;
+  std::vector<std::optional<Value>> buffer_;
+};
+
+}  // namespace kavelo::db
