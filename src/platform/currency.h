@@ -3,6 +3,7 @@
 #include <compare>
 #include <cstdint>
 #include <optional>
+#include <string_view>
 
 namespace kavelo {
 
@@ -17,5 +18,10 @@ struct Currency {
 // outside the range of the type (and for NaN).
 std::optional<Currency> currency_from_double(double value);
 double to_double(Currency value);
+
+// The amount `digits` (decimal digits) times ten to the `exponent`, rounded
+// half to even to four decimals without passing through a double; nullopt
+// outside the range of the type.
+std::optional<Currency> currency_from_decimal(bool negative, std::string_view digits, std::int64_t exponent);
 
 }  // namespace kavelo

@@ -20,6 +20,7 @@ struct RegionalSettings {
   std::string grouping_symbol = ".";
 
   static RegionalSettings spanish() { return {}; }
+  bool operator==(const RegionalSettings&) const = default;
 };
 
 // Read from LC_ALL, LC_TIME / LC_NUMERIC and LANG through the C library's
