@@ -1,0 +1,54 @@
+// kavelo CONNFILE: imports the interchange files that the connection file
+// points to into the company database, then writes FINAL.TXT (and ERRORES.TXT
+// when anything failed) into the interchange folder.
+#include <exception>
+#include <string>
+#include <vector>
+
+#include <fmt/format.h>
+
+#include "app/reports.h"
+#include "app/startup.h"
+#include "db/open_retry.h"
+#include "interchange/run_state.h"
+#include "platform/product.h"
+
+int main(int argc, char* argv[]) {
+  const std::vector<std::string> arguments(argv + 1, argv + argc);
+  if (arguments.size() == 1 && arguments[0] == "--help") {
+    fmt::print(
+        "Uso: kavelo ARCHIVO_DE_CONEXION\n"
+        "Importa los archivos de intercambio en la base de datos de la empresa que indica el archivo\n"
+        "de conexión, y deja FINAL.TXT (y ERRORES.TXT si algo falló) en la carpeta de intercambio.\n"
+        "Todos los argumentos, unidos por un blanco, forman la ruta del archivo de conexión.\n"
+        "  --help     muestra esta ayuda\n"
+        "  --version  muestra la versión\n");
+    return 0;
+  }
+  if (arguments.size() == 1 && arguments[0] == "--version") {
+    fmt::print("kavelo {}.{}\n", kavelo::product::kVersionMajor, kavelo::product::kVersionMinor);
+    return 0;
+  }
+
+  // The path is taken whole: a path with blanks may arrive as several arguments.
+  std::string archivo_conexion;
+  for (std::size_t i = 0; i < arguments.size(); ++i) {
+    if (i > 0) archivo_conexion += ' ';
+    archivo_conexion += arguments[i];
+  }
+
+  std::string& texto_errores = kavelo::run().TextoErrores;
+  try {
+    kavelo::startup(archivo_conexion);
+    // THE IMPORT RUN: Timer1_Timer() is called here once it exists. Until then
+    // a clean start-up ends the run at once.
+  } catch (const kavelo::db::OpenGaveUp& gave_up) {
+    // A database function gave up opening the database: the run ends with
+    // its reports instead of silently.
+    kavelo::add_closing_message(texto_errores, gave_up.message());
+  } catch (const std::exception& unexpected) {
+    // No region handles it: the caller learns of it from the error report.
+    kavelo::add_closing_message(texto_errores, unexpected.what());
+  }
+  kavelo::prc_Final();
+}

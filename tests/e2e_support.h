@@ -1,0 +1,90 @@
+#pragma once
+// What the end-to-end scenarios share: temporary folders, whole-file reading and
+// writing, running a program of the build as a process, and the company
+// database and connection file that a run of kavelo needs.
+#include <chrono>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kavelo::e2e {
+
+// A fresh folder under TMPDIR (or /tmp), removed with everything in it when the
+// object goes away.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  // Without a trailing "/".
+  const std::string& path() const { return path_; }
+  // path() + "/" + name.
+  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+// The whole file as bytes; throws std::runtime_error when it cannot be read.
+std::string read_bytes(const std::string& path);
+// Creates or replaces the file with exactly these bytes; throws on failure.
+void write_bytes(const std::string& path, const std::string& bytes);
+// True when something (a file, a folder) exists at `path`.
+bool exists(const std::string& path);
+// Creates the folder (its parent must exist); throws on failure.
+void make_dir(const std::string& path);
+
+struct RunResult {
+  // The exit status, or 128 + the signal number when a signal ended the process
+  // (-1 when it was killed for running past its time limit).
+  int exit_status = -1;
+  std::string out;
+  std::string err;
+};
+
+// Runs argv[0] (a path, not searched in PATH) with the given arguments, without
+// a shell, in `cwd` (the current folder when empty), stdin fed from
+// `stdin_text` or /dev/null. stdout and stderr are captured separately. The
+// child gets this process's environment without DISPLAY and WAYLAND_DISPLAY, so
+// that a run never opens a window. A process still running after `time_limit`
+// is killed.
+RunResult run_program(const std::vector<std::string>& argv, const std::string& cwd = "",
+                      const std::optional<std::string>& stdin_text = std::nullopt,
+                      std::chrono::seconds time_limit = std::chrono::seconds(300));
+
+// A program of the build: $KAVELO_BIN_DIR/name (throws when the variable is
+// not set).
+std::string bin_path(const std::string& name);
+
+// Creates the company database `dir`/code+suffix+".MDB" with `kavelo-db create`,
+// then runs `extra_sql` on it with `kavelo-db sql` when it is not empty. Returns
+// the database path; throws std::runtime_error with kavelo-db's stderr when a
+// step fails.
+std::string make_company(const std::string& dir, const std::string& code, const std::string& suffix,
+                         const std::string& extra_sql = "");
+
+// The eight lines of a connection file, in the order kavelo reads them.
+std::vector<std::string> connection_lines(const std::string& interchange_dir, const std::string& data_dir,
+                                          const std::string& code, const std::string& suffix,
+                                          const std::string& separator = ";",
+                                          const std::string& caption = "Importación de prueba",
+                                          const std::string& label1 = "Empresa de prueba",
+                                          const std::string& label2 = "Datos de contabilidad");
+
+// Writes `lines` (UTF-8) as a connection file: each line in Windows-1252 and
+// followed by `line_end`.
+void write_connection_file(const std::string& path, const std::vector<std::string>& lines,
+                           const std::string& line_end = "\r\n");
+
+// UTF-8 text as Windows-1252 bytes (the test's own table, so that a fault of
+// the program's conversion is not repeated here); throws on a character that
+// Windows-1252 lacks.
+std::string cp1252(const std::string& utf8);
+
+// The bytes every FINAL.TXT of this version holds, written out independently
+// of the program's own code.
+std::string expected_final_txt();
+
+}  // namespace kavelo::e2e
