@@ -7,6 +7,7 @@
 
 #include <fmt/format.h>
 
+#include "app/import_run.h"
 #include "app/reports.h"
 #include "app/startup.h"
 #include "db/open_retry.h"
@@ -40,8 +41,7 @@ int main(int argc, char* argv[]) {
   std::string& texto_errores = kavelo::run().TextoErrores;
   try {
     kavelo::startup(archivo_conexion);
-    // THE IMPORT RUN: Timer1_Timer() is called here once it exists. Until then
-    // a clean start-up ends the run at once.
+    kavelo::Timer1_Timer();
   } catch (const kavelo::db::OpenGaveUp& gave_up) {
     // A database function gave up opening the database: the run ends with
     // its reports instead of silently.

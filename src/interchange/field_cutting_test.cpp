@@ -1,0 +1,52 @@
+#include "interchange/field_cutting.h"
+
+#include <gtest/gtest.h>
+
+#include "interchange/import_procedure.h"
+
+namespace kavelo {
+namespace {
+
+std::vector<std::string> cut_all(std::string line, std::string_view separador, int fields) {
+  line = with_separator(std::move(line), separador);
+  std::string_view registro = line;
+  std::vector<std::string> out;
+  for (int i = 0; i < fields; ++i) out.push_back(prc_Campo(registro, separador));
+  return out;
+}
+
+TEST(FieldCutting, CutsFieldsAtTheSeparator) {
+  struct Case {
+    const char* line;
+    const char* separador;
+    int fields;
+    std::vector<std::string> expected;
+  };
+  for (const auto& c : std::vector<Case>{
+           {"M001|100|Caja||", "|", 6, {"M001", "100", "Caja", "", "", ""}},
+           {"M001|100", "|", 3, {"M001", "100", ""}},  // the separator added at the end
+           {"  abc  |x", "|", 2, {"  abc", "x"}},      // leading blanks stay, trailing go
+           {"\tabc\t|x", "|", 1, {"\tabc\t"}},         // tabs stay at both ends
+           {"a;b", " ;", 2, {"a;b ;", "a;b ;"}},       // two characters never match
+           {"C001 ", "", 2, {"C001", "C001"}},         // nor does the empty separator
+           {"año§ñu§x", "§", 3, {"año", "ñu", "x"}},   // one character of two bytes
+           {"a|b|c|d", "|", 2, {"a", "b"}},            // fields beyond are never cut
+       }) {
+    EXPECT_EQ(cut_all(c.line, c.separador, c.fields), c.expected) << c.line;
+  }
+}
+
+TEST(FieldCutting, LeavesARecordWithoutSeparatorAsItIs) {
+  std::string_view registro = "abc  ";
+  EXPECT_EQ(prc_Campo(registro, "|"), "abc");
+  EXPECT_EQ(registro, "abc  ");
+}
+
+TEST(ErrorLine, IsLabelRecordCodeAndDescription) {
+  EXPECT_EQ(error_line("Maestro: (", 12, "04", "Desbordamiento"), "Maestro: (12/04) Desbordamiento\r\n");
+  EXPECT_EQ(error_line("Maestro: (", 0, "", "No se encontró el archivo"),
+            "Maestro: (0/) No se encontró el archivo\r\n");
+}
+
+}  // namespace
+}  // namespace kavelo

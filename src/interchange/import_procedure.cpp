@@ -1,0 +1,127 @@
+#include "interchange/import_procedure.h"
+
+#include <fmt/format.h>
+
+#include "db/open_retry.h"
+#include "db/record_lookup.h"
+#include "interchange/field_cutting.h"
+#include "interchange/line_reader.h"
+#include "interchange/run_state.h"
+#include "platform/failure.h"
+#include "platform/window.h"
+
+namespace kavelo {
+namespace {
+
+constexpr std::string_view kBadIdentifier = "Identificador de registro no válido.";
+
+// The key of the master files and the registers: one field, looked up by
+// COLUMN='code' or COLUMN=number and written under the description's code.
+class KeyColumnSteps : public RecordSteps {
+ public:
+  KeyColumnSteps(const ImportDescription& d, const std::string& separador) : d_(d), separador_(separador) {}
+
+  void position(db::Recordset& records, std::string_view& registro, std::string& field_code) override {
+    std::string code = prc_Campo(registro, separador_);
+    db::Value key;
+    std::string criteria(d_.key_column);
+    if (d_.key_kind == KeyKind::TextCode) {
+      // The quotes of the code are doubled, so that a code such as O'BRIEN is
+      // looked up as itself.
+      criteria += "='" + db::DoblarComillas(db::Value(code)) + "'";
+      key = db::Value(std::move(code));
+    } else {
+      std::int32_t number = read_whole32(code);
+      criteria += fmt::format("={}", number);
+      key = db::Value(number);
+    }
+    records.find_first(criteria);
+    if (records.no_match())
+      records.add_new();
+    else
+      records.edit();
+    field_code = d_.key_field_code;
+    records.set(d_.key_column, key);
+  }
+
+ private:
+  const ImportDescription& d_;
+  const std::string& separador_;
+};
+
+bool is_duplicate(const Failure& f) { return f.number() == static_cast<int>(ErrorCode::DuplicateValue); }
+
+}  // namespace
+
+std::string error_line(std::string_view label, long record, std::string_view field_code,
+                       std::string_view description) {
+  return fmt::format("{}{}/{}) {}\r\n", label, record, field_code, description);
+}
+
+std::string with_separator(std::string line, std::string_view separador) {
+  if (!line.ends_with(separador)) line += separador;
+  return line;
+}
+
+void run_import(const ImportDescription& d) { run_import(d, nullptr); }
+
+void run_import(const ImportDescription& d, RecordSteps* steps) {
+  RunState& state = run();
+  const RunSettings& settings = state.settings;
+  Window& window = main_window();
+  window.repaint();
+
+  KeyColumnSteps key_steps(d, settings.Separador);
+  if (!steps) steps = &key_steps;
+
+  long record = 0;
+  std::string field_code;
+  try {
+    LineReader file(settings.DirIntercambio + std::string(d.file_name));
+    steps->before_open();
+    db::Database database = db::try_open_with_retry(settings.RutaBase);
+    // Giving up the open ends the run, but the error lines of the files
+    // imported before stay in the report.
+    if (!database.is_open()) throw db::OpenGaveUp("No es posible abrir la base de datos: " + settings.RutaBase);
+    db::Recordset records = database.open_recordset(d.recordset_sql, db::RecordsetType::Dynaset);
+
+    while (!file.at_end()) {
+      ++record;
+      std::string line = with_separator(file.read_line(), settings.Separador);
+      // A comment line is passed over once: the line after it is a record
+      // whatever it begins with.
+      if (line.starts_with('\'')) line = with_separator(file.read_line(), settings.Separador);
+
+      std::string_view registro = line;
+      field_code = "00";
+      if (prc_Campo(registro, settings.Separador) != d.identifier) {
+        state.TextoErrores += error_line(d.error_label, record, field_code, kBadIdentifier);
+        return;
+      }
+      steps->position(records, registro, field_code);
+      for (const LayoutField& field : d.layout) {
+        field_code = field.field_code;
+        std::string text = prc_Campo(registro, settings.Separador);
+        if (auto value = convert_field(field.conversion, text)) records.set(field.column, *value);
+      }
+      field_code.clear();
+      window.set_label(Label::Label3, fmt::format("{}{} - {}", d.progress_text, db::to_text(records.get(d.progress_first)),
+                                                  db::to_text(records.get(d.progress_second))));
+      window.repaint_label(Label::Label3);
+      try {
+        records.update();
+      } catch (const Failure& f) {
+        // A row that would duplicate a unique value is passed over in silence.
+        if (!is_duplicate(f)) throw;
+      }
+      steps->after_store();
+      db::Engine::instance().record_boundary();
+    }
+    db::Engine::instance().commit();
+  } catch (const Failure& f) {
+    state.TextoErrores += error_line(d.error_label, record, field_code, f.description());
+    db::Engine::instance().commit();
+  }
+}
+
+}  // namespace kavelo

@@ -1,0 +1,67 @@
+#include "interchange/line_reader.h"
+
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
+
+#include "platform/codepage.h"
+#include "platform/failure.h"
+
+namespace kavelo {
+namespace {
+
+constexpr std::size_t kBlock = 1 << 20;
+
+Failure open_failure(int error, const std::string& path) {
+  if (error == ENOENT || error == ENOTDIR) return failure(ErrorCode::FileNotFound, path);
+  return failure(ErrorCode::PathFileAccess, path);
+}
+
+}  // namespace
+
+LineReader::LineReader(const std::string& path) : buffer_(kBlock) {
+  file_ = std::fopen(path.c_str(), "rb");
+  if (!file_) throw open_failure(errno, path);
+  struct stat info {};
+  if (fstat(fileno(file_), &info) != 0 || S_ISDIR(info.st_mode)) {
+    std::fclose(file_);
+    file_ = nullptr;
+    throw failure(ErrorCode::PathFileAccess, path);
+  }
+}
+
+LineReader::~LineReader() {
+  if (file_) std::fclose(file_);
+}
+
+bool LineReader::fill() {
+  if (begin_ < end_) return true;
+  begin_ = 0;
+  end_ = std::fread(buffer_.data(), 1, buffer_.size(), file_);
+  if (end_ == 0 && std::ferror(file_)) throw failure(ErrorCode::PathFileAccess);
+  return end_ > 0;
+}
+
+bool LineReader::at_end() { return !fill(); }
+
+std::string LineReader::read_line() {
+  if (!fill()) throw failure(ErrorCode::InputPastEndOfFile);
+  bytes_.clear();
+  while (true) {
+    const char* start = buffer_.data() + begin_;
+    const char* cr = static_cast<const char*>(std::memchr(start, '\r', end_ - begin_));
+    if (cr) {
+      bytes_.append(start, static_cast<std::size_t>(cr - start));
+      begin_ += static_cast<std::size_t>(cr - start) + 1;
+      // The LF of a CR LF may be the first byte of the next block.
+      if (fill() && buffer_[begin_] == '\n') ++begin_;
+      break;
+    }
+    bytes_.append(start, end_ - begin_);
+    begin_ = end_;
+    if (!fill()) break;
+  }
+  return cp1252_to_utf8(bytes_);
+}
+
+}  // namespace kavelo

@@ -1,0 +1,36 @@
+#pragma once
+// Reads an interchange file line by line: Windows-1252 bytes in, UTF-8 texts
+// out. A line ends at CR or CR LF; a lone LF is part of the line. The file is
+// read in blocks, so memory stays flat whatever its size, and a line may be of
+// any length.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace kavelo {
+
+class LineReader {
+ public:
+  // A file that cannot be opened fails (not found, or no access).
+  explicit LineReader(const std::string& path);
+  ~LineReader();
+  LineReader(const LineReader&) = delete;
+  LineReader& operator=(const LineReader&) = delete;
+
+  // True when no byte is left: a line end after the last line leaves no
+  // empty line behind it.
+  bool at_end();
+  // The next line without its end; past the end it fails ("input past end of file").
+  std::string read_line();
+
+ private:
+  bool fill();
+
+  std::FILE* file_ = nullptr;
+  std::vector<char> buffer_;
+  std::size_t begin_ = 0;
+  std::size_t end_ = 0;
+  std::string bytes_;
+};
+
+}  // namespace kavelo
