@@ -4,7 +4,9 @@
 BUILD ?= build
 JOBS ?= $(shell nproc)
 
-.PHONY: all build demo test setup clean
+SANITIZE_BUILD ?= build-sanitize
+
+.PHONY: all build demo test test-sanitize setup clean
 
 all: build
 
@@ -22,6 +24,16 @@ build: setup $(BUILD)/build.ninja
 
 test: build
 	cd $(BUILD) && ctest -j $(JOBS) --output-on-failure --timeout 300
+
+# The whole test suite built with AddressSanitizer and UndefinedBehaviorSanitizer.
+test-sanitize: setup
+	test -f $(SANITIZE_BUILD)/build.ninja || cmake -S . -B $(SANITIZE_BUILD) -G Ninja \
+	  -DCMAKE_BUILD_TYPE=Debug -DKAVELO_SANITIZE=ON
+	cmake --build $(SANITIZE_BUILD) -j $(JOBS)
+	cd $(SANITIZE_BUILD) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 \
+	  UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+	  LSAN_OPTIONS=suppressions=$(CURDIR)/scripts/lsan.supp \
+	  ctest -j $(JOBS) --output-on-failure --timeout 600
 
 demo: build
 	./examples/demo/run.sh $(BUILD)
