@@ -5,8 +5,11 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 
 SANITIZE_BUILD ?= build-sanitize
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS = line_fuzz conversion_fuzz jet_sql_fuzz connection_file_fuzz record_import_fuzz
 
-.PHONY: all build demo test test-sanitize setup clean
+.PHONY: all build demo test test-sanitize fuzz setup clean
 
 all: build
 
@@ -34,6 +37,13 @@ test-sanitize: setup
 	  UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
 	  LSAN_OPTIONS=suppressions=$(CURDIR)/scripts/lsan.supp \
 	  ctest -j $(JOBS) --output-on-failure --timeout 600
+
+# Each libFuzzer target for FUZZ_SECONDS (clang builds them with ASan and UBSan).
+fuzz: setup
+	test -f $(FUZZ_BUILD)/build.ninja || CC=clang-14 CXX=clang++-14 cmake -S . -B $(FUZZ_BUILD) -G Ninja \
+	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKAVELO_FUZZ=ON -DKAVELO_WERROR=OFF
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target $(FUZZ_TARGETS)
+	./scripts/fuzz.sh $(FUZZ_BUILD) $(FUZZ_SECONDS) $(FUZZ_TARGETS)
 
 demo: build
 	./examples/demo/run.sh $(BUILD)

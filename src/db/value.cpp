@@ -13,6 +13,8 @@ template <class... F>
 struct Overloaded : F... {
   using F::operator()...;
 };
+template <class... F>
+Overloaded(F...) -> Overloaded<F...>;
 
 // Rounds half to even and checks the range of T.
 template <class T>
