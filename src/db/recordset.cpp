@@ -238,33 +238,41 @@ void RecordsetImpl::set(int index, const Value& value) {
   buffer_[i] = convert_for_column(table_->columns[i], value);
 }
 
-void RecordsetImpl::update() {
-  require_table();
-  if (mode_ == Mode::Browse) throw failure(ErrorCode::UpdateWithoutEdit);
-  std::vector<Value> params;
+const std::string& RecordsetImpl::store_sql() {
+  // The columns set, as a key: the same shape of row reuses its SQL text.
+  std::string shape(1, mode_ == Mode::Adding ? 'A' : 'E');
+  for (const auto& value : buffer_) shape += value ? '1' : '0';
+  auto it = store_sql_.find(shape);
+  if (it != store_sql_.end()) return it->second;
+
   std::string names, values;
   for (std::size_t i = 0; i < buffer_.size(); ++i) {
     if (!buffer_[i]) continue;
-    if (!params.empty()) names += ", ", values += ", ";
+    if (!names.empty()) names += ", ", values += ", ";
     names += quote_identifier(table_->columns[i].name);
     if (mode_ == Mode::Editing) names += " = ?";
     values += '?';
-    params.push_back(*buffer_[i]);
   }
   std::string table = quote_identifier(table_->name);
-  std::string sql;
-  if (mode_ == Mode::Adding) {
-    sql = params.empty() ? "INSERT INTO " + table + " DEFAULT VALUES"
-                         : "INSERT INTO " + table + " (" + names + ") VALUES (" + values + ")";
-  } else {
-    if (params.empty()) return cancel_edit();
-    sql = "UPDATE " + table + " SET " + names + " WHERE rowid = ?";
-  }
+  std::string sql = mode_ == Mode::Editing ? "UPDATE " + table + " SET " + names + " WHERE rowid = ?"
+                    : names.empty()        ? "INSERT INTO " + table + " DEFAULT VALUES"
+                                           : "INSERT INTO " + table + " (" + names + ") VALUES (" + values + ")";
+  return store_sql_.emplace(std::move(shape), std::move(sql)).first->second;
+}
+
+void RecordsetImpl::update() {
+  require_table();
+  if (mode_ == Mode::Browse) throw failure(ErrorCode::UpdateWithoutEdit);
+  bool any = std::any_of(buffer_.begin(), buffer_.end(), [](const auto& v) { return v.has_value(); });
+  if (mode_ == Mode::Editing && !any) return cancel_edit();
+
   connection_->begin_write();
-  sqlite3_stmt* s = connection_->prepare(sql, jet_sql_);
+  sqlite3_stmt* s = connection_->prepare(store_sql(), jet_sql_);
   StatementScope scope(s);
-  bind_all(s, params);
-  if (mode_ == Mode::Editing) sqlite3_bind_int64(s, static_cast<int>(params.size() + 1), rowid_);
+  int index = 0;
+  for (const auto& value : buffer_)
+    if (value) bind_value(s, ++index, *value);
+  if (mode_ == Mode::Editing) sqlite3_bind_int64(s, index + 1, rowid_);
   int rc = sqlite3_step(s);
   // A refused store leaves the row being written as it is; the next move drops it.
   if (rc != SQLITE_DONE) throw connection_->failure_of(rc, jet_sql_);

@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "db/connection.h"
@@ -48,6 +49,8 @@ class RecordsetImpl {
   void load_keys();
   void move_to_key_position(std::size_t position);
   void read_query(const TranslatedSql& query);
+  // The INSERT or UPDATE that stores the row being written.
+  const std::string& store_sql();
 
   std::shared_ptr<Connection> connection_;
   std::string jet_sql_;
@@ -72,6 +75,7 @@ class RecordsetImpl {
   std::int64_t visited_ = 0;
   Mode mode_ = Mode::Browse;
   std::vector<std::optional<Value>> buffer_;
+  std::unordered_map<std::string, std::string> store_sql_;
 };
 
 }  // namespace kavelo::db
