@@ -1,0 +1,492 @@
+// The account, customer and supplier imports through the real program: rows
+// added and changed, the conversions of their fields, and every way a file's
+// import ends early, checked on the stored values and the error report.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <iterator>
+#include <map>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "e2e_support.h"
+
+namespace kavelo::e2e {
+namespace {
+
+const char* const kFiles[] = {"MAE.TXT", "CLI.TXT", "PRO.TXT", "APU.TXT", "IVR.TXT", "IVS.TXT"};
+
+// The company of every scenario, with the numbering settings the journal
+// import reads even when its file is empty.
+constexpr const char* kCompanySql =
+    "INSERT INTO F_EMP (CODEMP, NOMEMP, FRMEMP) VALUES ('EMP', 'Empresa', '1110000');\n"
+    "INSERT INTO F_AUT (CODAUT, NAAAUT, NAMAUT) VALUES (1, 1, 0);\n";
+
+// A stored value as SQL quotes it: 'text', 12.0 (a double), 800 (a whole
+// amount), NULL; so that a comparison tells the type as well.
+std::string quoted(sqlite3_stmt* s, int i) {
+  switch (sqlite3_column_type(s, i)) {
+    case SQLITE_NULL: return "NULL";
+    case SQLITE_INTEGER: return std::to_string(sqlite3_column_int64(s, i));
+    case SQLITE_FLOAT: {
+      char* text = sqlite3_mprintf("%!.15g", sqlite3_column_double(s, i));
+      std::string result = text;
+      sqlite3_free(text);
+      return result;
+    }
+    default: return "'" + std::string(reinterpret_cast<const char*>(sqlite3_column_text(s, i))) + "'";
+  }
+}
+
+using Row = std::map<std::string, std::string>;
+
+// Every row of the query, column name to quoted value.
+std::vector<Row> query(const std::string& database, const std::string& sql) {
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2(database.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+    sqlite3_close(db);
+    throw std::runtime_error("cannot open " + database);
+  }
+  sqlite3_stmt* s = nullptr;
+  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &s, nullptr) != SQLITE_OK) {
+    std::string message = sqlite3_errmsg(db);
+    sqlite3_close(db);
+    throw std::runtime_error(sql + ": " + message);
+  }
+  std::vector<Row> rows;
+  while (sqlite3_step(s) == SQLITE_ROW) {
+    Row row;
+    for (int i = 0; i < sqlite3_column_count(s); ++i) row[sqlite3_column_name(s, i)] = quoted(s, i);
+    rows.push_back(row);
+  }
+  sqlite3_finalize(s);
+  sqlite3_close(db);
+  return rows;
+}
+
+// A record of `fields` fields, every data field "0" (which every column
+// takes), with `set` at their positions; position 1 is the identifier.
+std::string record(const std::string& identifier, int fields, const std::map<int, std::string>& set) {
+  std::string line = identifier;
+  for (int position = 2; position <= fields; ++position) {
+    auto found = set.find(position);
+    line += ";" + (found == set.end() ? std::string("0") : found->second);
+  }
+  return line;
+}
+
+// The first `count` fields of a record.
+std::string first_fields(const std::string& line, int count) {
+  std::size_t end = 0;
+  for (int i = 0; i < count; ++i) end = line.find(';', end) + 1;
+  return line.substr(0, end - 1);
+}
+
+// An error line of the report.
+std::string line(const std::string& label, int record, const std::string& field_code,
+                 const std::string& description) {
+  return label + std::to_string(record) + "/" + field_code + ") " + description + "\r\n";
+}
+
+class MasterImport : public ::testing::Test {
+ protected:
+  MasterImport() {
+    // Amounts and dates in these scenarios are written by the conventions
+    // that apply without a locale (decimal ",", grouping ".", dd/mm/yyyy).
+    setenv("LC_ALL", "C", 1);
+    make_dir(inter);
+    make_dir(data);
+    write_connection_file(conn, connection_lines(inter, data, "EMP", "01"));
+    empty_files();
+  }
+
+  // Every file present and empty unless a scenario fills it: an empty file
+  // imports nothing and reports nothing.
+  void empty_files() {
+    for (const char* name : kFiles) write_bytes(inter + "/" + name, "");
+  }
+  // For the next case of a scenario: no company database, every file empty.
+  void start_again() {
+    std::filesystem::remove(database);
+    empty_files();
+  }
+
+  // Writes the interchange file: each line in Windows-1252, ended by CR LF.
+  void file(const std::string& name, const std::vector<std::string>& lines) {
+    std::string bytes;
+    for (const std::string& line : lines) bytes += cp1252(line) + "\r\n";
+    write_bytes(inter + "/" + name, bytes);
+  }
+
+  // Makes the company (with `extra_sql` after its own rows), runs kavelo and
+  // gives the run's error text in UTF-8 (the error report less the line end
+  // that follows the text), "" when there is no report.
+  std::string import(const std::string& extra_sql = "") {
+    database = make_company(data, "EMP", "01", kCompanySql + extra_sql);
+    RunResult result = run_program({bin_path("kavelo"), conn});
+    EXPECT_EQ(read_bytes(inter + "/FINAL.TXT"), expected_final_txt());
+    if (!exists(inter + "/ERRORES.TXT")) {
+      EXPECT_EQ(result.exit_status, 0) << result.err;
+      return "";
+    }
+    EXPECT_EQ(result.exit_status, 1) << result.err;
+    const std::string bytes = read_bytes(inter + "/ERRORES.TXT");
+    // The report ends with the line end that follows the error text.
+    EXPECT_TRUE(bytes.ends_with("\r\n\r\n")) << bytes;
+    return utf8(bytes.substr(0, bytes.size() - 2));
+  }
+
+  std::vector<Row> rows(const std::string& table, const std::string& key_column) {
+    return query(database, "SELECT * FROM " + table + " ORDER BY " + key_column);
+  }
+  // The quoted values of `columns` in the row where `where` holds.
+  std::vector<std::string> values(const std::string& table, const std::string& where,
+                                  const std::vector<std::string>& columns) {
+    std::vector<Row> found = query(database, "SELECT * FROM " + table + " WHERE " + where);
+    if (found.size() != 1) {
+      ADD_FAILURE() << found.size() << " rows of " << table << " where " << where;
+      return {};
+    }
+    std::vector<std::string> result;
+    for (const std::string& column : columns) result.push_back(found[0].at(column));
+    return result;
+  }
+  std::vector<std::string> keys(const std::string& table, const std::string& key_column) {
+    std::vector<std::string> result;
+    for (const Row& row : rows(table, key_column)) result.push_back(row.at(key_column));
+    return result;
+  }
+
+  // Windows-1252 bytes back to UTF-8, to compare with the test's own texts.
+  static std::string utf8(const std::string& bytes) {
+    std::string text;
+    for (char c : bytes) {
+      auto byte = static_cast<unsigned char>(c);
+      if (byte < 0x80) {
+        text += c;
+      } else {
+        // The reports hold only Latin-1 letters (ó, í, ñ).
+        text += static_cast<char>(0xC0 | (byte >> 6));
+        text += static_cast<char>(0x80 | (byte & 0x3F));
+      }
+    }
+    return text;
+  }
+
+  TempDir tmp;
+  const std::string inter = tmp / "inter";
+  const std::string data = tmp / "datos";
+  const std::string conn = tmp / "conexion.txt";
+  std::string database;
+};
+
+// What the scenarios common to the three files need to know of each.
+struct MasterFile {
+  std::string name;  // MAE.TXT
+  std::string table;
+  std::string identifier;
+  int fields;  // of a complete record
+  std::string label;
+  std::string key;
+  int key_size;  // the n of its TEXT(n)
+  // A text column of 100 characters, another text column and a number column,
+  // with their positions.
+  int name_position;
+  std::string name_column, name_code;
+  int text_position;
+  std::string text_column;
+  int number_position;
+  std::string number_column;
+};
+
+void PrintTo(const MasterFile& f, std::ostream* out) { *out << f.table; }
+
+const MasterFile kMasterFiles[] = {
+    {"MAE.TXT", "F_MAE", "M001", 8, "Maestro: (", "CODMAE", 12, 3, "NOMMAE", "02", 4, "NEXMAE", 5, "NATMAE"},
+    {"CLI.TXT", "F_CLI", "C001", 52, "Clientes: (", "CODCLI", 10, 4, "NOMCLI", "03", 6, "CIFCLI", 5, "IFICLI"},
+    {"PRO.TXT", "F_PRO", "P001", 51, "Proveedores: (", "CODPRO", 10, 3, "NOMPRO", "02", 5, "CIFPRO", 4, "IFIPRO"},
+};
+
+class EachMasterFile : public MasterImport, public ::testing::WithParamInterface<MasterFile> {
+ protected:
+  const MasterFile& f = GetParam();
+  std::string rec(const std::string& code, std::map<int, std::string> set = {}) {
+    set[2] = code;
+    return record(f.identifier, f.fields, set);
+  }
+  std::string named(const std::string& code, const std::string& name) { return rec(code, {{f.name_position, name}}); }
+  std::vector<std::string> stored_keys() { return keys(f.table, f.key); }
+};
+
+INSTANTIATE_TEST_SUITE_P(Files, EachMasterFile, ::testing::ValuesIn(kMasterFiles),
+                         [](const auto& file) { return file.param.table; });
+
+TEST_P(EachMasterFile, AddsNewRowsAndOverwritesTheImportedColumnsOfExistingOnes) {
+  // A column that the import does not write, and an existing row to change.
+  const std::string suffix = f.table.substr(2);
+  const std::string extra = "EXT" + suffix;
+  const std::string sql = "ALTER TABLE " + f.table + " ADD COLUMN " + extra + " TEXT(10) DEFAULT 'nuevo';\n" +
+                          "INSERT INTO " + f.table + " (" + f.key + ", " + f.name_column + ", " + f.text_column +
+                          ", " + f.number_column + ", " + extra + ") VALUES ('B', 'Viejo', 'viejo', 9, 'guardado');";
+  file(f.name, {rec("A", {{f.name_position, "Nuevo"}, {f.text_position, "X1"},
+                          {f.number_position, "3"}}),
+                // Empty fields empty the text column and set 0.
+                rec("B", {{f.name_position, "Cambiado"}, {f.text_position, ""}, {f.number_position, ""}})});
+  EXPECT_EQ(import(sql), "");
+  const std::vector<std::string> columns = {f.name_column, f.text_column, f.number_column, extra};
+  EXPECT_EQ(values(f.table, f.key + "='A'", columns), (std::vector<std::string>{"'Nuevo'", "'X1'", "3.0", "'nuevo'"}));
+  EXPECT_EQ(values(f.table, f.key + "='B'", columns),
+            (std::vector<std::string>{"'Cambiado'", "''", "0.0", "'guardado'"}));
+}
+
+TEST_P(EachMasterFile, TwoRecordsWithOneKeyLeaveTheSecondsValues) {
+  file(f.name, {named("A", "Primero"), named("A", "Segundo")});
+  EXPECT_EQ(import(), "");
+  EXPECT_EQ(stored_keys(), std::vector<std::string>{"'A'"});
+  EXPECT_EQ(values(f.table, f.key + "='A'", {f.name_column}), std::vector<std::string>{"'Segundo'"});
+}
+
+TEST_P(EachMasterFile, CodeWithAQuoteImportsAsItself) {
+  file(f.name, {named("O'BRIEN", "Primero"), named("O'BRIEN", "Segundo")});
+  EXPECT_EQ(import(), "");
+  EXPECT_EQ(stored_keys(), std::vector<std::string>{"'O'BRIEN'"});
+  EXPECT_EQ(values(f.table, f.key + "='O''BRIEN'", {f.name_column}), std::vector<std::string>{"'Segundo'"});
+}
+
+TEST_P(EachMasterFile, CodeKeepsLeadingBlanksAndLosesTrailingOnes) {
+  file(f.name, {named("  A  ", "Primero"), named("  A", "Segundo")});
+  EXPECT_EQ(import(), "");
+  EXPECT_EQ(stored_keys(), std::vector<std::string>{"'  A'"});
+  EXPECT_EQ(values(f.table, f.key + "='  A'", {f.name_column}), std::vector<std::string>{"'Segundo'"});
+}
+
+// A bad record ends the file's import: the record before it stays, the one
+// after it is not read.
+TEST_P(EachMasterFile, RecordThatIsNotOfTheFileEndsItsImport) {
+  std::string lower = f.identifier;
+  lower[0] = static_cast<char>(lower[0] - 'A' + 'a');
+  struct Case {
+    std::vector<std::string> bad_lines;
+    int record;
+  };
+  const Case cases[] = {
+      {{record(lower, f.fields, {{2, "B"}})}, 2},
+      {{"X001;B;Nombre"}, 2},
+      {{""}, 2},
+      // The line after a comment is a record whatever it begins with.
+      {{"'comentario", "'otro comentario"}, 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.bad_lines[0]);
+    std::vector<std::string> lines = {named("A", "Antes")};
+    lines.insert(lines.end(), c.bad_lines.begin(), c.bad_lines.end());
+    lines.push_back(named("C", "Después"));
+    file(f.name, lines);
+    EXPECT_EQ(import(), line(f.label, c.record, "00", "Identificador de registro no válido."));
+    EXPECT_EQ(stored_keys(), std::vector<std::string>{"'A'"});
+    start_again();
+  }
+}
+
+TEST_P(EachMasterFile, CommentLinesAreSkippedAndOneAtTheEndReadsPastIt) {
+  file(f.name, {"'primer comentario", named("A", "Uno"), "'" + named("X", "comentado"), named("B", "Dos"),
+                "'comentario final"});
+  // The record number counts records only: the comment at the end is the
+  // third, read when no field code is in force.
+  EXPECT_EQ(import(), line(f.label, 3, "", "La entrada ha sobrepasado el final del archivo"));
+  EXPECT_EQ(stored_keys(), (std::vector<std::string>{"'A'", "'B'"}));
+}
+
+TEST_P(EachMasterFile, TextTooLongForItsColumnEndsTheImportWithItsFieldCode) {
+  file(f.name, {named("A", std::string(100, 'n')), named("B", std::string(101, 'n')), named("C", "Después")});
+  EXPECT_EQ(import(), line(f.label, 2, f.name_code,
+                           "El campo '" + f.name_column +
+                               "' es demasiado pequeño para aceptar la cantidad de datos que intentó agregar."));
+  EXPECT_EQ(stored_keys(), std::vector<std::string>{"'A'"});
+}
+
+// The code is written under field code "01", after the look-up.
+TEST_P(EachMasterFile, CodeTooLongForItsColumnEndsTheImportWithFieldCodeOne) {
+  file(f.name, {named(std::string(f.key_size, 'A'), "Cabe"), named(std::string(f.key_size + 1, 'B'), "Sobra"),
+                named("C", "Después")});
+  EXPECT_EQ(import(), line(f.label, 2, "01",
+                           "El campo '" + f.key +
+                               "' es demasiado pequeño para aceptar la cantidad de datos que intentó agregar."));
+  EXPECT_EQ(stored_keys(), std::vector<std::string>{"'" + std::string(f.key_size, 'A') + "'"});
+}
+
+TEST_P(EachMasterFile, DuplicateInAnotherUniqueIndexIsSkippedWithoutALine) {
+  file(f.name, {rec("A", {{f.text_position, "X"}}), rec("B", {{f.text_position, "X"}}),
+                rec("C", {{f.text_position, "Y"}})});
+  EXPECT_EQ(import("CREATE UNIQUE INDEX unico ON " + f.table + " (" + f.text_column + ");"), "");
+  EXPECT_EQ(stored_keys(), (std::vector<std::string>{"'A'", "'C'"}));
+}
+
+TEST_P(EachMasterFile, FieldsBeyondTheRecordAreIgnored) {
+  file(f.name, {named("A", "Largo") + ";sobra;" + std::string(300, 'x') + ";"});
+  EXPECT_EQ(import(), "");
+  EXPECT_EQ(stored_keys(), std::vector<std::string>{"'A'"});
+}
+
+TEST_P(EachMasterFile, MissingFileIsRecordZeroAndTheNextFileStillImports) {
+  std::filesystem::remove(inter + "/" + f.name);
+  // The file after this one in the run.
+  const bool accounts = f.table == "F_MAE";
+  file(accounts ? "CLI.TXT" : "IVR.TXT",
+       {accounts ? record("C001", 52, {{2, "C"}}) : record("R001", 65, {{2, "4"}, {11, ""}, {12, ""}, {47, ""}})});
+  EXPECT_EQ(import(), line(f.label, 0, "", "No se encontró el archivo"));
+  EXPECT_EQ(keys(accounts ? "F_CLI" : "F_IVR", accounts ? "CODCLI" : "CODIVR"),
+            std::vector<std::string>{accounts ? "'C'" : "4"});
+}
+
+// The number conversion reads "." as its only decimal point and stops at the
+// first character that does not belong to a number.
+TEST_P(EachMasterFile, NumberFields) {
+  struct Case {
+    std::string field, stored;
+  };
+  const Case cases[] = {
+      {"12,5", "12.0"}, {"1.234,56", "1.234"}, {"1.5E2", "150.0"}, {" 7 ", "7.0"},  {"2.5", "2.5"},
+      {"-3", "-3.0"},   {"abc", "0.0"},         {"", "0.0"},       {"&H1F", "31.0"}, {"1D3", "1000.0"},
+  };
+  std::vector<std::string> lines;
+  for (std::size_t i = 0; i < std::size(cases); ++i)
+    lines.push_back(rec("N" + std::to_string(i), {{f.number_position, cases[i].field}}));
+  file(f.name, lines);
+  EXPECT_EQ(import(), "");
+  for (std::size_t i = 0; i < std::size(cases); ++i)
+    EXPECT_EQ(values(f.table, f.key + "='N" + std::to_string(i) + "'", {f.number_column}),
+              std::vector<std::string>{cases[i].stored})
+        << cases[i].field;
+}
+
+TEST_P(EachMasterFile, TextKeepsLeadingBlanksAndLosesTrailingOnes) {
+  file(f.name, {named("A", "  Nombre  ")});
+  EXPECT_EQ(import(), "");
+  EXPECT_EQ(values(f.table, f.key + "='A'", {f.name_column}), std::vector<std::string>{"'  Nombre'"});
+}
+
+TEST_F(MasterImport, AccountRecordThatEndsAfterTheNameEmptiesAndZeroesTheRest) {
+  file("MAE.TXT", {"M001;100;Caja;;1;0;0;", "M001;101;Bancos"});
+  EXPECT_EQ(import("INSERT INTO F_MAE VALUES ('101', 'x', 'x', 1, 2, 3, 'x');"), "");
+  const std::vector<std::string> columns = {"NOMMAE", "NEXMAE", "NATMAE", "RACMAE", "RSCMAE", "MEMMAE"};
+  EXPECT_EQ(values("F_MAE", "CODMAE='100'", columns),
+            (std::vector<std::string>{"'Caja'", "''", "1.0", "0.0", "0.0", "''"}));
+  EXPECT_EQ(values("F_MAE", "CODMAE='101'", columns),
+            (std::vector<std::string>{"'Bancos'", "''", "0.0", "0.0", "0.0", "''"}));
+}
+
+// Amounts are read by the regional settings (decimal ",", grouping ".") and
+// fail on the empty text and on anything that is not a number.
+struct AmountCase {
+  std::string file, table, identifier, label;
+  int fields, position;
+  std::string column, code;
+};
+const AmountCase kAmounts[] = {
+    {"CLI.TXT", "F_CLI", "C001", "Clientes: (", 52, 17, "RETCLI", "16"},
+    {"CLI.TXT", "F_CLI", "C001", "Clientes: (", 52, 21, "IVACLI", "20"},
+    {"CLI.TXT", "F_CLI", "C001", "Clientes: (", 52, 22, "RECCLI", "21"},
+    {"PRO.TXT", "F_PRO", "P001", "Proveedores: (", 51, 16, "RETPRO", "15"},
+    {"PRO.TXT", "F_PRO", "P001", "Proveedores: (", 51, 21, "IVAPRO", "20"},
+    {"PRO.TXT", "F_PRO", "P001", "Proveedores: (", 51, 22, "RECPRO", "21"},
+};
+
+TEST_F(MasterImport, AmountFields) {
+  for (const AmountCase& a : kAmounts) {
+    SCOPED_TRACE(a.column);
+    const std::string key = "COD" + a.table.substr(2);
+    file(a.file, {record(a.identifier, a.fields, {{2, "A"}, {a.position, "1.234,56"}}),
+                  record(a.identifier, a.fields, {{2, "B"}, {a.position, "-12,5"}}),
+                  record(a.identifier, a.fields, {{2, "C"}, {a.position, "0,00005"}})});
+    EXPECT_EQ(import(), "");
+    EXPECT_EQ(keys(a.table, key), (std::vector<std::string>{"'A'", "'B'", "'C'"}));
+    EXPECT_EQ(values(a.table, key + "='A'", {a.column}), std::vector<std::string>{"1234.56"});
+    EXPECT_EQ(values(a.table, key + "='B'", {a.column}), std::vector<std::string>{"-12.5"});
+    // Four decimals, the half to even.
+    EXPECT_EQ(values(a.table, key + "='C'", {a.column}), std::vector<std::string>{"0"});
+    start_again();
+  }
+}
+
+TEST_F(MasterImport, AmountThatIsEmptyOrNotANumberEndsTheImportWithItsFieldCode) {
+  for (const AmountCase& a : kAmounts) {
+    for (const std::string bad : {"", "abc", "12,5x"}) {
+      SCOPED_TRACE(a.column + " " + bad);
+      const std::string key = "COD" + a.table.substr(2);
+      file(a.file, {record(a.identifier, a.fields, {{2, "A"}}),
+                    record(a.identifier, a.fields, {{2, "B"}, {a.position, bad}}),
+                    record(a.identifier, a.fields, {{2, "C"}})});
+      EXPECT_EQ(import(), line(a.label, 2, a.code, "No coinciden los tipos"));
+      EXPECT_EQ(keys(a.table, key), std::vector<std::string>{"'A'"});
+      start_again();
+    }
+  }
+}
+
+// A record that ends before its last amount field fails there; one that ends
+// after it is stored, the fields it lacks empty.
+TEST_F(MasterImport, ShortCustomerAndSupplierRecords) {
+  struct Case {
+    std::string file, table, identifier, label;
+    int fields;
+  };
+  const Case cases[] = {{"CLI.TXT", "F_CLI", "C001", "Clientes: (", 52},
+                        {"PRO.TXT", "F_PRO", "P001", "Proveedores: (", 51}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.table);
+    const std::string key = "COD" + c.table.substr(2);
+    const std::string full = record(c.identifier, c.fields, {{2, "A"}});
+    file(c.file, {first_fields(full, 22), first_fields(record(c.identifier, c.fields, {{2, "B"}}), 21)});
+    EXPECT_EQ(import(), line(c.label, 2, "21", "No coinciden los tipos"));
+    ASSERT_EQ(rows(c.table, key).size(), 1u);
+    // Text columns after position 22 empty, number columns 0.
+    const Row row = rows(c.table, key)[0];
+    const std::string suffix = c.table.substr(2);
+    EXPECT_EQ(row.at("NCO" + suffix), "''");
+    EXPECT_EQ(row.at("CPA5" + suffix), "''");
+    EXPECT_EQ(row.at("DEP" + suffix), "0.0");
+    EXPECT_EQ(row.at("CPO" + suffix), c.table == "F_CLI" ? "''" : "0.0");
+    EXPECT_EQ(row.at("REC" + suffix), "0");
+    start_again();
+  }
+}
+
+// Where the two records differ: the supplier's postal code is a number, the
+// customer's text, and the columns after RET stand one place apart.
+TEST_F(MasterImport, CustomerAndSupplierRecordsPartWhereTheyDiffer) {
+  file("CLI.TXT", {record("C001", 52, {{2, "C"}, {3, "1"}, {17, "17"}, {18, "18"}, {27, "08001"}, {44, "m"},
+                                       {45, "45"}, {46, "46"}, {52, "fin"}})});
+  file("PRO.TXT", {record("P001", 51, {{2, "P"}, {16, "16"}, {17, "17"}, {18, "18"}, {27, "08001"}, {44, "m"},
+                                       {45, "45"}, {51, "fin"}})});
+  EXPECT_EQ(import(), "");
+  EXPECT_EQ(values("F_CLI", "CODCLI='C'",
+                   {"TFCCLI", "RETCLI", "COPCLI", "CPOCLI", "MEMCLI", "FELCLI", "DEPCLI", "CPA5CLI"}),
+            (std::vector<std::string>{"1.0", "17", "18.0", "'08001'", "'m'", "45.0", "46.0", "'fin'"}));
+  EXPECT_EQ(values("F_PRO", "CODPRO='P'", {"RETPRO", "TDEPRO", "COPPRO", "CPOPRO", "MEMPRO", "DEPPRO", "CPA5PRO"}),
+            (std::vector<std::string>{"16", "17.0", "18.0", "8001.0", "'m'", "45.0", "'fin'"}));
+}
+
+TEST_F(MasterImport, SupplierPostalCodeWithLettersFirstIsZero) {
+  file("PRO.TXT", {record("P001", 51, {{2, "P"}, {27, "E-08001"}})});
+  EXPECT_EQ(import(), "");
+  EXPECT_EQ(values("F_PRO", "CODPRO='P'", {"CPOPRO"}), std::vector<std::string>{"0.0"});
+}
+
+TEST_F(MasterImport, AllFilesMissingGiveOneLinePerImport) {
+  for (const char* name : kFiles) std::filesystem::remove(inter + "/" + name);
+  EXPECT_EQ(import(),
+            "Maestro: (0/) No se encontró el archivo\r\n"
+            "Clientes: (0/) No se encontró el archivo\r\n"
+            "Proveedores: (0/) No se encontró el archivo\r\n"
+            "Apuntes: (0/) No se encontró el archivo\r\n"
+            "IVA/IGIC repercutido: (0/) No se encontró el archivo\r\n"
+            "IVA/IGIC soportado: (0/) No se encontró el archivo\r\n");
+}
+
+}  // namespace
+}  // namespace kavelo::e2e
