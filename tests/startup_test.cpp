@@ -20,12 +20,25 @@ std::vector<std::string> names_in(const std::string& dir) {
   return names;
 }
 
+constexpr const char* kInterchangeFiles[] = {"MAE.TXT", "CLI.TXT", "PRO.TXT", "APU.TXT", "IVR.TXT", "IVS.TXT"};
+
+// What a run left in a folder besides the interchange files.
+std::vector<std::string> reports_in(const std::string& dir) {
+  std::vector<std::string> names = names_in(dir);
+  std::erase_if(names, [](const std::string& name) {
+    return std::find(std::begin(kInterchangeFiles), std::end(kInterchangeFiles), name) != std::end(kInterchangeFiles);
+  });
+  return names;
+}
+
 class StartupTest : public ::testing::Test {
  protected:
   StartupTest() {
     make_dir(inter);
     make_dir(data);
     make_dir(cwd);
+    // Empty interchange files import nothing and report nothing.
+    for (const char* name : kInterchangeFiles) write_bytes(inter + "/" + name, "");
   }
 
   RunResult kavelo(const std::vector<std::string>& arguments) {
@@ -45,11 +58,12 @@ class StartupTest : public ::testing::Test {
   static void expect_reports(const std::string& folder, const std::string& errors) {
     EXPECT_EQ(read_bytes(folder + "/ERRORES.TXT"), cp1252(errors + "\r\n"));
     EXPECT_EQ(read_bytes(folder + "/FINAL.TXT"), expected_final_txt());
-    EXPECT_EQ(names_in(folder), (std::vector<std::string>{"ERRORES.TXT", "FINAL.TXT"}));
+    // Nothing else is left behind (no temporary report).
+    EXPECT_EQ(reports_in(folder), (std::vector<std::string>{"ERRORES.TXT", "FINAL.TXT"}));
   }
   void expect_clean_run(const RunResult& result) const {
     EXPECT_EQ(result.exit_status, 0) << result.err;
-    EXPECT_EQ(names_in(inter), std::vector<std::string>{"FINAL.TXT"});
+    EXPECT_EQ(reports_in(inter), std::vector<std::string>{"FINAL.TXT"});
     EXPECT_EQ(read_bytes(inter + "/FINAL.TXT"), expected_final_txt());
   }
 
@@ -112,7 +126,7 @@ TEST_F(StartupTest, ShortConnectionFileReportsUnderLineOneAsRead) {
   const std::string errors = cp1252("La entrada ha sobrepasado el final del archivo (" + conn + ")\r\n");
   EXPECT_EQ(read_bytes(inter + "/x ERRORES.TXT"), errors);
   EXPECT_EQ(read_bytes(inter + "/x FINAL.TXT"), expected_final_txt());
-  EXPECT_EQ(names_in(inter), (std::vector<std::string>{"x ERRORES.TXT", "x FINAL.TXT"}));
+  EXPECT_EQ(reports_in(inter), (std::vector<std::string>{"x ERRORES.TXT", "x FINAL.TXT"}));
 }
 
 TEST_F(StartupTest, EmptyConnectionFileReportsInTheCurrentFolder) {
@@ -209,7 +223,7 @@ TEST_F(StartupTest, UnwritableInterchangeFolder) {
   make_company(data, "ABC", "01");
   RunResult result = kavelo({connection_file(connection_lines(tmp / "no-existe", data, "ABC", "01"))});
   EXPECT_EQ(result.exit_status, 2);
-  EXPECT_NE(result.err.find(tmp / "no-existe/FINAL.TXT"), std::string::npos) << result.err;
+  EXPECT_NE(result.err.find(tmp / "no-existe/ERRORES.TXT"), std::string::npos) << result.err;
   EXPECT_FALSE(exists(tmp / "no-existe"));
   EXPECT_EQ(names_in(cwd), std::vector<std::string>{});
 }
@@ -224,7 +238,7 @@ TEST_F(StartupTest, NoFinalWithoutItsErrorReport) {
   RunResult result = kavelo({connection_file(good_lines())});
   EXPECT_EQ(result.exit_status, 2);
   EXPECT_NE(result.err.find(inter + "/ERRORES.TXT"), std::string::npos) << result.err;
-  EXPECT_EQ(names_in(inter), std::vector<std::string>{"ERRORES.TXT"});
+  EXPECT_FALSE(exists(inter + "/FINAL.TXT"));
 }
 
 TEST_F(StartupTest, HelpAndVersion) {
