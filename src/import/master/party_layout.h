@@ -3,7 +3,7 @@
 // order, by the same conversions, in four runs. Around them each file has a
 // few fields of its own (the customer TFC and FEL, the supplier TDE) and the
 // postal code, which customers keep as text and suppliers as a number.
-#include "import/master/suffixed_layout.h"
+#include "interchange/suffixed_layout.h"
 
 namespace kavelo::party {
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "import/master/layout_checks.h"
+#include "interchange/layout_checks.h"
 #include "import/vat/vat_descriptions.h"
 
 namespace kavelo {

@@ -2,7 +2,7 @@
 // What the output-VAT and input-VAT records share: the register code, then the
 // same columns in the same order by the same conversions, LIB to OFD and,
 // after the fields that each register has alone, 347 to RFR3 to the end.
-#include "import/master/suffixed_layout.h"
+#include "interchange/suffixed_layout.h"
 
 namespace kavelo::vat_register {
 
