@@ -108,6 +108,7 @@ void run_import(const ImportDescription& d, RecordSteps* steps) {
       window.set_label(Label::Label3, fmt::format("{}{} - {}", d.progress_text, db::to_text(records.get(d.progress_first)),
                                                   db::to_text(records.get(d.progress_second))));
       window.repaint_label(Label::Label3);
+      std::optional<db::RecordUnit> unit = steps->begin_store();
       try {
         records.update();
       } catch (const Failure& f) {
@@ -115,6 +116,7 @@ void run_import(const ImportDescription& d, RecordSteps* steps) {
         if (!is_duplicate(f)) throw;
       }
       steps->after_store();
+      if (unit) unit->commit();
       db::Engine::instance().record_boundary();
     }
     db::Engine::instance().commit();

@@ -2,6 +2,7 @@
 // The one import procedure that every interchange file goes through, driven by
 // a description of the file: where it is, its record identifier, its key and
 // its record layout.
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -47,6 +48,10 @@ class RecordSteps {
   // Cuts the key fields from `registro`, finds the row (AddNew or Edit) and
   // writes the key columns, setting `field_code` as it goes.
   virtual void position(db::Recordset& records, std::string_view& registro, std::string& field_code) = 0;
+  // Just before the store: a unit that holds the store and after_store
+  // together, undone as a whole when either fails. None by default: the row
+  // is stored by itself.
+  virtual std::optional<db::RecordUnit> begin_store() { return std::nullopt; }
   // After the store, also when it was refused as a duplicate.
   virtual void after_store() {}
 };

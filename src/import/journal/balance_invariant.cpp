@@ -1,0 +1,236 @@
+#include "import/journal/balance_invariant.h"
+
+#include <fmt/format.h>
+
+#include <cctype>
+#include <cstdlib>
+#include <set>
+#include <tuple>
+
+#include "db/engine.h"
+#include "platform/failure.h"
+
+namespace kavelo {
+namespace {
+
+using RowKey = std::pair<std::int16_t, std::string>;  // journal, account
+
+std::string upper(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return text;
+}
+
+// The UTF-8 characters of a text, one string each.
+std::vector<std::string> characters(const std::string& text) {
+  std::vector<std::string> out;
+  for (char c : text) {
+    if (out.empty() || (static_cast<unsigned char>(c) & 0xC0) != 0x80)
+      out.emplace_back(1, c);
+    else
+      out.back() += c;
+  }
+  return out;
+}
+
+Currency amount_of(const db::Value& value) {
+  if (value.is_null()) return {};
+  if (auto c = value.get_if<Currency>()) return *c;
+  auto c = currency_from_double(db::to_double(value));
+  if (!c) throw failure(ErrorCode::Overflow);
+  return *c;
+}
+
+struct BalanceTable {
+  std::set<std::string> columns;  // upper-cased monthly columns
+  std::set<RowKey> rows;
+  std::map<BalanceKey, Currency> amounts;
+};
+
+BalanceTable read_balance_table(const std::string& path) {
+  BalanceTable table;
+  db::Database database = db::Engine::instance().open_database(path);
+  db::Recordset records = database.open_recordset("SELECT * FROM F_SAL;");
+  std::vector<int> monthly;
+  for (int i = 0; i < records.field_count(); ++i) {
+    if (!monthly_column(records.field_name(i))) continue;
+    monthly.push_back(i);
+    table.columns.insert(upper(records.field_name(i)));
+  }
+  for (; !records.eof(); records.move_next()) {
+    auto journal = db::to_int16(records.get("DIASAL"));
+    std::string account = upper(db::to_text(records.get("CUESAL")));
+    table.rows.emplace(journal, account);
+    for (int i : monthly) table.amounts[{journal, account, upper(records.field_name(i))}] = amount_of(records.get(i));
+  }
+  return table;
+}
+
+struct Line {
+  std::int16_t journal;
+  DateTime date;
+  std::int32_t entry;
+  std::int32_t order;
+  std::string account;
+  std::string side;
+  Currency p_amount;
+  Currency e_amount;
+
+  auto key() const { return std::tie(journal, date, entry, order); }
+  auto posting() const { return std::tie(account, side, p_amount, e_amount); }
+};
+
+std::vector<Line> read_lines(const std::string& path) {
+  db::Database database = db::Engine::instance().open_database(path);
+  db::Recordset records = database.open_recordset(
+      "SELECT DIAAPU, FECAPU, ASIAPU, ORDAPU, CUEAPU, [D-HAPU], IMPAPU, IMEAPU FROM F_APU;");
+  std::vector<Line> lines;
+  for (; !records.eof(); records.move_next()) {
+    db::Value date = records.get("FECAPU");
+    if (!date.is_date()) throw failure(ErrorCode::TypeMismatch);
+    lines.push_back({db::to_int16(records.get("DIAAPU")), *date.get_if<DateTime>(), db::to_int32(records.get("ASIAPU")),
+                     db::to_int32(records.get("ORDAPU")), db::to_text(records.get("CUEAPU")),
+                     db::to_text(records.get("D-HAPU")), amount_of(records.get("IMPAPU")),
+                     amount_of(records.get("IMEAPU"))});
+  }
+  return lines;
+}
+
+std::string company_mask(const std::string& path, const std::optional<std::string>& company) {
+  db::Database database = db::Engine::instance().open_database(path);
+  db::Recordset records = database.open_recordset("SELECT * FROM F_EMP;");
+  std::vector<std::pair<std::string, std::string>> companies;  // code, mask
+  for (; !records.eof(); records.move_next())
+    companies.emplace_back(db::to_text(records.get("CODEMP")), db::to_text(records.get("FRMEMP")));
+  if (company) {
+    for (const auto& [code, mask] : companies)
+      if (upper(code) == upper(*company)) return mask;
+    throw std::runtime_error(fmt::format("La empresa '{}' no está en F_EMP.", *company));
+  }
+  if (companies.size() != 1)
+    throw std::runtime_error(fmt::format("F_EMP tiene {} empresas: hay que decir cuál.", companies.size()));
+  return companies.front().second;
+}
+
+void add(Currency& total, Currency amount) {
+  if (__builtin_add_overflow(total.ten_thousandths, amount.ten_thousandths, &total.ten_thousandths))
+    throw failure(ErrorCode::Overflow);
+}
+
+}  // namespace
+
+std::optional<MonthlyColumn> monthly_column(std::string_view name) {
+  std::string n = upper(std::string(name));
+  if (n.size() < 5 || (n[0] != 'P' && n[0] != 'E') || !n.ends_with("SAL")) return std::nullopt;
+  std::string body = n.substr(1, n.size() - 4);  // side and month
+  // The month is the last one or two digits: 10 to 12 take two.
+  std::size_t digits = 0;
+  auto digit_at_end = [&](std::size_t back) {
+    return std::isdigit(static_cast<unsigned char>(body[body.size() - 1 - back])) != 0;
+  };
+  while (digits < 2 && digits < body.size() && digit_at_end(digits)) ++digits;
+  if (digits == 0) return std::nullopt;
+  int month = std::atoi(body.c_str() + body.size() - digits);
+  if (digits == 2 && (month < 10 || month > 12)) month = body.back() - '0', digits = 1;
+  if (month < 1 || month > 12) return std::nullopt;
+  return MonthlyColumn{n[0], body.substr(0, body.size() - digits), month};
+}
+
+std::map<BalanceKey, Currency> read_balances(const std::string& path) { return read_balance_table(path).amounts; }
+
+std::string format_amount(Currency amount) {
+  std::int64_t v = amount.ten_thousandths;
+  bool negative = v < 0;
+  std::uint64_t magnitude = negative ? 0 - static_cast<std::uint64_t>(v) : static_cast<std::uint64_t>(v);
+  std::uint64_t whole = magnitude / 10000, fraction = magnitude % 10000;
+  std::string text = fraction % 100 == 0 ? fmt::format("{},{:02}", whole, fraction / 100)
+                                         : fmt::format("{},{:04}", whole, fraction);
+  return negative ? "-" + text : text;
+}
+
+namespace {
+
+// What the balances should hold: the baseline's, plus every counted line at each
+// of its levels. Columns a counted line needs and F_SAL lacks are noted.
+struct Expected {
+  std::map<BalanceKey, Currency> amounts;
+  std::set<RowKey> rows;
+  std::set<std::string> missing_columns;
+  std::int64_t lines = 0;
+};
+
+Expected expected_balances(const std::vector<Line>& lines, const std::vector<Line>& earlier,
+                           const BalanceTable& before, const std::set<std::string>& columns,
+                           const std::vector<std::string>& mask) {
+  std::map<std::tuple<std::int16_t, DateTime, std::int32_t, std::int32_t>, const Line*> earlier_by_key;
+  for (const Line& line : earlier) earlier_by_key[line.key()] = &line;
+
+  Expected expected{before.amounts, before.rows, {}, 0};
+  for (const Line& line : lines) {
+    auto it = earlier_by_key.find(line.key());
+    if (it != earlier_by_key.end() && it->second->posting() == line.posting()) continue;
+    ++expected.lines;
+    const std::vector<std::string> code = characters(line.account);
+    const std::string month = std::to_string(line.date.month);
+    std::string prefix;
+    for (std::size_t i = 1; i <= code.size(); ++i) {
+      prefix += code[i - 1];
+      bool level = i == code.size() || (i <= mask.size() && mask[i - 1] == "1");
+      if (!level) continue;
+      RowKey row{line.journal, upper(prefix)};
+      expected.rows.insert(row);
+      for (const char* kind : {"P", "E"}) {
+        std::string column = kind + upper(line.side) + month + "SAL";
+        if (!columns.count(column)) expected.missing_columns.insert(column);
+        add(expected.amounts[{row.first, row.second, column}], *kind == 'P' ? line.p_amount : line.e_amount);
+      }
+    }
+  }
+  return expected;
+}
+
+std::vector<std::string> differences(const Expected& expected, const BalanceTable& now) {
+  std::vector<std::string> out;
+  for (const std::string& column : expected.missing_columns)
+    out.push_back(fmt::format("F_SAL no tiene la columna {}, a la que van apuntes guardados.", column));
+  for (const auto& [journal, account] : expected.rows)
+    if (!now.rows.count({journal, account}))
+      out.push_back(fmt::format("Falta la fila de saldos del diario {}, cuenta {}.", journal, account));
+  for (const auto& [journal, account] : now.rows)
+    if (!expected.rows.count({journal, account}))
+      out.push_back(fmt::format("Sobra la fila de saldos del diario {}, cuenta {}: ningún apunte va a ella.", journal,
+                                account));
+
+  // Every column either side holds, absent counting as 0, in the rows that exist.
+  std::map<BalanceKey, std::pair<Currency, Currency>> compared;
+  for (const auto& [key, amount] : expected.amounts) compared[key].first = amount;
+  for (const auto& [key, amount] : now.amounts) compared[key].second = amount;
+  for (const auto& [key, pair] : compared) {
+    if (pair.first == pair.second || !now.rows.count({key.journal, key.account})) continue;
+    out.push_back(fmt::format("Diario {}, cuenta {}, {}: debería ser {} y es {}.", key.journal, key.account,
+                              key.column, format_amount(pair.first), format_amount(pair.second)));
+  }
+  return out;
+}
+
+}  // namespace
+
+BalanceCheck check_balances(const std::string& path, const std::optional<std::string>& baseline,
+                            const std::optional<std::string>& company) {
+  BalanceTable now = read_balance_table(path);
+  BalanceTable before;
+  std::vector<Line> earlier;
+  if (baseline) {
+    before = read_balance_table(*baseline);
+    earlier = read_lines(*baseline);
+  }
+  Expected expected =
+      expected_balances(read_lines(path), earlier, before, now.columns, characters(company_mask(path, company)));
+
+  BalanceCheck check;
+  check.lines = expected.lines;
+  check.rows = static_cast<std::int64_t>(now.rows.size());
+  check.mismatches = differences(expected, now);
+  return check;
+}
+
+}  // namespace kavelo

@@ -1,0 +1,113 @@
+// SaldarApuntes: the levels, the queries, the month's columns and the sums.
+#include "import/journal/balance_posting.h"
+
+#include <gtest/gtest.h>
+
+#include "db/open_retry.h"
+#include "import/journal/journal_test_database.h"
+#include "platform/failure.h"
+
+namespace kavelo {
+namespace {
+
+const DateTime kMarch{2011, 3, 15};
+
+TEST(PostingQueries, AreWrittenAsTheApplicationWritesThem) {
+  EXPECT_EQ(posting_selection(1, kMarch, 5, 2),
+            "SELECT * FROM F_APU WHERE  (DIAAPU=1) AND  FECAPU=#03/15/2011# AND ASIAPU=5 AND ORDAPU=2 "
+            "ORDER BY DIAAPU, FECAPU, ASIAPU, ORDAPU ASC;");
+  EXPECT_EQ(balance_rows_query("1", {"4300001", "430", "43", "4"}),
+            "SELECT * FROM F_SAL WHERE DIASAL=1 AND (CUESAL='4300001' OR CUESAL='430' OR CUESAL='43' OR CUESAL='4' );");
+  EXPECT_EQ(balance_rows_query("2", {"O'B"}), "SELECT * FROM F_SAL WHERE DIASAL=2 AND (CUESAL='O''B' );");
+}
+
+TEST(BalanceLevels, AreTheAccountItselfAndTheMarkedShorterLengths) {
+  struct Case {
+    const char* account;
+    db::Value frmemp;
+    std::vector<std::string> levels;
+  };
+  for (const auto& c : std::vector<Case>{
+           {"4300001", db::Value("111"), {"4300001", "430", "43", "4"}},
+           {"4300001", db::Value("1101001"), {"4300001", "4300", "43", "4"}},
+           {"43", db::Value("111"), {"43", "4"}},
+           {"4300001", db::Value("0000000000"), {"4300001"}},
+           {"4300001", db::Value("1"), {"4300001", "4"}},
+           {"4300001", db::Value(), {"4300001"}},
+           {"4300001", db::Value(""), {"4300001"}},
+           {"ÑÁ12", db::Value("11"), {"ÑÁ12", "ÑÁ", "Ñ"}},
+           {"abc", db::Value("é1"), {"abc", "ab"}},
+       }) {
+    EXPECT_EQ(balance_levels(c.account, c.frmemp), c.levels) << c.account << " " << db::to_text(c.frmemp);
+  }
+}
+
+TEST(AddAmount, CountsAMissingValueAsZero) {
+  const db::Value ten{Currency{100000}}, five{Currency{50000}};
+  EXPECT_EQ(add_amount(ten, five), db::Value(Currency{150000}));
+  EXPECT_EQ(add_amount(db::Value(), five), five);
+  EXPECT_EQ(add_amount(ten, db::Value()), ten);
+  EXPECT_EQ(add_amount(db::Value(), db::Value()), db::Value(Currency{}));
+  EXPECT_EQ(add_amount(db::Value(1.5), five), db::Value(6.5));
+  EXPECT_THROW(add_amount(db::Value(Currency{INT64_MAX}), db::Value(Currency{1})), Failure);
+  EXPECT_THROW(add_amount(db::Value("mucho"), five), Failure);
+}
+
+class SaldarApuntesTest : public testing::JournalTest {
+ protected:
+  void SetUp() override {
+    JournalTest::SetUp();
+    make_database(R"sql(
+INSERT INTO F_APU (DIAAPU, FECAPU, ASIAPU, ORDAPU, CUEAPU, "D-HAPU", IMEAPU, IMPAPU)
+  VALUES (1, '2011-03-15', 5, 1, '4300001', 'D', 100, 16638.6);
+INSERT INTO F_APU (DIAAPU, FECAPU, ASIAPU, ORDAPU, CUEAPU, "D-HAPU", IMEAPU, IMPAPU)
+  VALUES (1, '2011-03-15', 5, 3, '', 'D', 1, 1);
+INSERT INTO F_APU (DIAAPU, FECAPU, ASIAPU, ORDAPU, CUEAPU, "D-HAPU", IMEAPU, IMPAPU)
+  VALUES (1, '2011-03-15', 5, 4, NULL, 'D', 1, 1);
+)sql");
+  }
+  std::string balance(const std::string& column, const std::string& account, int journal = 1) {
+    return outside("SELECT " + column + " FROM F_SAL WHERE DIASAL = " + std::to_string(journal) + " AND CUESAL = '" +
+                   account + "'");
+  }
+  std::string rows() { return outside("SELECT count(*) FROM F_SAL"); }
+};
+
+TEST_F(SaldarApuntesTest, CreatesEveryLevelsRowThenAddsToIt) {
+  SaldarApuntes(1, kMarch, 5, 1, path());
+  EXPECT_EQ(outside("SELECT group_concat(CUESAL, ' ') FROM (SELECT CUESAL FROM F_SAL ORDER BY rowid)"),
+            "4300001 430 43 4");
+  for (const char* account : {"4300001", "430", "43", "4"}) {
+    EXPECT_EQ(balance("ED3SAL", account), "100") << account;
+    EXPECT_EQ(balance("PD3SAL", account), "16638.6") << account;
+    EXPECT_EQ(balance("PH3SAL", account), "0") << account;
+  }
+  SaldarApuntes(1, kMarch, 5, 1, path());
+  EXPECT_EQ(rows(), "4");
+  EXPECT_EQ(balance("ED3SAL", "43"), "200") << "a line posted twice adds twice";
+}
+
+TEST_F(SaldarApuntesTest, NothingIsPostedForALineWithoutAnAccountOrForNoLine) {
+  run().RegistroEmpresa.reset();  // not even read
+  SaldarApuntes(1, kMarch, 5, 3, path());
+  SaldarApuntes(1, kMarch, 5, 4, path());
+  SaldarApuntes(1, kMarch, 5, 9, path());
+  EXPECT_EQ(rows(), "0");
+}
+
+TEST_F(SaldarApuntesTest, ACompanyRecordWithoutLevelsFails) {
+  run().RegistroEmpresa = db::Row();
+  EXPECT_THROW(SaldarApuntes(1, kMarch, 5, 1, path()), Failure);
+  run().RegistroEmpresa.reset();
+  EXPECT_THROW(SaldarApuntes(1, kMarch, 5, 1, path()), Failure);
+}
+
+TEST_F(SaldarApuntesTest, GivingUpTheOpenShowsItsMessage) {
+  std::string missing = (database_->dir() / "NADA.MDB").string();
+  EXPECT_THROW(SaldarApuntes(1, kMarch, 5, 1, missing), db::OpenGaveUp);
+  EXPECT_EQ(boxes_, (std::vector<std::string>{
+                        "Error al abrir la base de datos en el proceso de saldar apuntes: " + missing}));
+}
+
+}  // namespace
+}  // namespace kavelo
