@@ -49,15 +49,18 @@ Engine& Engine::instance() {
 }
 
 std::shared_ptr<Connection> Engine::connection_for(const std::string& path) {
+  // A path seen before names its connection without asking the file system.
+  if (auto it = by_path_.find(path); it != by_path_.end()) return it->second;
   std::error_code ec;
   if (!std::filesystem::is_regular_file(path, ec)) throw failure(ErrorCode::DatabaseFileNotFound, path);
   std::string key = std::filesystem::canonical(path, ec).string();
   if (ec) throw failure(ErrorCode::DatabaseFileNotFound, path);
-  for (const auto& connection : connections_)
-    if (connection->key() == key) return connection;
+  for (const auto& connection : connections_) {
+    if (connection->key() == key) return by_path_[path] = connection;
+  }
   auto connection = std::make_shared<Connection>(path, key, busy_wait_);
   connections_.push_back(connection);
-  return connection;
+  return by_path_[path] = connection;
 }
 
 Database Engine::open_database(const std::string& path) {
@@ -82,6 +85,7 @@ void Engine::commit() {
 
 void Engine::shutdown() {
   commit();
+  by_path_.clear();
   connections_.clear();
 }
 

@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "db/value.h"
@@ -123,6 +124,7 @@ class Engine {
   std::shared_ptr<Connection> connection_for(const std::string& path);
 
   std::vector<std::shared_ptr<Connection>> connections_;
+  std::unordered_map<std::string, std::shared_ptr<Connection>> by_path_;
   CommitPolicy policy_;
   std::chrono::milliseconds busy_wait_{50};
   int records_since_commit_ = 0;

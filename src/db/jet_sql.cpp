@@ -262,6 +262,143 @@ std::vector<Token> tokenize(std::string_view text) {
   return tokens;
 }
 
+
+// --- The highest value of one group -------------------------------------
+//
+// "SELECT MAX(c) AS m, g1, g2 FROM t GROUP BY g1, g2 HAVING (g1=1) AND
+// (g2=#...#)" asks for one group pinned by its values. SQLite would read every
+// row of the group; reading the rows in the order of c from the highest and
+// stopping at the first gives the same row (or none when the group is empty),
+// through an index on (g1, g2, c) in one step.
+
+// A column reference: Name or Table.Name, possibly in parentheses.
+std::optional<std::string> column_of(TokenSpan t) {
+  while (t.size() >= 2 && is_symbol(t.front(), "(") && is_symbol(t.back(), ")")) t = t.subspan(1, t.size() - 2);
+  if (t.size() == 1 && t[0].kind == TokenKind::Identifier) return upper(t[0].text);
+  if (t.size() == 3 && t[0].kind == TokenKind::Identifier && is_symbol(t[1], ".") &&
+      t[2].kind == TokenKind::Identifier)
+    return upper(t[2].text);
+  return std::nullopt;
+}
+
+// Splits at the top-level occurrences of `is_separator`.
+template <class Pred>
+std::vector<TokenSpan> split_top(TokenSpan t, Pred is_separator) {
+  std::vector<TokenSpan> parts;
+  int depth = 0;
+  std::size_t start = 0;
+  for (std::size_t i = 0; i < t.size(); ++i) {
+    if (is_symbol(t[i], "(")) ++depth;
+    if (is_symbol(t[i], ")")) --depth;
+    if (depth == 0 && is_separator(t[i])) {
+      parts.push_back(t.subspan(start, i - start));
+      start = i + 1;
+    }
+  }
+  parts.push_back(t.subspan(start));
+  return parts;
+}
+
+// True when the parentheses at both ends enclose the whole span.
+bool enclosed(TokenSpan t) {
+  if (t.size() < 2 || !is_symbol(t.front(), "(") || !is_symbol(t.back(), ")")) return false;
+  int depth = 0;
+  for (std::size_t i = 0; i + 1 < t.size(); ++i) {
+    if (is_symbol(t[i], "(")) ++depth;
+    if (is_symbol(t[i], ")") && --depth == 0) return false;
+  }
+  return true;
+}
+
+// The pins of a HAVING made of Column = literal terms joined by AND.
+std::optional<std::vector<std::pair<std::string, TokenSpan>>> pins_of(TokenSpan having) {
+  while (enclosed(having)) having = having.subspan(1, having.size() - 2);
+  std::vector<std::pair<std::string, TokenSpan>> pins;
+  for (TokenSpan term : split_top(having, [](const Token& t) { return is_keyword(t, "AND"); })) {
+    while (enclosed(term)) term = term.subspan(1, term.size() - 2);
+    auto sides = split_top(term, [](const Token& t) { return is_symbol(t, "="); });
+    if (sides.size() != 2 || sides[1].size() != 1 || sides[1][0].kind != TokenKind::Literal) return std::nullopt;
+    auto column = column_of(sides[0]);
+    if (!column) return std::nullopt;
+    pins.emplace_back(*column, term);
+  }
+  return pins;
+}
+
+std::optional<TranslatedSql> max_of_one_group(const std::vector<Token>& tokens, std::size_t from, std::size_t where,
+                                              std::size_t group, std::size_t having, std::size_t order) {
+  if (group == 0 || having == 0 || order != 0 || from + 2 != (where ? where : group)) return std::nullopt;
+  TokenSpan all(tokens);
+  auto items = split_top(all.subspan(1, from - 1), [](const Token& t) { return is_symbol(t, ","); });
+  auto groups = split_top(all.subspan(group + 2, having - group - 2), [](const Token& t) { return is_symbol(t, ","); });
+  auto pins = pins_of(all.subspan(having + 1));
+  if (!pins) return std::nullopt;
+
+  std::vector<std::string> grouped;
+  for (TokenSpan g : groups) {
+    auto column = column_of(g);
+    if (!column) return std::nullopt;
+    grouped.push_back(*column);
+  }
+  // Every pin is on a grouped column and every grouped column is pinned.
+  for (const auto& [column, term] : *pins)
+    if (std::find(grouped.begin(), grouped.end(), column) == grouped.end()) return std::nullopt;
+  for (const auto& column : grouped) {
+    if (std::none_of(pins->begin(), pins->end(), [&](const auto& pin) { return pin.first == column; }))
+      return std::nullopt;
+  }
+  // One MAX(column) AS alias; every other item a grouped column.
+  std::optional<TokenSpan> maximum;
+  std::vector<TokenSpan> select;
+  for (TokenSpan item : items) {
+    if (item.size() >= 6 && item[0].kind == TokenKind::Function && item[0].text == "MAX" &&
+        is_keyword(item[item.size() - 2], "AS") && item.back().kind == TokenKind::Identifier &&
+        is_symbol(item[item.size() - 3], ")")) {
+      TokenSpan argument = item.subspan(2, item.size() - 5);
+      if (maximum || !column_of(argument)) return std::nullopt;
+      maximum = argument;
+      select.push_back(item);
+      continue;
+    }
+    auto column = column_of(item);
+    if (!column || std::find(grouped.begin(), grouped.end(), *column) == grouped.end()) return std::nullopt;
+    select.push_back(item);
+  }
+  if (!maximum) return std::nullopt;
+
+  TranslatedSql out;
+  out.sql = "SELECT ";
+  for (std::size_t i = 0; i < select.size(); ++i) {
+    if (i > 0) out.sql += ", ";
+    TokenSpan item = select[i];
+    if (item[0].kind == TokenKind::Function) {
+      emit(*maximum, out);
+      out.sql += " AS ";
+      emit(item.subspan(item.size() - 1), out);
+    } else {
+      emit(item, out);
+    }
+  }
+  out.sql += " FROM ";
+  emit(all.subspan(from + 1, 1), out);
+  out.sql += " WHERE ";
+  if (where) {
+    out.sql += "(";
+    emit(all.subspan(where + 1, group - where - 1), out);
+    out.sql += ") AND ";
+  }
+  for (std::size_t i = 0; i < pins->size(); ++i) {
+    if (i > 0) out.sql += " AND ";
+    out.sql += "(";
+    emit((*pins)[i].second, out);
+    out.sql += ")";
+  }
+  out.sql += " ORDER BY ";
+  emit(*maximum, out);
+  out.sql += " DESC LIMIT 1";
+  return out;
+}
+
 }  // namespace
 
 std::string quote_identifier(std::string_view name) {
@@ -322,7 +459,10 @@ TranslatedSelect translate_select(std::string_view jet_sql) {
   }
 
   TranslatedSelect out;
-  emit(TokenSpan(tokens), out.query);
+  if (auto fast = max_of_one_group(tokens, from, where, group, having, order))
+    out.query = std::move(*fast);
+  else
+    emit(TokenSpan(tokens), out.query);
 
   auto clause_end = [&](std::size_t start) {
     std::size_t end = tokens.size();

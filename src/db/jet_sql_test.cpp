@@ -21,6 +21,18 @@ TEST(JetSql, TranslatesTheQueriesOfTheImporters) {
            {"SELECT MAX(F_APU.ASIAPU) AS MAX, DIAAPU FROM F_APU GROUP BY DIAAPU HAVING (FECAPU=#03/05/2011#);",
             R"(SELECT MAX ( "F_APU"."ASIAPU" ) AS "MAX" , "DIAAPU" FROM "F_APU" GROUP BY "DIAAPU" HAVING ( "FECAPU" = ? ))",
             {Value(DateTime{2011, 3, 5})}},
+           // The highest value of one pinned group is read from the top of an index.
+           {"SELECT MAX(F_APU.ASIAPU) AS MAX, DIAAPU, FECAPU FROM F_APU GROUP BY DIAAPU, FECAPU "
+            "HAVING (DIAAPU=3) AND (FECAPU=#03/05/2011#);",
+            R"(SELECT "F_APU"."ASIAPU" AS "MAX", "DIAAPU", "FECAPU" FROM "F_APU" WHERE ("DIAAPU" = ?) AND ("FECAPU" = ?) ORDER BY "F_APU"."ASIAPU" DESC LIMIT 1)",
+            {Value(std::int32_t{3}), Value(DateTime{2011, 3, 5})}},
+           {"SELECT Max(F_APU.ASIAPU) AS MAXI, F_APU.DIAAPU From F_APU GROUP BY F_APU.DIAAPU  HAVING (((F_APU.DIAAPU)=7));",
+            R"(SELECT "F_APU"."ASIAPU" AS "MAXI", "F_APU"."DIAAPU" FROM "F_APU" WHERE (( "F_APU"."DIAAPU" ) = ?) ORDER BY "F_APU"."ASIAPU" DESC LIMIT 1)",
+            {Value(std::int32_t{7})}},
+           // A group that is not pinned whole stays a grouping.
+           {"SELECT MAX(ASIAPU) AS M, DIAAPU, FECAPU FROM F_APU GROUP BY DIAAPU, FECAPU HAVING (DIAAPU=3)",
+            R"(SELECT MAX ( "ASIAPU" ) AS "M" , "DIAAPU" , "FECAPU" FROM "F_APU" GROUP BY "DIAAPU" , "FECAPU" HAVING ( "DIAAPU" = ? ))",
+            {Value(std::int32_t{3})}},
            {"SELECT * FROM F_APU WHERE [D-HAPU]=\"D\" ORDER BY ORDAPU ASC",
             R"(SELECT * FROM "F_APU" WHERE "D-HAPU" = ? ORDER BY "ORDAPU" ASC)", {Value("D")}},
            {"SELECT * FROM F_IVS WHERE 347IVS = -1.5E2 OR NOT ACT = True",

@@ -41,6 +41,14 @@ std::optional<Currency> currency_from_decimal(bool negative, std::string_view di
 // and the text it was read from give the same amount (0.00015 -> 0.0002).
 std::optional<Currency> currency_from_double(double value) {
   if (!std::isfinite(value)) return std::nullopt;
+  // Most values were stored from ten-thousandths and scale back next to a
+  // whole number; the error of the scaling (below 2^-12 in this range) cannot
+  // move them across a half, so only values near one need the decimal digits.
+  const double scaled = value * Currency::kScale;
+  if (std::fabs(scaled) < 0x1p40) {
+    const double whole = std::nearbyint(scaled);
+    if (std::fabs(scaled - whole) < 0.25) return Currency{static_cast<std::int64_t>(whole)};
+  }
   char buffer[32];
   const auto end = std::to_chars(buffer, std::end(buffer), std::fabs(value), std::chars_format::scientific).ptr;
   const std::string_view text(buffer, static_cast<std::size_t>(end - buffer));  // "d.ddde+xx" or "de-xx"
