@@ -37,16 +37,14 @@ auto read_text(F&& read) {
   }
 }
 
+std::optional<Value> number_of_kind(ColumnKind kind, double d);
+
 Value to_whole(ColumnKind kind, const Value& value) {
   double d = value.is_text() ? read_text([&] { return parse_number(*value.get_if<std::string>()); })
                              : to_double(value);
-  double r = std::nearbyint(d);
-  double low = kind == ColumnKind::Byte ? 0 : kind == ColumnKind::Short ? INT16_MIN : INT32_MIN;
-  double high = kind == ColumnKind::Byte ? 255 : kind == ColumnKind::Short ? INT16_MAX : INT32_MAX;
-  if (!(r >= low && r <= high)) throw failure(ErrorCode::Overflow);
-  if (kind == ColumnKind::Byte) return Value(static_cast<std::uint8_t>(r));
-  if (kind == ColumnKind::Short) return Value(static_cast<std::int16_t>(r));
-  return Value(static_cast<std::int32_t>(r));
+  auto whole = number_of_kind(kind, d);
+  if (!whole) throw failure(ErrorCode::Overflow);
+  return *whole;
 }
 
 Value to_bit(const Value& value) {
@@ -58,6 +56,25 @@ Value to_bit(const Value& value) {
     return read_text([&] { return parse_number(*s); }) != 0.0;
   }
   return to_double(value) != 0.0;
+}
+
+// A stored number as a value of a numeric kind; nullopt beyond its range.
+std::optional<Value> number_of_kind(ColumnKind kind, double d) {
+  switch (kind) {
+    case ColumnKind::Double: return Value(d);
+    case ColumnKind::Bit: return Value(d != 0);
+    case ColumnKind::Currency:
+      if (auto c = currency_from_double(d)) return Value(*c);
+      return std::nullopt;
+    default: break;
+  }
+  double r = std::nearbyint(d);
+  double low = kind == ColumnKind::Byte ? 0 : kind == ColumnKind::Short ? INT16_MIN : INT32_MIN;
+  double high = kind == ColumnKind::Byte ? 255 : kind == ColumnKind::Short ? INT16_MAX : INT32_MAX;
+  if (!(r >= low && r <= high)) return std::nullopt;
+  if (kind == ColumnKind::Byte) return Value(static_cast<std::uint8_t>(r));
+  if (kind == ColumnKind::Short) return Value(static_cast<std::int16_t>(r));
+  return Value(static_cast<std::int32_t>(r));
 }
 
 }  // namespace
@@ -160,13 +177,9 @@ Value read_value(sqlite3_stmt* statement, int index, ColumnKind kind) {
     case ColumnKind::Currency:
     case ColumnKind::Bit:
       if (type == SQLITE_INTEGER || type == SQLITE_FLOAT) {
-        ColumnInfo column{{}, kind, 0, false, {}};
-        try {
-          return convert_for_column(column, Value(sqlite3_column_double(statement, index)));
-        } catch (const Failure&) {
-          // A value stored by another program beyond the column's range.
-        }
+        if (auto value = number_of_kind(kind, sqlite3_column_double(statement, index))) return *value;
       }
+      // A value stored by another program beyond the column's range.
       return read_value(statement, index, ColumnKind::Untyped);
     case ColumnKind::DateTime:
       if (type == SQLITE_TEXT) {

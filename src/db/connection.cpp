@@ -102,14 +102,22 @@ Failure Connection::failure_of(int rc, std::string_view jet_text) const {
   return failure(ErrorCode::EngineFailure, message);
 }
 
+int Connection::step_once(const char* sql) {
+  // Prepared once like every other statement: these run for every record.
+  sqlite3_stmt* statement = prepare(sql, {});
+  int rc = sqlite3_step(statement);
+  sqlite3_reset(statement);
+  return rc == SQLITE_DONE || rc == SQLITE_ROW ? SQLITE_OK : rc;
+}
+
 void Connection::execute(const char* sql) {
-  int rc = sqlite3_exec(db_, sql, nullptr, nullptr, nullptr);
+  int rc = step_once(sql);
   if (rc != SQLITE_OK) throw failure_of(rc);
 }
 
 void Connection::begin(std::chrono::milliseconds wait) {
   sqlite3_busy_timeout(db_, static_cast<int>(wait.count()));
-  int rc = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+  int rc = step_once("BEGIN IMMEDIATE");
   sqlite3_busy_timeout(db_, static_cast<int>(kWriteBusyWait.count()));
   if (rc != SQLITE_OK) throw failure_of(rc);
   in_transaction_ = true;
@@ -134,7 +142,7 @@ void Connection::begin_write() {
 
 void Connection::commit() {
   if (!in_transaction_ || unit_open_) return;
-  int rc = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
+  int rc = step_once("COMMIT");
   if (rc != SQLITE_OK) throw failure_of(rc);
   in_transaction_ = false;
   dirty_ = false;

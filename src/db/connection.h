@@ -66,6 +66,7 @@ class Connection {
 
  private:
   void begin(std::chrono::milliseconds wait);
+  int step_once(const char* sql);
 
   std::string path_;
   std::string key_;

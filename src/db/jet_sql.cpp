@@ -19,10 +19,10 @@ struct Token {
   Value literal;
 };
 
-constexpr std::array kKeywords = {"SELECT", "FROM", "WHERE", "AND", "OR",  "NOT",      "GROUP", "BY",
+constexpr std::array<std::string_view, 18> kKeywords = {"SELECT", "FROM", "WHERE", "AND", "OR",  "NOT",      "GROUP", "BY",
                                   "HAVING", "ORDER", "ASC",  "DESC", "AS", "IS", "NULL", "IN",
                                   "BETWEEN", "DISTINCT"};
-constexpr std::array kFunctions = {"MAX", "MIN", "COUNT", "SUM", "AVG"};
+constexpr std::array<std::string_view, 5> kFunctions = {"MAX", "MIN", "COUNT", "SUM", "AVG"};
 
 std::string upper(std::string_view s) {
   std::string out(s);
@@ -192,15 +192,16 @@ class Tokenizer {
     std::size_t start = pos_;
     while (pos_ < text_.size() && is_word_char(text_[pos_])) ++pos_;
     std::string text(text_.substr(start, pos_ - start));
-    std::string up = upper(text);
+    // No keyword or function is longer than eight letters.
+    std::string up = text.size() <= 8 ? upper(text) : std::string();
     if (up == "TRUE" || up == "FALSE") return {TokenKind::Literal, {}, Value(up == "TRUE")};
-    if (std::find(kKeywords.begin(), kKeywords.end(), up) != kKeywords.end())
+    if (std::find(kKeywords.begin(), kKeywords.end(), std::string_view(up)) != kKeywords.end())
       return {TokenKind::Keyword, std::move(up), {}};
     std::size_t after = pos_;
     while (after < text_.size() && text_[after] == ' ') ++after;
     if (after < text_.size() && text_[after] == '(') {
       // Only the aggregates are known; a call of anything else is refused.
-      if (std::find(kFunctions.begin(), kFunctions.end(), up) == kFunctions.end()) refuse();
+      if (std::find(kFunctions.begin(), kFunctions.end(), std::string_view(up)) == kFunctions.end()) refuse();
       return {TokenKind::Function, std::move(up), {}};
     }
     return {TokenKind::Identifier, std::move(text), {}};

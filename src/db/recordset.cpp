@@ -15,8 +15,10 @@ RecordsetImpl::RecordsetImpl(std::shared_ptr<Connection> connection, std::string
     table_ = &connection_->table(*select.table);
     where_ = std::move(select.where);
     order_by_ = std::move(select.order_by);
-    if (!order_by_.empty()) load_keys();
-    move_first();
+    if (!order_by_.empty())
+      load_keys();  // also positions the set on its first row
+    else
+      first_row_query();  // prepared now, so that a query the engine refuses fails here
   } else {
     read_query(select.query);
   }
@@ -59,25 +61,59 @@ bool RecordsetImpl::fetch(const std::string& sql, const std::vector<Value>& para
 }
 
 void RecordsetImpl::load_keys() {
-  std::string sql = "SELECT rowid FROM " + quote_identifier(table_->name) + where_with({}) + order();
+  std::string sql = rows_from() + where_with({}) + order();
   sqlite3_stmt* s = connection_->prepare(sql, jet_sql_);
   StatementScope scope(s);
   bind_all(s, where_.params);
   keys_.emplace();
+  cached_rows_.clear();
   int rc;
-  while ((rc = sqlite3_step(s)) == SQLITE_ROW) keys_->push_back(sqlite3_column_int64(s, 0));
+  while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
+    keys_->push_back(sqlite3_column_int64(s, 0));
+    // The rows of a small set are kept, so that walking it asks nothing more.
+    if (keys_->size() > kCachedRows) {
+      cached_rows_.clear();
+      continue;
+    }
+    std::vector<Value> row(table_->columns.size());
+    for (std::size_t i = 0; i < row.size(); ++i)
+      row[i] = read_value(s, static_cast<int>(i + 1), table_->columns[i].kind);
+    cached_rows_.push_back(std::move(row));
+  }
   if (rc != SQLITE_DONE) throw connection_->failure_of(rc, jet_sql_);
+  move_to_key_position(0);
 }
 
 void RecordsetImpl::move_to_key_position(std::size_t position) {
   key_position_ = position;
   eof_ = true;
-  while (key_position_ < keys_->size()) {
+  if (key_position_ < cached_rows_.size()) {
+    rowid_ = (*keys_)[key_position_];
+    current_ = cached_rows_[key_position_];
+    eof_ = false;
+  }
+  while (eof_ && key_position_ < keys_->size()) {
     // A row deleted by someone else since the set opened is passed over.
     if (fetch(rows_from() + " WHERE rowid = ?", {}, (*keys_)[key_position_])) break;
     ++key_position_;
   }
   if (!eof_) visited_ = std::max<std::int64_t>(visited_, static_cast<std::int64_t>(key_position_) + 1);
+}
+
+const std::string& RecordsetImpl::first_row_query() {
+  if (first_row_sql_.empty()) {
+    first_row_sql_ = rows_from() + where_with({}) + order() + " LIMIT 1";
+    connection_->prepare(first_row_sql_, jet_sql_);
+    pending_first_ = true;  // the row itself is read when the set is first used
+  }
+  return first_row_sql_;
+}
+
+void RecordsetImpl::settle() {
+  if (!pending_first_) return;
+  pending_first_ = false;
+  eof_ = !fetch(first_row_query(), where_.params);
+  if (!eof_) visited_ = std::max<std::int64_t>(visited_, 1);
 }
 
 void RecordsetImpl::read_query(const TranslatedSql& query) {
@@ -123,12 +159,13 @@ void RecordsetImpl::move_first() {
     return;
   }
   if (keys_) return move_to_key_position(0);
-  eof_ = !fetch(rows_from() + where_with({}) + order() + " LIMIT 1", where_.params);
-  if (!eof_) visited_ = std::max<std::int64_t>(visited_, 1);
+  pending_first_ = true;
+  settle();
 }
 
 void RecordsetImpl::move_next() {
   cancel_edit();
+  settle();
   if (eof_) throw failure(ErrorCode::NoCurrentRecord);
   if (!on_table()) {
     eof_ = ++row_position_ >= rows_.size();
@@ -142,6 +179,7 @@ void RecordsetImpl::move_next() {
 
 void RecordsetImpl::move_last() {
   cancel_edit();
+  pending_first_ = false;
   if (!on_table()) {
     eof_ = rows_.empty();
     if (!eof_) current_ = rows_[row_position_ = rows_.size() - 1];
@@ -156,6 +194,7 @@ void RecordsetImpl::move_last() {
 }
 
 std::int64_t RecordsetImpl::record_count() {
+  settle();
   if (!on_table()) return static_cast<std::int64_t>(rows_.size());
   if (keys_) return counted_ ? static_cast<std::int64_t>(keys_->size()) : visited_;
   if (!counted_) return visited_;
@@ -190,7 +229,8 @@ int RecordsetImpl::index_of(std::string_view name) const {
   throw failure(ErrorCode::ItemNotFound, name);
 }
 
-Value RecordsetImpl::get(int index) const {
+Value RecordsetImpl::get(int index) {
+  settle();
   if (index < 0 || index >= field_count()) throw failure(ErrorCode::ItemNotFound, std::to_string(index));
   auto i = static_cast<std::size_t>(index);
   if (mode_ != Mode::Browse && buffer_[i]) return *buffer_[i];
@@ -210,6 +250,7 @@ void RecordsetImpl::find_first(std::string_view criteria) {
   auto saved_row = current_;
   bool saved_eof = eof_;
   no_match_ = !fetch(rows_from() + where_with("(" + condition.sql + ")") + order() + " LIMIT 1", params);
+  if (!no_match_) pending_first_ = false;
   if (no_match_) {
     rowid_ = saved_rowid, current_ = std::move(saved_row), eof_ = saved_eof;
   } else if (keys_) {
@@ -226,6 +267,7 @@ void RecordsetImpl::add_new() {
 
 void RecordsetImpl::edit() {
   require_table();
+  settle();
   if (eof_) throw failure(ErrorCode::NoCurrentRecord);
   mode_ = Mode::Editing;
   buffer_.assign(table_->columns.size(), std::nullopt);
@@ -279,6 +321,7 @@ void RecordsetImpl::update() {
   if (mode_ == Mode::Editing) {
     for (std::size_t i = 0; i < buffer_.size(); ++i)
       if (buffer_[i]) current_[i] = *buffer_[i];
+    if (keys_ && key_position_ < cached_rows_.size()) cached_rows_[key_position_] = current_;
   }
   cancel_edit();
 }

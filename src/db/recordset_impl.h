@@ -17,14 +17,17 @@ class RecordsetImpl {
  public:
   RecordsetImpl(std::shared_ptr<Connection> connection, std::string jet_sql, TranslatedSelect select);
 
-  bool eof() const { return eof_; }
+  bool eof() {
+    settle();
+    return eof_;
+  }
   void move_first();
   void move_next();
   void move_last();
   std::int64_t record_count();
   int field_count() const;
   const std::string& field_name(int index) const;
-  Value get(int index) const;
+  Value get(int index);
   int index_of(std::string_view name) const;  // error 3265 when there is none
   void find_first(std::string_view criteria);
   bool no_match() const { return no_match_; }
@@ -46,7 +49,12 @@ class RecordsetImpl {
   std::string rows_from() const;  // SELECT rowid, * FROM "T"
   std::string where_with(std::string_view extra) const;
   std::string order() const;
+  // Reads the rowids of an ordered set (and the rows, when it is small) and
+  // moves to its first row.
   void load_keys();
+  // Reads the first row of a set opened without moving yet.
+  void settle();
+  const std::string& first_row_query();
   void move_to_key_position(std::size_t position);
   void read_query(const TranslatedSql& query);
   // The INSERT or UPDATE that stores the row being written.
@@ -61,6 +69,10 @@ class RecordsetImpl {
   std::string order_by_;
   std::optional<std::vector<sqlite3_int64>> keys_;  // the rowids in order, for an ordered set
   std::size_t key_position_ = 0;
+  static constexpr std::size_t kCachedRows = 64;
+  std::vector<std::vector<Value>> cached_rows_;  // the rows of a small ordered set
+  bool pending_first_ = false;
+  std::string first_row_sql_;
   sqlite3_int64 rowid_ = 0;
 
   // A query read whole.
