@@ -15,7 +15,9 @@ enum class TokenKind { Identifier, Keyword, Function, Literal, Symbol };
 
 struct Token {
   TokenKind kind;
-  std::string text;  // keywords and functions upper-cased; symbols as written
+  // A view of the translated text, or of the keyword table for keywords and
+  // functions (upper-cased): tokens allocate nothing but text literals.
+  std::string_view text;
   Value literal;
 };
 
@@ -139,9 +141,9 @@ class Tokenizer {
   Token bracketed() {
     auto end = text_.find(']', pos_ + 1);
     if (end == std::string_view::npos || end == pos_ + 1) refuse();
-    std::string name(text_.substr(pos_ + 1, end - pos_ - 1));
+    std::string_view name = text_.substr(pos_ + 1, end - pos_ - 1);
     pos_ = end + 1;
-    return {TokenKind::Identifier, std::move(name), {}};
+    return {TokenKind::Identifier, name, {}};
   }
 
   // Digits that run into letters make a name such as 347IVR, unless the
@@ -191,20 +193,27 @@ class Tokenizer {
   Token word() {
     std::size_t start = pos_;
     while (pos_ < text_.size() && is_word_char(text_[pos_])) ++pos_;
-    std::string text(text_.substr(start, pos_ - start));
+    std::string_view text = text_.substr(start, pos_ - start);
     // No keyword or function is longer than eight letters.
-    std::string up = text.size() <= 8 ? upper(text) : std::string();
+    char buffer[8];
+    std::string_view up;
+    if (text.size() <= sizeof buffer) {
+      for (std::size_t i = 0; i < text.size(); ++i)
+        buffer[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(text[i])));
+      up = std::string_view(buffer, text.size());
+    }
     if (up == "TRUE" || up == "FALSE") return {TokenKind::Literal, {}, Value(up == "TRUE")};
-    if (std::find(kKeywords.begin(), kKeywords.end(), std::string_view(up)) != kKeywords.end())
-      return {TokenKind::Keyword, std::move(up), {}};
+    if (auto k = std::find(kKeywords.begin(), kKeywords.end(), up); k != kKeywords.end())
+      return {TokenKind::Keyword, *k, {}};
     std::size_t after = pos_;
     while (after < text_.size() && text_[after] == ' ') ++after;
     if (after < text_.size() && text_[after] == '(') {
       // Only the aggregates are known; a call of anything else is refused.
-      if (std::find(kFunctions.begin(), kFunctions.end(), std::string_view(up)) == kFunctions.end()) refuse();
-      return {TokenKind::Function, std::move(up), {}};
+      auto f = std::find(kFunctions.begin(), kFunctions.end(), up);
+      if (f == kFunctions.end()) refuse();
+      return {TokenKind::Function, *f, {}};
     }
-    return {TokenKind::Identifier, std::move(text), {}};
+    return {TokenKind::Identifier, text, {}};
   }
 
   Token symbol() {
@@ -212,13 +221,12 @@ class Tokenizer {
     for (std::string_view two : kTwo) {
       if (text_.substr(pos_, 2) == two) {
         pos_ += 2;
-        return {TokenKind::Symbol, std::string(two), {}};
+        return {TokenKind::Symbol, two, {}};
       }
     }
     char c = text_[pos_];
     if (std::string_view("=<>+-*/&(),.;").find(c) == std::string_view::npos) refuse();
-    ++pos_;
-    return {TokenKind::Symbol, std::string(1, c), {}};
+    return {TokenKind::Symbol, text_.substr(pos_++, 1), {}};
   }
 
   std::string_view text_;
@@ -245,7 +253,7 @@ void emit(TokenSpan tokens, TranslatedSql& out) {
         out.sql += '?';
         out.params.push_back(t.literal);
         break;
-      case TokenKind::Symbol: out.sql += t.text == "&" ? "||" : t.text; break;
+      case TokenKind::Symbol: out.sql += t.text == "&" ? std::string_view("||") : t.text; break;
     }
   }
 }
@@ -474,7 +482,7 @@ TranslatedSelect translate_select(std::string_view jet_sql) {
   bool whole_rows = from == 2 && is_symbol(tokens[1], "*") && group == 0 && having == 0 &&
                     clause_end(from) == from + 2 && tokens[from + 1].kind == TokenKind::Identifier;
   if (whole_rows) {
-    out.table = tokens[from + 1].text;
+    out.table = std::string(tokens[from + 1].text);
     if (where != 0) {
       auto end = clause_end(where);
       if (end == where + 1) throw refuse();
