@@ -1,7 +1,7 @@
 // The journal import through the real program: the numbering of new entries in
 // its three modes, the posting of every stored line to the balances, the ways
 // the import of APU.TXT ends early, and after every scenario the balance
-// invariant (kavelo-db check against a copy of the database taken before).
+// invariant (kavelo-db verify against a copy of the database taken before).
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
@@ -73,7 +73,7 @@ class JournalImportTest : public ::testing::Test {
     std::filesystem::copy_file(database, baseline, std::filesystem::copy_options::overwrite_existing);
     write_connection_file(conn, connection_lines(inter + "/", data + "/", "EMP", "01", "|"));
     RunResult result = run_program({bin_path("kavelo"), conn});
-    balance_check = run_program({bin_path("kavelo-db"), "check", database, "--baseline", baseline});
+    balance_check = run_program({bin_path("kavelo-db"), "verify", database, "--baseline", baseline});
     return result;
   }
   // A run that reported nothing and left the balances as the lines say.

@@ -1,15 +1,24 @@
 // kavelo-db: makes company databases with the reference schema and fills them
-// with SQL, for the demo, the tests and anyone setting up a company by hand.
+// with SQL, and checks their balances, for the demo, the tests and anyone
+// setting up a company by hand.
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <map>
+#include <optional>
 #include <stdexcept>
 #include <string>
+#include <tuple>
 #include <vector>
 
+#include <fmt/format.h>
+
 #include "db/company_database.h"
+#include "import/journal/balance_invariant.h"
 #include "platform/product.h"
+#include "sample_data.h"
 
 namespace {
 
@@ -18,7 +27,58 @@ constexpr const char* kUsage =
     "     kavelo-db sql RUTA ARCHIVO   ejecuta las sentencias SQL de ARCHIVO (\"-\": la entrada\n"
     "                                  estándar) en una sola transacción\n"
     "     kavelo-db count RUTA         escribe \"TABLA filas\" por cada tabla\n"
+    "     kavelo-db verify RUTA [--baseline COPIA] [--company CODIGO]\n"
+    "                                  comprueba que los saldos de F_SAL son lo que tenían en\n"
+    "                                  COPIA (una copia de antes de importar) más los importes\n"
+    "                                  de los apuntes guardados desde entonces; estado 3 si no\n"
+    "     kavelo-db balances RUTA CUENTA...\n"
+    "                                  escribe los saldos mensuales de esas cuentas\n"
+    "     kavelo-db sample CARPETA [--records N] [--seed S] [--numbering counter|date|journal]\n"
+    "                                  escribe datos de muestra de una empresa: los seis archivos\n"
+    "                                  de intercambio, kavelo.conn y company.sql\n"
     "     kavelo-db --help | --version\n";
+
+// verify RUTA [--baseline COPIA] [--company CODIGO]
+int verify(const std::vector<std::string>& args) {
+  std::optional<std::string> baseline, company;
+  for (std::size_t i = 2; i < args.size(); i += 2) {
+    if (i + 1 >= args.size()) return -1;
+    if (args[i] == "--baseline" && !baseline) baseline = args[i + 1];
+    else if (args[i] == "--company" && !company) company = args[i + 1];
+    else return -1;
+  }
+  kavelo::BalanceCheck result = kavelo::check_balances(args[1], baseline, company);
+  for (const std::string& mismatch : result.mismatches) std::cout << mismatch << '\n';
+  if (!result.ok()) {
+    std::cout << "Saldos incorrectos: " << result.mismatches.size() << " diferencias.\n";
+    return 3;
+  }
+  std::cout << "Saldos correctos: " << result.lines << " apuntes, " << result.rows << " filas de saldos.\n";
+  return 0;
+}
+
+// balances RUTA CUENTA...: per account, journal, month and side, the two totals.
+void balances(const std::vector<std::string>& args) {
+  auto all = kavelo::read_balances(args[1]);
+  for (std::size_t i = 2; i < args.size(); ++i) {
+    std::string account = args[i];
+    for (char& c : account) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    // journal, month, side -> pesetas (P), euros (E)
+    std::map<std::tuple<int, int, std::string>, std::pair<kavelo::Currency, kavelo::Currency>> totals;
+    for (const auto& [key, amount] : all) {
+      auto column = kavelo::monthly_column(key.column);
+      if (key.account != account || !column || amount == kavelo::Currency{}) continue;
+      auto& pair = totals[{key.journal, column->month, column->side}];
+      (column->kind == 'P' ? pair.first : pair.second) = amount;
+    }
+    std::cout << "Cuenta " << args[i] << (totals.empty() ? ": sin saldos\n" : "\n");
+    if (totals.empty()) continue;
+    std::cout << fmt::format("  {:>6} {:>4} {:<4} {:>14} {:>14}\n", "diario", "mes", "lado", "euros", "pesetas");
+    for (const auto& [key, pair] : totals)
+      std::cout << fmt::format("  {:>6} {:>4} {:<4} {:>14} {:>14}\n", std::get<0>(key), std::get<1>(key),
+                               std::get<2>(key), kavelo::format_amount(pair.second), kavelo::format_amount(pair.first));
+  }
+}
 
 std::string read_script(const std::string& file) {
   if (file == "-") return {std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>()};
@@ -42,6 +102,15 @@ int run(const std::vector<std::string>& args) {
     kavelo::db::run_sql_script(args[1], read_script(args[2]));
   } else if (args.size() == 2 && verb == "count") {
     for (const auto& [table, rows] : kavelo::db::count_rows(args[1])) std::cout << table << ' ' << rows << '\n';
+  } else if (args.size() >= 2 && verb == "verify") {
+    int status = verify(args);
+    if (status >= 0) return status;
+    std::cerr << kUsage;
+    return 2;
+  } else if (args.size() >= 3 && verb == "balances") {
+    balances(args);
+  } else if (args.size() >= 2 && verb == "sample") {
+    return kavelo::sample::run_sample_command(args, std::cout, std::cerr);
   } else {
     std::cerr << kUsage;
     return 2;

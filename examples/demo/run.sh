@@ -75,7 +75,7 @@ echo "== Saldos de la cuenta 4300001 y de sus niveles"
 echo
 echo "== Comprobación de los saldos"
 check=0
-"$build/kavelo-db" check "$database" --baseline "$demo/ANTES.MDB" || check=$?
+"$build/kavelo-db" verify "$database" --baseline "$demo/ANTES.MDB" || check=$?
 
 echo
 echo "kavelo terminó con el estado $status"

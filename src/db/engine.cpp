@@ -1,6 +1,7 @@
 #include "db/engine.h"
 
 #include <filesystem>
+#include <thread>
 #include <utility>
 
 #include "db/connection.h"
@@ -73,8 +74,12 @@ RecordUnit Engine::begin_record(const std::string& path) { return RecordUnit(con
 
 void Engine::record_boundary() {
   ++records_since_commit_;
-  if (records_since_commit_ >= policy_.records || std::chrono::steady_clock::now() - last_commit_ >= policy_.interval)
-    commit();
+  if (records_since_commit_ < policy_.records && std::chrono::steady_clock::now() - last_commit_ < policy_.interval)
+    return;
+  commit();
+  // The write lock is free for a moment, so that another program waiting to
+  // write (the accounting application) gets its turn during a long run.
+  std::this_thread::sleep_for(policy_.pause);
 }
 
 void Engine::commit() {

@@ -97,6 +97,8 @@ class RecordUnit {
 struct CommitPolicy {
   int records = 2000;
   std::chrono::milliseconds interval{500};
+  // How long the lock stays free after such a commit.
+  std::chrono::milliseconds pause{5};
 };
 
 class Engine {
