@@ -6,6 +6,12 @@ set -eu
 
 packages="g++ make cmake ninja-build pkg-config libsqlite3-dev sqlite3 libfmt-dev \
 libgtest-dev libgmock-dev locales"
+# The window: FLTK and X11 to build it, the humanist sans with a true semibold
+# that its labels use, and a virtual display with the tools that the window
+# tests and the screenshot drive it with.
+packages="$packages libfltk1.3-dev libx11-dev fonts-open-sans xvfb xdotool x11-utils imagemagick"
+# The benchmark measures peak memory with /usr/bin/time.
+packages="$packages time"
 # Locales the regional-settings tests read (Spanish is also the default).
 locales="es_ES.UTF-8 en_US.UTF-8"
 

@@ -1,0 +1,347 @@
+#!/usr/bin/env bash
+# The benchmark of kavelo: sample data of N records per file (kavelo-db
+# sample), a fresh company database for every run, and kavelo over one file at
+# a time (the five missing files only add their error line). Beside it, on the
+# same data and machine, the anchors: the sqlite3 shell's .import of the
+# customers, raw_journal (the bare SQLite work of the journal) and sqlite3
+# opening the database for one query. Prints every figure and each target met
+# or missed, and writes them into docs/performance.md.
+#
+#   bench/run.sh BUILD_DIR [--quick] [--records N] [--rounds R] [--no-docs] [--docs FILE]
+#
+# --quick: 10,000 records, 3 rounds and no docs unless --docs is given.
+# --rounds R: each import and anchor R times, the fastest counted (default 1).
+# BUILD_DIR must hold a Release build of kavelo, kavelo-db and bench/raw_journal.
+set -euo pipefail
+
+usage() {
+  echo "Uso: $0 BUILD_DIR [--quick] [--records N] [--rounds R] [--no-docs] [--docs ARCHIVO]" >&2
+  exit 2
+}
+
+[ $# -ge 1 ] || usage
+invocation="bench/run.sh $(basename "$1")${2:+ ${*:2}}"
+build=$(cd "$1" && pwd)
+shift
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/.." && pwd)
+
+records=200000
+rounds=""
+quick=0
+docs="$root/docs/performance.md"
+write_docs=""
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --quick) quick=1; records=10000; rounds=${rounds:-3} ;;
+    --rounds) [ $# -ge 2 ] || usage; rounds=$2; shift ;;
+    --records) [ $# -ge 2 ] || usage; records=$2; shift ;;
+    --no-docs) write_docs=0 ;;
+    --docs) [ $# -ge 2 ] || usage; docs=$2; write_docs=1; shift ;;
+    *) usage ;;
+  esac
+  shift
+done
+rounds=${rounds:-1}
+case "$records$rounds" in '' | *[!0-9]*) usage ;; esac
+[ "$rounds" -ge 1 ] || usage
+[ "$records" -ge 20 ] || { echo "$0: --records must be at least 20" >&2; exit 2; }
+[ -n "$write_docs" ] || write_docs=$((1 - quick))
+command_line=${BENCH_COMMAND:-$invocation}
+
+kavelo=$build/kavelo
+kavelo_db=$build/kavelo-db
+raw_journal=$build/bench/raw_journal
+for program in "$kavelo" "$kavelo_db" "$raw_journal"; do
+  [ -x "$program" ] || { echo "$0: falta $program (compílelo antes)" >&2; exit 1; }
+done
+for tool in sqlite3 /usr/bin/time awk; do
+  command -v "$tool" > /dev/null || { echo "$0: falta $tool (scripts/install-packages.sh)" >&2; exit 1; }
+done
+
+# Spanish regional settings, whatever the caller's: the sample's amounts
+# carry the decimal comma and its dates are dd/mm/yyyy.
+export LC_ALL=C.UTF-8
+
+work=$build/bench-work
+rm -rf "$work"
+mkdir -p "$work"
+trap 'rm -rf "$work"' EXIT
+
+# Linearity: the journal at a tenth of the size and ten times that.
+small=$((records / 2))
+large=$((small * 10))
+repeats=15
+
+say() { printf '%s\n' "$*" >&2; }
+
+# sample N: the sample data of N records, generated once.
+sample() {
+  local dir=$work/data-$1
+  if [ ! -d "$dir" ]; then
+    say "  generando $1 registros por archivo..."
+    "$kavelo_db" sample "$dir" --records "$1" --seed 1 > /dev/null
+  fi
+  printf '%s' "$dir"
+}
+
+# prepare RUN DATA NUMBERING FILE...: a run folder with a fresh company
+# database (the sample's company, numbering counter or date) and only FILE...
+# of DATA in its interchange folder.
+prepare() {
+  local run=$1 data=$2 numbering=$3
+  shift 3
+  rm -rf "$run"
+  mkdir -p "$run/in" "$run/datos"
+  "$kavelo_db" create "$run/datos/MUESTRA01.MDB"
+  "$kavelo_db" sql "$run/datos/MUESTRA01.MDB" "$data/company.sql"
+  if [ "$numbering" = counter ]; then
+    echo "UPDATE F_AUT SET NAAAUT = 1, NAMAUT = 0 WHERE CODAUT = 1;" | "$kavelo_db" sql "$run/datos/MUESTRA01.MDB" -
+  fi
+  local file
+  for file in "$@"; do ln -s "$data/$file" "$run/in/$file"; done
+  printf '%s\r\n' "$run/in/" "$run/datos/" MUESTRA 01 '|' "kavelo bench" "Comercial de muestra" "bench" > "$run/kavelo.conn"
+}
+
+# measure COMMAND...: runs it and sets $wall (seconds) and $rss (kB).
+measure() {
+  local start end status=0
+  start=$EPOCHREALTIME
+  /usr/bin/time -f '%M' -o "$work/rss" "$@" < /dev/null > "$work/out" 2>&1 || status=$?
+  end=$EPOCHREALTIME
+  wall=$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f", b - a }')
+  rss=$(tail -n 1 "$work/rss")
+  return $status
+}
+
+peak_rss=0
+# kavelo_run RUN FILE TABLE COUNT: kavelo on RUN, which holds FILE only;
+# fails unless the only errors are the five missing files and TABLE has COUNT rows.
+kavelo_run() {
+  local run=$1 file=$2 table=$3 count=$4 status=0
+  measure "$kavelo" "$run/kavelo.conn" || status=$?
+  local missing=5
+  if [ "$file" = none ]; then missing=0; fi
+  if [ "$status" -gt 1 ]; then
+    say "kavelo terminó con el estado $status en $run:"; cat "$work/out" >&2; exit 1
+  fi
+  local errors=0 missing_lines=0
+  if [ -f "$run/in/ERRORES.TXT" ]; then
+    errors=$(tr -d '\r' < "$run/in/ERRORES.TXT" | grep -c . || true)
+    missing_lines=$(grep -c '(0/) ' "$run/in/ERRORES.TXT" || true)
+  fi
+  if [ "$errors" -ne "$missing" ] || [ "$missing_lines" -ne "$missing" ]; then
+    say "kavelo informó errores inesperados en $run:"; iconv -f WINDOWS-1252 -t UTF-8 "$run/in/ERRORES.TXT" >&2; exit 1
+  fi
+  if [ "$table" != none ]; then
+    local rows
+    rows=$("$kavelo_db" count "$run/datos/MUESTRA01.MDB" | awk -v t="$table" '$1 == t { print $2 }')
+    if [ "$rows" != "$count" ]; then
+      say "$table tiene $rows filas después de importar $file; se esperaban $count"; exit 1
+    fi
+  fi
+  if [ "$rss" -gt "$peak_rss" ]; then peak_rss=$rss; fi
+  return 0
+}
+
+# 1234567 as 1,234,567
+fmt_int() { awk -v n="$1" 'BEGIN { s = sprintf("%d", n); r = ""; while (length(s) > 3) { r = "," substr(s, length(s) - 2) r; s = substr(s, 1, length(s) - 3) } print s r }'; }
+
+# median of the numbers on standard input
+median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+
+results=$work/results
+: > "$results"
+# row LABEL SECONDS RECORDS RSS_KB
+row() { printf '%s\t%s\t%s\t%s\n' "$1" "$2" "$3" "$4" >> "$results"; }
+
+# lowest A B: the smaller number, B when A is empty
+lowest() { awk -v a="$1" -v b="$2" 'BEGIN { print (a == "" || b + 0 < a + 0) ? b : a }'; }
+
+# import_best LABEL DATA NUMBERING FILE TABLE COUNT: kavelo over FILE alone, on
+# a fresh database each time; the fastest of the rounds. The last run's folder
+# stays in $work/last.
+import_best() {
+  local label=$1 data=$2 numbering=$3 file=$4 table=$5 count=$6 best="" top=0
+  for _ in $(seq "$rounds"); do
+    prepare "$work/last" "$data" "$numbering" "$file"
+    kavelo_run "$work/last" "$file" "$table" "$count"
+    best=$(lowest "$best" "$wall")
+    if [ "$rss" -gt "$top" ]; then top=$rss; fi
+  done
+  wall=$best
+  rss=$top
+  row "$label" "$wall" "$count" "$rss"
+}
+
+say "kavelo bench: $records registros por archivo, la mejor de $rounds vueltas"
+data=$(sample "$records")
+
+say "  cuentas"
+chart_rows=$(grep -c . "$data/MAE.TXT")
+import_best "MAE.TXT accounts" "$data" date MAE.TXT F_MAE "$chart_rows"
+
+say "  clientes"
+import_best "CLI.TXT customers, all new" "$data" date CLI.TXT F_CLI "$records"
+cli_new=$wall
+# The same file again over the database the last run filled: all updates.
+best=""
+top=0
+for _ in $(seq "$rounds"); do
+  kavelo_run "$work/last" CLI.TXT F_CLI "$records"
+  best=$(lowest "$best" "$wall")
+  if [ "$rss" -gt "$top" ]; then top=$rss; fi
+done
+cli_again=$best
+row "CLI.TXT customers, again (all updates)" "$best" "$records" "$top"
+customer_ddl=$(sqlite3 "$work/last/datos/MUESTRA01.MDB" "SELECT sql FROM sqlite_master WHERE name = 'F_CLI'")
+
+say "  proveedores"
+import_best "PRO.TXT suppliers" "$data" date PRO.TXT F_PRO "$records"
+
+say "  apuntes (por diario y fecha)"
+import_best "APU.TXT journal, per journal and date" "$data" date APU.TXT F_APU "$records"
+apu_date=$wall
+
+say "  apuntes (contador del diario)"
+import_best "APU.TXT journal, journal counter" "$data" counter APU.TXT F_APU "$records"
+apu_counter=$wall
+
+say "  IVA repercutido y soportado"
+import_best "IVR.TXT output VAT register" "$data" date IVR.TXT F_IVR "$records"
+import_best "IVS.TXT input VAT register" "$data" date IVS.TXT F_IVS "$records"
+
+say "  anclas: sqlite3 .import y raw_journal"
+# The customers into a table of F_CLI's own columns, types and key, with a
+# first column for the record identifier.
+best=""
+top=0
+for _ in $(seq "$rounds"); do
+  anchor_db=$work/import.db
+  rm -f "$anchor_db"
+  printf '%s;\n' "$(printf '%s\n' "$customer_ddl" | sed '1s/^CREATE TABLE F_CLI (/CREATE TABLE F_CLI (IDECLI TEXT,/')" |
+    sqlite3 "$anchor_db"
+  measure sqlite3 "$anchor_db" ".mode csv" ".separator |" ".import $data/CLI.TXT F_CLI"
+  imported=$(sqlite3 "$anchor_db" "SELECT count(*) FROM F_CLI")
+  [ "$imported" = "$records" ] || { say ".import cargó $imported filas de $records"; exit 1; }
+  best=$(lowest "$best" "$wall")
+  if [ "$rss" -gt "$top" ]; then top=$rss; fi
+done
+import_time=$best
+row "anchor: sqlite3 .import of CLI.TXT" "$best" "$records" "$top"
+
+best=""
+top=0
+for _ in $(seq "$rounds"); do
+  prepare "$work/raw" "$data" date
+  measure "$raw_journal" "$work/raw/datos/MUESTRA01.MDB" "$data/APU.TXT" MUESTRA || { cat "$work/out" >&2; exit 1; }
+  best=$(lowest "$best" "$wall")
+  if [ "$rss" -gt "$top" ]; then top=$rss; fi
+done
+raw_time=$best
+row "anchor: raw_journal on APU.TXT" "$best" "$records" "$top"
+
+say "  ejecución sobre seis archivos vacíos"
+prepare "$work/empty" "$data" date
+for file in MAE.TXT CLI.TXT PRO.TXT APU.TXT IVR.TXT IVS.TXT; do : > "$work/empty/in/$file"; done
+# Each time less what starting any program costs here (the median of `true`),
+# so that the two compare their own work.
+: > "$work/times"
+for _ in $(seq "$repeats"); do
+  measure true
+  echo "$wall" >> "$work/times"
+done
+start_cost=$(median < "$work/times")
+net() { awk -v t="$1" -v c="$start_cost" 'BEGIN { d = t - c; printf "%.4f", (d > 0.0001 ? d : 0.0001) }'; }
+empty_rss=0
+: > "$work/times"
+for _ in $(seq "$repeats"); do
+  kavelo_run "$work/empty" none none 0
+  net "$wall" >> "$work/times"
+  echo >> "$work/times"
+  if [ "$rss" -gt "$empty_rss" ]; then empty_rss=$rss; fi
+done
+empty_kavelo=$(median < "$work/times")
+: > "$work/times"
+for _ in $(seq "$repeats"); do
+  measure sqlite3 "$work/empty/datos/MUESTRA01.MDB" "SELECT count(*) FROM F_EMP;"
+  net "$wall" >> "$work/times"
+  echo >> "$work/times"
+done
+empty_sqlite=$(median < "$work/times")
+row "kavelo, six empty files (median of $repeats, less $start_cost s of process start)" "$empty_kavelo" 0 "$empty_rss"
+row "anchor: sqlite3 open and one query (the same way)" "$empty_sqlite" 0 "$rss"
+
+say "  linealidad: apuntes con $small y con $large líneas"
+data_small=$(sample "$small")
+import_best "APU.TXT journal, $(fmt_int "$small") lines" "$data_small" date APU.TXT F_APU "$small"
+lin_small=$wall
+rm -rf "$data_small"
+data_large=$(sample "$large")
+import_best "APU.TXT journal, $(fmt_int "$large") lines" "$data_large" date APU.TXT F_APU "$large"
+lin_large=$wall
+rm -rf "$work/last" "$data_large"
+
+# --- the report --------------------------------------------------------------
+
+
+report=$work/report.md
+machine_cpu=$(awk -F': ' '/^model name/ { print $2; exit }' /proc/cpuinfo 2> /dev/null || true)
+machine_mem=$(awk '/^MemTotal/ { printf "%.0f GiB", $2 / 1048576 }' /proc/meminfo 2> /dev/null || true)
+{
+  echo "Measured $(date -u '+%Y-%m-%d %H:%M UTC') with \`$command_line\`: $(fmt_int "$records") records per file, seed 1," \
+    "the fastest of $rounds round(s) for each import and anchor."
+  echo
+  echo "Machine: ${machine_cpu:-unknown CPU}, $(nproc) cores, ${machine_mem:-unknown memory}; $(uname -sr);" \
+    "SQLite $(sqlite3 --version | cut -d' ' -f1); $(c++ --version | head -n 1); Release build."
+  echo
+  echo "| run | wall s | records/s | peak RSS MB |"
+  echo "|---|---:|---:|---:|"
+  while IFS=$'\t' read -r label seconds count kb; do
+    rate="-"
+    if [ "$count" != 0 ]; then rate=$(fmt_int "$(awk -v n="$count" -v s="$seconds" 'BEGIN { printf "%d", (s > 0 ? n / s : 0) }')"); fi
+    printf '| %s | %s | %s | %s |\n' "$label" "$seconds" "$rate" "$(awk -v k="$kb" 'BEGIN { printf "%.1f", k / 1024 }')"
+  done < "$results"
+  echo
+  echo "| target | measured | ratio | limit | |"
+  echo "|---|---|---:|---:|---|"
+  # target LABEL MEASURED_TEXT RATIO LIMIT [strict]: met when RATIO ≤ LIMIT (< with strict)
+  target() {
+    awk -v label="$1" -v text="$2" -v r="$3" -v limit="$4" -v strict="${5:-}" 'BEGIN {
+      ok = strict ? r < limit + 0 : r <= limit + 0
+      printf "| %s | %s | %.2f | %s%s | %s |\n", label, text, r, (strict ? "< " : "≤ "), limit, (ok ? "met" : "missed") }'
+  }
+  ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.4f", (b > 0 ? a / b : 999) }'; }
+  target "customers all new ≤ 1.0 × sqlite3 .import" "kavelo $cli_new s / .import $import_time s" \
+    "$(ratio "$cli_new" "$import_time")" 1.0
+  target "customers again (all updates) ≤ 1.3 × sqlite3 .import" "kavelo $cli_again s / .import $import_time s" \
+    "$(ratio "$cli_again" "$import_time")" 1.3
+  target "journal per journal and date, 4 levels ≤ 1.5 × raw_journal" "kavelo $apu_date s / raw_journal $raw_time s" \
+    "$(ratio "$apu_date" "$raw_time")" 1.5
+  target "journal, journal counter ≤ 2 × raw_journal" "kavelo $apu_counter s / raw_journal $raw_time s" \
+    "$(ratio "$apu_counter" "$raw_time")" 2.0
+  target "peak RSS < 32 MB (largest of all kavelo runs, up to $(fmt_int "$large") records; ratio to 32 MB)" \
+    "$(awk -v k="$peak_rss" 'BEGIN { printf "%.1f MB", k / 1024 }')" \
+    "$(awk -v k="$peak_rss" 'BEGIN { printf "%.4f", k / 1024 / 32 }')" 1 strict
+  target "time linear in N: journal $(fmt_int "$large") ≤ 11 × $(fmt_int "$small")" \
+    "$lin_large s / $lin_small s" "$(ratio "$lin_large" "$lin_small")" 11
+  target "six empty files ≤ 2 × sqlite3 open and one query" "kavelo $empty_kavelo s / sqlite3 $empty_sqlite s" \
+    "$(ratio "$empty_kavelo" "$empty_sqlite")" 2.0
+} > "$report"
+
+cat "$report"
+
+if [ "$write_docs" = 1 ]; then
+  begin='<!-- bench:begin -->'
+  end='<!-- bench:end -->'
+  if [ ! -f "$docs" ] || ! grep -q "$begin" "$docs"; then
+    { [ -f "$docs" ] && cat "$docs"; printf '\n%s\n%s\n' "$begin" "$end"; } > "$work/docs.new"
+    cp "$work/docs.new" "$docs"
+  fi
+  awk -v begin="$begin" -v end="$end" -v report="$report" '
+    $0 == begin { print; while ((getline line < report) > 0) print line; skipping = 1; next }
+    $0 == end { skipping = 0 }
+    !skipping { print }' "$docs" > "$work/docs.new"
+  cp "$work/docs.new" "$docs"
+  say "Cifras escritas en $docs"
+fi
