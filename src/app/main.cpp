@@ -1,6 +1,7 @@
 // kavelo CONNFILE: imports the interchange files that the connection file
 // points to into the company database, then writes FINAL.TXT (and ERRORES.TXT
 // when anything failed) into the interchange folder.
+#include <chrono>
 #include <exception>
 #include <string>
 #include <vector>
@@ -13,6 +14,32 @@
 #include "db/open_retry.h"
 #include "interchange/run_state.h"
 #include "platform/product.h"
+#include "platform/window.h"
+
+namespace {
+
+// Ends the run with `message` added to the error report.
+[[noreturn]] void end_with(const std::string& message) {
+  kavelo::add_closing_message(kavelo::run().TextoErrores, message);
+  kavelo::prc_Final();
+}
+
+// Timer1's handler: the import run, then the end of the process.
+[[noreturn]] void Timer1_handler() {
+  try {
+    kavelo::Timer1_Timer();
+  } catch (const kavelo::db::OpenGaveUp& gave_up) {
+    // A database function gave up opening the database: the run ends with
+    // its reports instead of silently.
+    end_with(gave_up.message());
+  } catch (const std::exception& unexpected) {
+    // No region handles it: the caller learns of it from the error report.
+    end_with(unexpected.what());
+  }
+  kavelo::prc_Final();
+}
+
+}  // namespace
 
 int main(int argc, char* argv[]) {
   const std::vector<std::string> arguments(argv + 1, argv + argc);
@@ -38,17 +65,21 @@ int main(int argc, char* argv[]) {
     archivo_conexion += arguments[i];
   }
 
-  std::string& texto_errores = kavelo::run().TextoErrores;
+  // The window is chosen before start-up fills it in: a graphical one when a
+  // display is reachable, the terminal otherwise.
+  kavelo::choose_main_window();
+  kavelo::Window& window = kavelo::main_window();
   try {
     kavelo::startup(archivo_conexion);
-    kavelo::Timer1_Timer();
   } catch (const kavelo::db::OpenGaveUp& gave_up) {
-    // A database function gave up opening the database: the run ends with
-    // its reports instead of silently.
-    kavelo::add_closing_message(texto_errores, gave_up.message());
+    end_with(gave_up.message());
   } catch (const std::exception& unexpected) {
-    // No region handles it: the caller learns of it from the error report.
-    kavelo::add_closing_message(texto_errores, unexpected.what());
+    end_with(unexpected.what());
   }
-  kavelo::prc_Final();
+  // Timer1: the import run starts about a second after the window is on
+  // screen, and only once. It ends the process.
+  window.show();
+  window.run_message_loop(std::chrono::milliseconds(1000), Timer1_handler);
+  // Not reached: the handler ends the process.
+  Timer1_handler();
 }

@@ -16,6 +16,7 @@
 #include "interchange/run_state.h"
 #include "platform/codepage.h"
 #include "platform/product.h"
+#include "platform/window.h"
 
 namespace kavelo {
 namespace {
@@ -104,7 +105,13 @@ void prc_Final() {
   } catch (const std::exception& failed) {
     add_closing_message(state.TextoErrores, failed.what());
   }
-  std::exit(write_reports(state.settings.DirIntercambio, state.TextoErrores));
+  const int status = write_reports(state.settings.DirIntercambio, state.TextoErrores);
+  // The last line of a terminal run; a graphical window just goes away.
+  main_window().finish(status == kExitNoErrors         ? "Proceso terminado sin errores"
+                       : status == kExitErrorsReported ? "Proceso terminado con errores: " +
+                                                             state.settings.DirIntercambio + "ERRORES.TXT"
+                                                       : "Proceso terminado sin informes");
+  std::exit(status);
 }
 
 }  // namespace kavelo

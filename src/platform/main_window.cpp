@@ -18,4 +18,9 @@ Window& main_window() {
 
 void set_main_window(std::unique_ptr<Window> window) { window_slot() = std::move(window); }
 
+void choose_main_window() {
+  auto window = make_graphical_window();
+  set_main_window(window ? std::move(window) : make_terminal_window());
+}
+
 }  // namespace kavelo

@@ -59,12 +59,27 @@ class TerminalWindow final : public Window {
   }
 
   void repaint_label(Label which) override {
-    if (which == Label::Label3) draw_progress();
+    if (which != Label::Label3) return;
+    ++records_;
+    draw_progress();
   }
 
   void repaint() override { draw_progress(); }
-  void do_events() override {}
+
+  // The message loop runs before each step of the run: what Label3 shows then
+  // is the step, and the records after it are counted.
+  void do_events() override {
+    step_ = labels_[2];
+    records_ = 0;
+    progress_changed_ = true;
+    draw_progress(true);
+  }
   void set_hourglass(bool) override {}
+
+  void finish(const std::string& summary) override {
+    end_progress_line();
+    fmt::print(stderr, "{}\n", summary);
+  }
 
   void message_box(const std::string& text) override {
     end_progress_line();
@@ -77,19 +92,29 @@ class TerminalWindow final : public Window {
   }
 
  private:
-  void draw_progress() {
+  // A new step is drawn at once, records at most once per kRefresh.
+  void draw_progress(bool new_step = false) {
     if (!on_terminal_ || !progress_changed_) return;
     const auto now = Clock::now();
-    if (now - last_drawn_ < kRefresh) return;
-    last_drawn_ = now;
+    if (!new_step && now - last_drawn_ < kRefresh) return;
     progress_changed_ = false;
+    std::string text = progress_text();
+    if (line_open_ && text == shown_) return;
+    last_drawn_ = now;
     if (!header_shown_) {
       print_header();
       header_shown_ = true;
     }
     // One column short of the width, so the cursor never wraps to a new line.
-    fmt::print(stderr, "\r{}", fit(labels_[2], terminal_width() - 1));
+    fmt::print(stderr, "\r{}", fit(text, terminal_width() - 1));
+    shown_ = std::move(text);
     line_open_ = true;
+  }
+
+  // The step, the count of its records so far and the record's own text.
+  std::string progress_text() const {
+    if (step_.empty() || labels_[2] == step_) return labels_[2];
+    return fmt::format("{} [{}] {}", step_, records_, labels_[2]);
   }
 
   void print_header() {
@@ -110,6 +135,9 @@ class TerminalWindow final : public Window {
   const bool on_terminal_;
   std::string caption_;
   std::array<std::string, 3> labels_;
+  std::string step_;
+  long records_ = 0;
+  std::string shown_;
   bool progress_changed_ = false;
   bool header_shown_ = false;
   bool line_open_ = false;

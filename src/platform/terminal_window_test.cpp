@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdio>
 #include <thread>
+#include <vector>
 
 #include "platform/window.h"
 
@@ -137,6 +138,73 @@ TEST(TerminalWindow, ProgressIsOneLineCutToTheTerminalWidth) {
             "\rAño        "
             "\rÑandú y pin\n"
             "Fin\n");
+}
+
+TEST(TerminalWindow, ProgressShowsTheStepTheCountOfItsRecordsAndTheRecord) {
+  Terminal screen(80);
+  {
+    Redirect to_terminal(STDERR_FILENO, screen.slave);
+    auto window = make_terminal_window();
+    window->set_caption("Importación");
+    // A step as the import run announces it, then its records.
+    window->set_label(Label::Label3, "Importando cuentas...");
+    window->repaint_label(Label::Label3);
+    window->do_events();
+    for (const char* record : {"Convirtiendo cuentas: 100 - Caja", "Convirtiendo cuentas: 572 - Bancos"}) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(130));
+      window->set_label(Label::Label3, record);
+      window->repaint_label(Label::Label3);
+    }
+    // The next step's own repaint may come due and show it beside the last
+    // record's count; the message loop then shows the step alone.
+    std::this_thread::sleep_for(std::chrono::milliseconds(130));
+    window->set_label(Label::Label3, "Importando clientes...");
+    window->repaint_label(Label::Label3);
+    window->do_events();
+    window->finish("Proceso terminado sin errores");
+  }
+  const auto output = screen.output();
+  const auto lines_of = [](const std::string& text) {
+    std::vector<std::string> drawn;
+    std::string line;
+    for (char c : text) {
+      if (c == '\r' || c == '\n') {
+        if (!line.empty()) drawn.push_back(line.substr(0, line.find_last_not_of(' ') + 1));
+        line.clear();
+      } else {
+        line += c;
+      }
+    }
+    return drawn;
+  };
+  EXPECT_EQ(lines_of(output), (std::vector<std::string>{
+                                  "Importación",
+                                  "Importando cuentas...",
+                                  "Importando cuentas... [1] Convirtiendo cuentas: 100 - Caja",
+                                  "Importando cuentas... [2] Convirtiendo cuentas: 572 - Bancos",
+                                  "Importando cuentas... [3] Importando clientes...",
+                                  "Importando clientes...",
+                                  "Proceso terminado sin errores",
+                              }))
+      << output;
+  EXPECT_TRUE(output.ends_with("\nProceso terminado sin errores\n")) << output;
+}
+
+TEST(TerminalWindow, WithoutATerminalTheSummaryIsTheOnlyLine) {
+  std::FILE* errors = std::tmpfile();
+  {
+    Redirect to_file(STDERR_FILENO, fileno(errors));
+    auto window = make_terminal_window();
+    window->set_label(Label::Label3, "Importando cuentas...");
+    window->repaint_label(Label::Label3);
+    window->do_events();
+    int calls = 0;
+    window->run_message_loop(std::chrono::milliseconds(1000), [&] { ++calls; });
+    EXPECT_EQ(calls, 1) << "a terminal runs the timer's handler at once";
+    window->finish("Proceso terminado con errores: ERRORES.TXT");
+  }
+  EXPECT_EQ(file_text(errors), "Proceso terminado con errores: ERRORES.TXT\n");
+  std::fclose(errors);
 }
 
 TEST(TerminalWindow, FastChangesAreDrawnAtMostEightTimesASecond) {

@@ -2,6 +2,8 @@
 // The one window of the program: a caption, three labels, the hourglass and
 // modal message boxes. A graphical implementation when a display is reachable,
 // the terminal otherwise.
+#include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -24,14 +26,33 @@ class Window {
   // Modal, with an OK button, titled with the application title; returns when
   // it is closed.
   virtual void message_box(const std::string& text) = 0;
+
+  // Puts the window on screen; a terminal has nothing to show.
+  virtual void show() {}
+  // Runs the message loop, and `on_timer` once when `delay` has passed; returns
+  // after `on_timer` has returned. Without a message loop (a terminal)
+  // `on_timer` runs at once.
+  virtual void run_message_loop(std::chrono::milliseconds /*delay*/, const std::function<void()>& on_timer) {
+    on_timer();
+  }
+  // The run is over and the process ends: a terminal tells `summary` on
+  // stderr, a graphical window just goes away.
+  virtual void finish(const std::string& /*summary*/) {}
 };
 
 // Progress on stderr only when stderr is a terminal; a message box prints its
 // text on stderr and waits for Enter only when stdin is a terminal.
 std::unique_ptr<Window> make_terminal_window();
 
+// The graphical window when a display is reachable; nullptr otherwise (no
+// display is never an error: the caller falls back to the terminal).
+std::unique_ptr<Window> make_graphical_window();
+
 // The window of this process (a terminal window until one is set).
 Window& main_window();
 void set_main_window(std::unique_ptr<Window> window);
+// Makes the window of this process the graphical one when a display is
+// reachable, the terminal one otherwise.
+void choose_main_window();
 
 }  // namespace kavelo
