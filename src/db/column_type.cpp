@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <string_view>
@@ -140,6 +141,39 @@ Value convert_for_column(const ColumnInfo& column, const Value& value) {
   return value;
 }
 
+std::optional<bool> same_value(const ColumnInfo& column, const Value& stored, const Value& literal) {
+  if (stored.is_null() || literal.is_null()) return false;  // Null equals nothing
+  switch (column.kind) {
+    case ColumnKind::Text: {
+      auto a = stored.get_if<std::string>();
+      auto b = literal.get_if<std::string>();
+      if (!a || !b) return std::nullopt;
+      if (!column.nocase) return *a == *b;
+      // The NOCASE collation folds ASCII letters only.
+      return a->size() == b->size() && std::equal(a->begin(), a->end(), b->begin(), [](char x, char y) {
+               auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+               return lower(x) == lower(y);
+             });
+    }
+    case ColumnKind::Byte:
+    case ColumnKind::Short:
+    case ColumnKind::Long:
+    case ColumnKind::Double:
+    case ColumnKind::Currency:
+    case ColumnKind::Bit:
+      if (literal.is_text() || literal.is_date() || stored.is_text() || stored.is_date()) return std::nullopt;
+      return to_double(stored) == to_double(literal);
+    case ColumnKind::DateTime: {
+      auto a = stored.get_if<DateTime>();
+      auto b = literal.get_if<DateTime>();
+      if (!a || !b) return std::nullopt;
+      return *a == *b;
+    }
+    case ColumnKind::Untyped: return std::nullopt;
+  }
+  return std::nullopt;
+}
+
 void bind_value(sqlite3_stmt* statement, int index, const Value& value) {
   const auto& v = value.storage();
   if (std::holds_alternative<Null>(v)) {
@@ -218,7 +252,7 @@ Value default_from_sql(std::string_view literal, ColumnKind kind) {
   double d = 0;
   auto [end, ec] = std::from_chars(body.data(), body.data() + body.size(), d);
   if (ec != std::errc() || end != body.data() + body.size()) return Null{};
-  ColumnInfo column{{}, kind, 0, false, {}};
+  ColumnInfo column{{}, kind, 0, false, false, {}};
   try {
     return convert_for_column(column, Value(d));
   } catch (const Failure&) {

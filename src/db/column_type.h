@@ -18,6 +18,7 @@ struct ColumnInfo {
   ColumnKind kind = ColumnKind::Untyped;
   int text_size = 0;  // the n of TEXT(n); 0 when the length is free
   bool required = false;
+  bool nocase = false;  // text compared without regard to (ASCII) case
   Value default_value;  // what a new row holds before anything is written
 };
 
@@ -28,6 +29,10 @@ ColumnKind column_kind(std::string_view declared_type, int* text_size = nullptr)
 // The value the column takes for `value`, converted by the column's type (text
 // through the regional settings). Fails when the column cannot take it.
 Value convert_for_column(const ColumnInfo& column, const Value& value);
+
+// Whether a stored value of the column equals a literal as SQL's "=" would
+// say; nullopt where SQL's own conversions would have to decide.
+std::optional<bool> same_value(const ColumnInfo& column, const Value& stored, const Value& literal);
 
 // Binds a value in its storage form.
 void bind_value(sqlite3_stmt* statement, int index, const Value& value);

@@ -32,8 +32,20 @@ std::string column_part(std::string qualified) {
 
 }  // namespace
 
+std::size_t CaselessHash::operator()(std::string_view s) const {
+  std::size_t h = 14695981039346656037u;
+  for (char c : s) h = (h ^ static_cast<unsigned char>(std::toupper(static_cast<unsigned char>(c)))) * 1099511628211u;
+  return h;
+}
+
+bool CaselessEqual::operator()(std::string_view a, std::string_view b) const {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::toupper(static_cast<unsigned char>(x)) == std::toupper(static_cast<unsigned char>(y));
+         });
+}
+
 int TableInfo::find(std::string_view column) const {
-  auto it = index.find(upper(column));
+  auto it = index.find(column);
   return it == index.end() ? -1 : it->second;
 }
 
@@ -193,7 +205,11 @@ const TableInfo& Connection::table(std::string_view name) {
     column.required = sqlite3_column_int(s, 2) != 0;
     const char* dflt = reinterpret_cast<const char*>(sqlite3_column_text(s, 3));
     column.default_value = default_from_sql(dflt ? dflt : "", column.kind);
-    info->index.emplace(upper(column.name), static_cast<int>(info->columns.size()));
+    const char* collation = nullptr;
+    if (sqlite3_table_column_metadata(db_, nullptr, std::string(name).c_str(), column.name.c_str(), nullptr,
+                                      &collation, nullptr, nullptr, nullptr) == SQLITE_OK && collation)
+      column.nocase = sqlite3_stricmp(collation, "NOCASE") == 0;
+    info->index.emplace(column.name, static_cast<int>(info->columns.size()));
     info->columns.push_back(std::move(column));
   }
   if (rc != SQLITE_DONE) throw failure_of(rc);

@@ -18,11 +18,20 @@
 
 namespace kavelo::db {
 
+// Column names compared without regard to (ASCII) case, as SQL compares them.
+struct CaselessHash {
+  using is_transparent = void;
+  std::size_t operator()(std::string_view s) const;
+};
+struct CaselessEqual {
+  using is_transparent = void;
+  bool operator()(std::string_view a, std::string_view b) const;
+};
+
 struct TableInfo {
   std::string name;
   std::vector<ColumnInfo> columns;
-  // The index of a column by its upper-cased name.
-  std::unordered_map<std::string, int> index;
+  std::unordered_map<std::string, int, CaselessHash, CaselessEqual> index;
 
   int find(std::string_view column) const;  // -1 when there is none
 };
@@ -61,6 +70,7 @@ class Connection {
 
   // The Failure for SQLite's result code `rc` of the last call.
   Failure failure_of(int rc, std::string_view jet_text = {}) const;
+  sqlite3_int64 last_insert_rowid() const { return sqlite3_last_insert_rowid(db_); }
   // Runs a statement without result rows.
   void execute(const char* sql);
 

@@ -225,6 +225,65 @@ TEST_F(EngineTest, WalksFindsAndCounts) {
   EXPECT_EQ(number_of([&] { empty.get("CODART"); }), static_cast<int>(ErrorCode::NoCurrentRecord));
 }
 
+// A small set is kept in memory and searched there; a large one is searched
+// with SQL: both must answer alike.
+TEST_F(EngineTest, FindsAlikeInSmallAndLargeSets) {
+  {
+    auto rs = articles();
+    for (int i = 0; i < 70; ++i) {
+      rs.add_new();
+      rs.set("CODART", Value("L" + std::to_string(i)));
+      rs.set("UNIART", Value(std::int32_t{i}));
+      rs.set("FECART", Value(DateTime{2011, 1, 1 + i % 28}));
+      rs.update();
+    }
+  }
+  for (const char* base : {"SELECT * FROM F_ART WHERE CODART = 'A1' OR CODART = 'B2' OR CODART = 'L1'",
+                           "SELECT * FROM F_ART"}) {
+    SCOPED_TRACE(base);
+    auto rs = db_.open_recordset(base);
+    struct Case {
+      std::string criteria;
+      const char* found;  // nullptr: no match
+    };
+    for (const auto& c : std::vector<Case>{
+             {"CODART = 'b2'", "B2"},  // text keys ignore case
+             {"DESART = 'tuerca'", nullptr},  // other texts do not
+             {"(UNIART = 1) AND (CODART = 'L1')", "L1"},
+             {"UNIART = 20.0", "B2"},
+             {"FECART = #03/05/2011#", "B2"},
+             {"FECART = #03/05/2012#", nullptr},
+             {"PREART = 1.5", "A1"},
+             {"UNIART > 15", "B2"},  // no simple equality: SQL decides
+             {"DESART = 'Tuerca' AND UNIART = 21", nullptr},
+         }) {
+      rs.find_first(c.criteria);
+      EXPECT_EQ(rs.no_match(), c.found == nullptr) << c.criteria;
+      if (c.found) {
+        EXPECT_EQ(to_text(rs.get("CODART")), c.found) << c.criteria;
+      }
+    }
+    // A row added through the set can be found in it at once.
+    rs.add_new();
+    rs.set("CODART", Value("N9"));
+    rs.update();
+    rs.find_first("CODART = 'N9'");
+    EXPECT_FALSE(rs.no_match()) << "added row";
+    EXPECT_EQ(rs.get("CATART"), Value("GE")) << "added row with its defaults";
+    rs.edit();
+    rs.set("UNIART", Value(std::int32_t{5}));
+    rs.update();
+    rs.find_first("UNIART = 5 AND CODART = 'N9'");
+    EXPECT_FALSE(rs.no_match()) << "changed row";
+    rs.find_first("CODART = 'N9'");
+    rs.edit();
+    rs.set("CODART", Value(std::string(base).size() > 30 ? "N8" : "N7"));
+    rs.update();
+    rs.find_first("CODART = 'N9'");
+    EXPECT_TRUE(rs.no_match()) << "renamed row";
+  }
+}
+
 TEST_F(EngineTest, QueriesWithGroupsAndDateLiterals) {
   auto rs = db_.open_recordset(
       "SELECT MAX(F_ART.UNIART) AS MAX, FECART FROM F_ART GROUP BY FECART HAVING (FECART=#03/05/2011#);");

@@ -319,17 +319,25 @@ bool enclosed(TokenSpan t) {
   return true;
 }
 
-// The pins of a HAVING made of Column = literal terms joined by AND.
-std::optional<std::vector<std::pair<std::string, TokenSpan>>> pins_of(TokenSpan having) {
-  while (enclosed(having)) having = having.subspan(1, having.size() - 2);
-  std::vector<std::pair<std::string, TokenSpan>> pins;
-  for (TokenSpan term : split_top(having, [](const Token& t) { return is_keyword(t, "AND"); })) {
+// One term of a condition made of Column = literal terms joined by AND.
+struct Pin {
+  std::string column;  // upper-cased
+  TokenSpan term;
+  Value literal;
+};
+
+// The pins of a condition made of Column = literal terms joined by AND, with
+// any parentheses; nullopt for any other condition.
+std::optional<std::vector<Pin>> pins_of(TokenSpan condition) {
+  while (enclosed(condition)) condition = condition.subspan(1, condition.size() - 2);
+  std::vector<Pin> pins;
+  for (TokenSpan term : split_top(condition, [](const Token& t) { return is_keyword(t, "AND"); })) {
     while (enclosed(term)) term = term.subspan(1, term.size() - 2);
     auto sides = split_top(term, [](const Token& t) { return is_symbol(t, "="); });
     if (sides.size() != 2 || sides[1].size() != 1 || sides[1][0].kind != TokenKind::Literal) return std::nullopt;
     auto column = column_of(sides[0]);
     if (!column) return std::nullopt;
-    pins.emplace_back(*column, term);
+    pins.push_back({*column, term, sides[1][0].literal});
   }
   return pins;
 }
@@ -350,10 +358,10 @@ std::optional<TranslatedSql> max_of_one_group(const std::vector<Token>& tokens, 
     grouped.push_back(*column);
   }
   // Every pin is on a grouped column and every grouped column is pinned.
-  for (const auto& [column, term] : *pins)
-    if (std::find(grouped.begin(), grouped.end(), column) == grouped.end()) return std::nullopt;
+  for (const Pin& pin : *pins)
+    if (std::find(grouped.begin(), grouped.end(), pin.column) == grouped.end()) return std::nullopt;
   for (const auto& column : grouped) {
-    if (std::none_of(pins->begin(), pins->end(), [&](const auto& pin) { return pin.first == column; }))
+    if (std::none_of(pins->begin(), pins->end(), [&](const Pin& pin) { return pin.column == column; }))
       return std::nullopt;
   }
   // One MAX(column) AS alias; every other item a grouped column.
@@ -399,7 +407,7 @@ std::optional<TranslatedSql> max_of_one_group(const std::vector<Token>& tokens, 
   for (std::size_t i = 0; i < pins->size(); ++i) {
     if (i > 0) out.sql += " AND ";
     out.sql += "(";
-    emit((*pins)[i].second, out);
+    emit((*pins)[i].term, out);
     out.sql += ")";
   }
   out.sql += " ORDER BY ";
@@ -409,6 +417,21 @@ std::optional<TranslatedSql> max_of_one_group(const std::vector<Token>& tokens, 
 }
 
 }  // namespace
+
+std::optional<std::vector<Equality>> equalities_of(std::string_view jet_condition) {
+  std::vector<Token> tokens;
+  try {
+    tokens = tokenize(jet_condition);
+  } catch (const Failure&) {
+    return std::nullopt;
+  }
+  if (tokens.empty()) return std::nullopt;
+  auto pins = pins_of(tokens);
+  if (!pins) return std::nullopt;
+  std::vector<Equality> out;
+  for (Pin& pin : *pins) out.push_back({std::move(pin.column), std::move(pin.literal)});
+  return out;
+}
 
 std::string quote_identifier(std::string_view name) {
   std::string out = "\"";

@@ -32,4 +32,12 @@ TranslatedSql translate_condition(std::string_view jet_condition);
 
 std::string quote_identifier(std::string_view name);
 
+// A condition made only of Column = literal terms joined by AND: each column
+// (upper-cased, without its table) with its value. nullopt for anything else.
+struct Equality {
+  std::string column;
+  Value value;
+};
+std::optional<std::vector<Equality>> equalities_of(std::string_view jet_condition);
+
 }  // namespace kavelo::db

@@ -3,6 +3,9 @@
 #include <strings.h>
 
 #include <algorithm>
+#include <numeric>
+
+#include <fmt/format.h>
 
 #include "db/engine.h"
 #include "platform/failure.h"
@@ -15,10 +18,7 @@ RecordsetImpl::RecordsetImpl(std::shared_ptr<Connection> connection, std::string
     table_ = &connection_->table(*select.table);
     where_ = std::move(select.where);
     order_by_ = std::move(select.order_by);
-    if (!order_by_.empty())
-      load_keys();  // also positions the set on its first row
-    else
-      first_row_query();  // prepared now, so that a query the engine refuses fails here
+    load_keys();  // also positions the set on its first row
   } else {
     read_query(select.query);
   }
@@ -43,6 +43,11 @@ std::string RecordsetImpl::order() const {
   return " ORDER BY " + (order_by_.empty() ? std::string("rowid") : order_by_ + ", rowid");
 }
 
+void RecordsetImpl::read_row(sqlite3_stmt* s, std::vector<Value>& row) const {
+  row.resize(table_->columns.size());
+  for (std::size_t i = 0; i < row.size(); ++i) row[i] = read_value(s, static_cast<int>(i + 1), table_->columns[i].kind);
+}
+
 bool RecordsetImpl::fetch(const std::string& sql, const std::vector<Value>& params,
                           std::optional<sqlite3_int64> rowid) {
   sqlite3_stmt* s = connection_->prepare(sql, jet_sql_);
@@ -53,15 +58,18 @@ bool RecordsetImpl::fetch(const std::string& sql, const std::vector<Value>& para
   if (rc == SQLITE_DONE) return false;
   if (rc != SQLITE_ROW) throw connection_->failure_of(rc, jet_sql_);
   rowid_ = sqlite3_column_int64(s, 0);
-  current_.resize(table_->columns.size());
-  for (std::size_t i = 0; i < current_.size(); ++i)
-    current_[i] = read_value(s, static_cast<int>(i + 1), table_->columns[i].kind);
+  read_row(s, current_);
   eof_ = false;
   return true;
 }
 
 void RecordsetImpl::load_keys() {
-  std::string sql = rows_from() + where_with({}) + order();
+  // An ordered set needs all its rowids to walk in its order; a set in rowid
+  // order is kept only when it is small, and is otherwise read a row at a time.
+  bool ordered = !order_by_.empty();
+  // Without an order of its own the set is read as SQLite finds it best (an
+  // ORDER BY rowid would make it walk the table) and put in rowid order here.
+  std::string sql = rows_from() + where_with({}) + (ordered ? order() : fmt::format(" LIMIT {}", kCachedRows + 1));
   sqlite3_stmt* s = connection_->prepare(sql, jet_sql_);
   StatementScope scope(s);
   bind_all(s, where_.params);
@@ -70,18 +78,51 @@ void RecordsetImpl::load_keys() {
   int rc;
   while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
     keys_->push_back(sqlite3_column_int64(s, 0));
-    // The rows of a small set are kept, so that walking it asks nothing more.
+    // The rows of a small set are kept, so that walking it and finding in it
+    // ask nothing more.
     if (keys_->size() > kCachedRows) {
       cached_rows_.clear();
+      if (!ordered) break;
       continue;
     }
-    std::vector<Value> row(table_->columns.size());
-    for (std::size_t i = 0; i < row.size(); ++i)
-      row[i] = read_value(s, static_cast<int>(i + 1), table_->columns[i].kind);
-    cached_rows_.push_back(std::move(row));
+    read_row(s, cached_rows_.emplace_back());
   }
-  if (rc != SQLITE_DONE) throw connection_->failure_of(rc, jet_sql_);
+  if (rc != SQLITE_DONE && rc != SQLITE_ROW) throw connection_->failure_of(rc, jet_sql_);
+  if (!ordered && keys_->size() > kCachedRows) {
+    keys_.reset();
+    pending_first_ = true;
+    return settle();
+  }
+  if (!ordered) sort_by_rowid();
   move_to_key_position(0);
+}
+
+void RecordsetImpl::sort_by_rowid() {
+  std::vector<std::size_t> order(keys_->size());
+  std::iota(order.begin(), order.end(), 0);
+  std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return (*keys_)[a] < (*keys_)[b]; });
+  std::vector<sqlite3_int64> keys;
+  std::vector<std::vector<Value>> rows;
+  for (std::size_t i : order) {
+    keys.push_back((*keys_)[i]);
+    rows.push_back(std::move(cached_rows_[i]));
+  }
+  *keys_ = std::move(keys);
+  cached_rows_ = std::move(rows);
+}
+
+bool RecordsetImpl::complete() const { return keys_ && cached_rows_.size() == keys_->size(); }
+
+std::optional<bool> RecordsetImpl::matches_in_memory(const std::vector<Equality>& terms, std::size_t row) const {
+  for (const Equality& term : terms) {
+    int at = table_->find(term.column);
+    if (at < 0) return std::nullopt;  // SQL names the missing column
+    auto equal = same_value(table_->columns[static_cast<std::size_t>(at)],
+                            cached_rows_[row][static_cast<std::size_t>(at)], term.value);
+    if (!equal) return std::nullopt;
+    if (!*equal) return false;
+  }
+  return true;
 }
 
 void RecordsetImpl::move_to_key_position(std::size_t position) {
@@ -100,19 +141,10 @@ void RecordsetImpl::move_to_key_position(std::size_t position) {
   if (!eof_) visited_ = std::max<std::int64_t>(visited_, static_cast<std::int64_t>(key_position_) + 1);
 }
 
-const std::string& RecordsetImpl::first_row_query() {
-  if (first_row_sql_.empty()) {
-    first_row_sql_ = rows_from() + where_with({}) + order() + " LIMIT 1";
-    connection_->prepare(first_row_sql_, jet_sql_);
-    pending_first_ = true;  // the row itself is read when the set is first used
-  }
-  return first_row_sql_;
-}
-
 void RecordsetImpl::settle() {
   if (!pending_first_) return;
   pending_first_ = false;
-  eof_ = !fetch(first_row_query(), where_.params);
+  eof_ = !fetch(rows_from() + where_with({}) + order() + " LIMIT 1", where_.params);
   if (!eof_) visited_ = std::max<std::int64_t>(visited_, 1);
 }
 
@@ -242,6 +274,25 @@ Value RecordsetImpl::get(int index) {
 void RecordsetImpl::find_first(std::string_view criteria) {
   if (!on_table()) throw failure(ErrorCode::InvalidOperation);
   cancel_edit();
+  if (complete()) {
+    if (auto terms = equalities_of(criteria)) {
+      std::optional<std::size_t> found;
+      bool decided = true;
+      for (std::size_t row = 0; row < cached_rows_.size() && !found; ++row) {
+        auto match = matches_in_memory(*terms, row);
+        if (!match) {
+          decided = false;
+          break;
+        }
+        if (*match) found = row;
+      }
+      if (decided) {
+        no_match_ = !found;
+        if (found) move_to_key_position(*found);
+        return;
+      }
+    }
+  }
   TranslatedSql condition = translate_condition(criteria);
   auto params = where_.params;
   params.insert(params.end(), condition.params.begin(), condition.params.end());
@@ -322,6 +373,22 @@ void RecordsetImpl::update() {
     for (std::size_t i = 0; i < buffer_.size(); ++i)
       if (buffer_[i]) current_[i] = *buffer_[i];
     if (keys_ && key_position_ < cached_rows_.size()) cached_rows_[key_position_] = current_;
+  } else if (complete()) {
+    // An added row joins the end of a set that is kept whole, as the engine
+    // stored it (defaults included).
+    sqlite3_int64 added = connection_->last_insert_rowid();
+    sqlite3_stmt* row = connection_->prepare(rows_from() + " WHERE rowid = ?", jet_sql_);
+    StatementScope row_scope(row);
+    sqlite3_bind_int64(row, 1, added);
+    if (sqlite3_step(row) == SQLITE_ROW) {
+      keys_->push_back(added);
+      read_row(row, cached_rows_.emplace_back());
+    }
+    // A set that grows large is no longer kept: it is searched with SQL.
+    if (keys_->size() > kCachedRows) {
+      cached_rows_.clear();
+      if (order_by_.empty()) keys_.reset();
+    }
   }
   cancel_edit();
 }

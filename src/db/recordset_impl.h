@@ -54,7 +54,12 @@ class RecordsetImpl {
   void load_keys();
   // Reads the first row of a set opened without moving yet.
   void settle();
-  const std::string& first_row_query();
+  // True when the whole set is kept in memory.
+  bool complete() const;
+  void sort_by_rowid();
+  // Whether a kept row meets every term; nullopt when only SQL can tell.
+  std::optional<bool> matches_in_memory(const std::vector<Equality>& terms, std::size_t row) const;
+  void read_row(sqlite3_stmt* statement, std::vector<Value>& row) const;
   void move_to_key_position(std::size_t position);
   void read_query(const TranslatedSql& query);
   // The INSERT or UPDATE that stores the row being written.
@@ -72,7 +77,6 @@ class RecordsetImpl {
   static constexpr std::size_t kCachedRows = 64;
   std::vector<std::vector<Value>> cached_rows_;  // the rows of a small ordered set
   bool pending_first_ = false;
-  std::string first_row_sql_;
   sqlite3_int64 rowid_ = 0;
 
   // A query read whole.

@@ -122,9 +122,9 @@ TEST_F(JournalImportTest, NoStatementScansTheLinesOrTheBalances) {
 
     for (const auto& [sql, scanned_rows] : statements) {
       std::string plan = query_plan(path(), sql);
-      // Only the first row of the whole journal, which the import's record set
-      // reads when it opens, may come from a scan.
-      if (sql == R"(SELECT rowid, * FROM "F_APU" ORDER BY rowid LIMIT 1)") continue;
+      // Only the first rows of the whole journal, which the import's record set
+      // reads when it opens (a bounded few), may come from a scan.
+      if (sql.starts_with(R"(SELECT rowid, * FROM "F_APU" LIMIT )")) continue;
       EXPECT_EQ(plan.find("SCAN F_APU"), std::string::npos) << settings << "\n" << sql << "\n" << plan;
       EXPECT_EQ(plan.find("SCAN F_SAL"), std::string::npos) << settings << "\n" << sql << "\n" << plan;
       EXPECT_EQ(scanned_rows, 0) << sql;
