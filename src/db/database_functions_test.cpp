@@ -7,27 +7,14 @@
 #include "db/test_database.h"
 #include "platform/failure.h"
 #include "platform/regional.h"
+#include "platform/recording_window.h"
 #include "platform/window.h"
 
 namespace kavelo::db {
 namespace {
 
+using kavelo::testing::RecordingWindow;
 using testing::TestDatabase;
-
-class RecordingWindow : public Window {
- public:
-  explicit RecordingWindow(std::vector<std::string>* boxes) : boxes_(boxes) {}
-  void set_caption(const std::string&) override {}
-  void set_label(Label, const std::string&) override {}
-  void repaint_label(Label) override {}
-  void repaint() override {}
-  void do_events() override {}
-  void set_hourglass(bool) override {}
-  void message_box(const std::string& text) override { boxes_->push_back(text); }
-
- private:
-  std::vector<std::string>* boxes_;
-};
 
 const char* kSchema = R"sql(
 CREATE TABLE F_DIA (CODDIA SHORT NOT NULL PRIMARY KEY, NOMDIA TEXT(30), ASIDIA LONG DEFAULT 0, FECDIA DATETIME);

@@ -13,24 +13,10 @@
 #include "db/test_database.h"
 #include "interchange/run_state.h"
 #include "platform/regional.h"
+#include "platform/recording_window.h"
 #include "platform/window.h"
 
 namespace kavelo::testing {
-
-class RecordingWindow : public Window {
- public:
-  explicit RecordingWindow(std::vector<std::string>* boxes) : boxes_(boxes) {}
-  void set_caption(const std::string&) override {}
-  void set_label(Label, const std::string&) override {}
-  void repaint_label(Label) override {}
-  void repaint() override {}
-  void do_events() override {}
-  void set_hourglass(bool) override {}
-  void message_box(const std::string& text) override { boxes_->push_back(text); }
-
- private:
-  std::vector<std::string>* boxes_;
-};
 
 class JournalTest : public ::testing::Test {
  protected:
