@@ -13,63 +13,20 @@
 #include <string>
 #include <vector>
 
-#include "e2e_support.h"
+#include "import_scenario.h"
 
 namespace kavelo::e2e {
 namespace {
-
-const char* const kFiles[] = {"MAE.TXT", "CLI.TXT", "PRO.TXT", "APU.TXT", "IVR.TXT", "IVS.TXT"};
-
-// The company of every scenario, with the numbering settings the journal
-// import reads even when its file is empty.
-constexpr const char* kCompanySql =
-    "INSERT INTO F_EMP (CODEMP, NOMEMP, FRMEMP) VALUES ('EMP', 'Empresa', '1110000');\n"
-    "INSERT INTO F_AUT (CODAUT, NAAAUT, NAMAUT) VALUES (1, 1, 0);\n";
-
-// A stored value as SQL quotes it: 'text', 12.0 (a double), 800 (a whole
-// amount), NULL; so that a comparison tells the type as well.
-std::string quoted(sqlite3_stmt* s, int i) {
-  switch (sqlite3_column_type(s, i)) {
-    case SQLITE_NULL: return "NULL";
-    case SQLITE_INTEGER: return std::to_string(sqlite3_column_int64(s, i));
-    case SQLITE_FLOAT: {
-      char* text = sqlite3_mprintf("%!.15g", sqlite3_column_double(s, i));
-      std::string result = text;
-      sqlite3_free(text);
-      return result;
-    }
-    default: return "'" + std::string(reinterpret_cast<const char*>(sqlite3_column_text(s, i))) + "'";
-  }
-}
 
 using Row = std::map<std::string, std::string>;
 
 // Every row of the query, column name to quoted value.
 std::vector<Row> query(const std::string& database, const std::string& sql) {
-  sqlite3* db = nullptr;
-  if (sqlite3_open_v2(database.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
-    sqlite3_close(db);
-    throw std::runtime_error("cannot open " + database);
-  }
-  sqlite3_stmt* s = nullptr;
-  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &s, nullptr) != SQLITE_OK) {
-    std::string message = sqlite3_errmsg(db);
-    sqlite3_close(db);
-    throw std::runtime_error(sql + ": " + message);
-  }
   std::vector<Row> rows;
-  while (sqlite3_step(s) == SQLITE_ROW) {
-    Row row;
-    for (int i = 0; i < sqlite3_column_count(s); ++i) row[sqlite3_column_name(s, i)] = quoted(s, i);
-    rows.push_back(row);
-  }
-  sqlite3_finalize(s);
-  sqlite3_close(db);
+  for (const QueriedRow& row : query_rows(database, sql)) rows.emplace_back(row.begin(), row.end());
   return rows;
 }
 
-// A record of `fields` fields, every data field "0" (which every column
-// takes), with `set` at their positions; position 1 is the identifier.
 std::string record(const std::string& identifier, int fields, const std::map<int, std::string>& set) {
   std::string line = identifier;
   for (int position = 2; position <= fields; ++position) {
@@ -87,59 +44,8 @@ std::string first_fields(const std::string& line, int count) {
 }
 
 // An error line of the report.
-std::string line(const std::string& label, int record, const std::string& field_code,
-                 const std::string& description) {
-  return label + std::to_string(record) + "/" + field_code + ") " + description + "\r\n";
-}
-
-class MasterImport : public ::testing::Test {
+class MasterImport : public ImportScenario {
  protected:
-  MasterImport() {
-    // Amounts and dates in these scenarios are written by the conventions
-    // that apply without a locale (decimal ",", grouping ".", dd/mm/yyyy).
-    setenv("LC_ALL", "C", 1);
-    make_dir(inter);
-    make_dir(data);
-    write_connection_file(conn, connection_lines(inter, data, "EMP", "01"));
-    empty_files();
-  }
-
-  // Every file present and empty unless a scenario fills it: an empty file
-  // imports nothing and reports nothing.
-  void empty_files() {
-    for (const char* name : kFiles) write_bytes(inter + "/" + name, "");
-  }
-  // For the next case of a scenario: no company database, every file empty.
-  void start_again() {
-    std::filesystem::remove(database);
-    empty_files();
-  }
-
-  // Writes the interchange file: each line in Windows-1252, ended by CR LF.
-  void file(const std::string& name, const std::vector<std::string>& lines) {
-    std::string bytes;
-    for (const std::string& line : lines) bytes += cp1252(line) + "\r\n";
-    write_bytes(inter + "/" + name, bytes);
-  }
-
-  // Makes the company (with `extra_sql` after its own rows), runs kavelo and
-  // gives the run's error text in UTF-8 (the error report less the line end
-  // that follows the text), "" when there is no report.
-  std::string import(const std::string& extra_sql = "") {
-    database = make_company(data, "EMP", "01", kCompanySql + extra_sql);
-    RunResult result = run_program({bin_path("kavelo"), conn});
-    EXPECT_EQ(read_bytes(inter + "/FINAL.TXT"), expected_final_txt());
-    if (!exists(inter + "/ERRORES.TXT")) {
-      EXPECT_EQ(result.exit_status, 0) << result.err;
-      return "";
-    }
-    EXPECT_EQ(result.exit_status, 1) << result.err;
-    const std::string bytes = read_bytes(inter + "/ERRORES.TXT");
-    // The report ends with the line end that follows the error text.
-    EXPECT_TRUE(bytes.ends_with("\r\n\r\n")) << bytes;
-    return utf8(bytes.substr(0, bytes.size() - 2));
-  }
-
   std::vector<Row> rows(const std::string& table, const std::string& key_column) {
     return query(database, "SELECT * FROM " + table + " ORDER BY " + key_column);
   }
@@ -160,28 +66,6 @@ class MasterImport : public ::testing::Test {
     for (const Row& row : rows(table, key_column)) result.push_back(row.at(key_column));
     return result;
   }
-
-  // Windows-1252 bytes back to UTF-8, to compare with the test's own texts.
-  static std::string utf8(const std::string& bytes) {
-    std::string text;
-    for (char c : bytes) {
-      auto byte = static_cast<unsigned char>(c);
-      if (byte < 0x80) {
-        text += c;
-      } else {
-        // The reports hold only Latin-1 letters (ó, í, ñ).
-        text += static_cast<char>(0xC0 | (byte >> 6));
-        text += static_cast<char>(0x80 | (byte & 0x3F));
-      }
-    }
-    return text;
-  }
-
-  TempDir tmp;
-  const std::string inter = tmp / "inter";
-  const std::string data = tmp / "datos";
-  const std::string conn = tmp / "conexion.txt";
-  std::string database;
 };
 
 // What the scenarios common to the three files need to know of each.
@@ -286,7 +170,7 @@ TEST_P(EachMasterFile, RecordThatIsNotOfTheFileEndsItsImport) {
     lines.insert(lines.end(), c.bad_lines.begin(), c.bad_lines.end());
     lines.push_back(named("C", "Después"));
     file(f.name, lines);
-    EXPECT_EQ(import(), line(f.label, c.record, "00", "Identificador de registro no válido."));
+    EXPECT_EQ(import(), error_line(f.label, c.record, "00", "Identificador de registro no válido."));
     EXPECT_EQ(stored_keys(), std::vector<std::string>{"'A'"});
     start_again();
   }
@@ -297,13 +181,13 @@ TEST_P(EachMasterFile, CommentLinesAreSkippedAndOneAtTheEndReadsPastIt) {
                 "'comentario final"});
   // The record number counts records only: the comment at the end is the
   // third, read when no field code is in force.
-  EXPECT_EQ(import(), line(f.label, 3, "", "La entrada ha sobrepasado el final del archivo"));
+  EXPECT_EQ(import(), error_line(f.label, 3, "", "La entrada ha sobrepasado el final del archivo"));
   EXPECT_EQ(stored_keys(), (std::vector<std::string>{"'A'", "'B'"}));
 }
 
 TEST_P(EachMasterFile, TextTooLongForItsColumnEndsTheImportWithItsFieldCode) {
   file(f.name, {named("A", std::string(100, 'n')), named("B", std::string(101, 'n')), named("C", "Después")});
-  EXPECT_EQ(import(), line(f.label, 2, f.name_code,
+  EXPECT_EQ(import(), error_line(f.label, 2, f.name_code,
                            "El campo '" + f.name_column +
                                "' es demasiado pequeño para aceptar la cantidad de datos que intentó agregar."));
   EXPECT_EQ(stored_keys(), std::vector<std::string>{"'A'"});
@@ -313,7 +197,7 @@ TEST_P(EachMasterFile, TextTooLongForItsColumnEndsTheImportWithItsFieldCode) {
 TEST_P(EachMasterFile, CodeTooLongForItsColumnEndsTheImportWithFieldCodeOne) {
   file(f.name, {named(std::string(f.key_size, 'A'), "Cabe"), named(std::string(f.key_size + 1, 'B'), "Sobra"),
                 named("C", "Después")});
-  EXPECT_EQ(import(), line(f.label, 2, "01",
+  EXPECT_EQ(import(), error_line(f.label, 2, "01",
                            "El campo '" + f.key +
                                "' es demasiado pequeño para aceptar la cantidad de datos que intentó agregar."));
   EXPECT_EQ(stored_keys(), std::vector<std::string>{"'" + std::string(f.key_size, 'A') + "'"});
@@ -338,7 +222,7 @@ TEST_P(EachMasterFile, MissingFileIsRecordZeroAndTheNextFileStillImports) {
   const bool accounts = f.table == "F_MAE";
   file(accounts ? "CLI.TXT" : "IVR.TXT",
        {accounts ? record("C001", 52, {{2, "C"}}) : record("R001", 65, {{2, "4"}, {11, ""}, {12, ""}, {47, ""}})});
-  EXPECT_EQ(import(), line(f.label, 0, "", "No se encontró el archivo"));
+  EXPECT_EQ(import(), error_line(f.label, 0, "", "No se encontró el archivo"));
   EXPECT_EQ(keys(accounts ? "F_CLI" : "F_IVR", accounts ? "CODCLI" : "CODIVR"),
             std::vector<std::string>{accounts ? "'C'" : "4"});
 }
@@ -421,7 +305,7 @@ TEST_F(MasterImport, AmountThatIsEmptyOrNotANumberEndsTheImportWithItsFieldCode)
       file(a.file, {record(a.identifier, a.fields, {{2, "A"}}),
                     record(a.identifier, a.fields, {{2, "B"}, {a.position, bad}}),
                     record(a.identifier, a.fields, {{2, "C"}})});
-      EXPECT_EQ(import(), line(a.label, 2, a.code, "No coinciden los tipos"));
+      EXPECT_EQ(import(), error_line(a.label, 2, a.code, "No coinciden los tipos"));
       EXPECT_EQ(keys(a.table, key), std::vector<std::string>{"'A'"});
       start_again();
     }
@@ -442,7 +326,7 @@ TEST_F(MasterImport, ShortCustomerAndSupplierRecords) {
     const std::string key = "COD" + c.table.substr(2);
     const std::string full = record(c.identifier, c.fields, {{2, "A"}});
     file(c.file, {first_fields(full, 22), first_fields(record(c.identifier, c.fields, {{2, "B"}}), 21)});
-    EXPECT_EQ(import(), line(c.label, 2, "21", "No coinciden los tipos"));
+    EXPECT_EQ(import(), error_line(c.label, 2, "21", "No coinciden los tipos"));
     ASSERT_EQ(rows(c.table, key).size(), 1u);
     // Text columns after position 22 empty, number columns 0.
     const Row row = rows(c.table, key)[0];
@@ -478,7 +362,7 @@ TEST_F(MasterImport, SupplierPostalCodeWithLettersFirstIsZero) {
 }
 
 TEST_F(MasterImport, AllFilesMissingGiveOneLinePerImport) {
-  for (const char* name : kFiles) std::filesystem::remove(inter + "/" + name);
+  for (const char* name : kInterchangeFiles) std::filesystem::remove(inter + "/" + name);
   EXPECT_EQ(import(),
             "Maestro: (0/) No se encontró el archivo\r\n"
             "Clientes: (0/) No se encontró el archivo\r\n"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "e2e_support.h"
+#include "import_scenario.h"
 
 namespace kavelo::e2e {
 namespace {
@@ -19,8 +19,6 @@ std::vector<std::string> names_in(const std::string& dir) {
   std::sort(names.begin(), names.end());
   return names;
 }
-
-constexpr const char* kInterchangeFiles[] = {"MAE.TXT", "CLI.TXT", "PRO.TXT", "APU.TXT", "IVR.TXT", "IVS.TXT"};
 
 // What a run left in a folder besides the interchange files.
 std::vector<std::string> reports_in(const std::string& dir) {

@@ -12,60 +12,20 @@
 #include <string>
 #include <vector>
 
-#include "e2e_support.h"
+#include "import_scenario.h"
 
 namespace kavelo::e2e {
 namespace {
 
-const char* const kFiles[] = {"MAE.TXT", "CLI.TXT", "PRO.TXT", "APU.TXT", "IVR.TXT", "IVS.TXT"};
-
-constexpr const char* kCompanySql =
-    "INSERT INTO F_EMP (CODEMP, NOMEMP, FRMEMP) VALUES ('EMP', 'Empresa', '1110000');\n"
-    "INSERT INTO F_AUT (CODAUT, NAAAUT, NAMAUT) VALUES (1, 1, 0);\n";
-
-// A stored value as SQL quotes it ('text', 12.0, 800, NULL), so that a
-// comparison tells the type as well.
-std::string quoted(sqlite3_stmt* s, int i) {
-  switch (sqlite3_column_type(s, i)) {
-    case SQLITE_NULL: return "NULL";
-    case SQLITE_INTEGER: return std::to_string(sqlite3_column_int64(s, i));
-    case SQLITE_FLOAT: {
-      char* text = sqlite3_mprintf("%!.15g", sqlite3_column_double(s, i));
-      std::string result = text;
-      sqlite3_free(text);
-      return result;
-    }
-    default: return "'" + std::string(reinterpret_cast<const char*>(sqlite3_column_text(s, i))) + "'";
-  }
-}
-
 // The quoted values of the query's rows, each row's columns joined by "|".
 std::vector<std::string> query(const std::string& database, const std::string& sql) {
-  sqlite3* db = nullptr;
-  if (sqlite3_open_v2(database.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
-    sqlite3_close(db);
-    throw std::runtime_error("cannot open " + database);
-  }
-  sqlite3_stmt* s = nullptr;
-  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &s, nullptr) != SQLITE_OK) {
-    std::string message = sqlite3_errmsg(db);
-    sqlite3_close(db);
-    throw std::runtime_error(sql + ": " + message);
-  }
   std::vector<std::string> rows;
-  while (sqlite3_step(s) == SQLITE_ROW) {
-    std::string row;
-    for (int i = 0; i < sqlite3_column_count(s); ++i) row += (i ? "|" : "") + quoted(s, i);
-    rows.push_back(row);
+  for (const QueriedRow& row : query_rows(database, sql)) {
+    std::string joined;
+    for (const auto& [name, value] : row) joined += (joined.empty() ? "" : "|") + value;
+    rows.push_back(joined);
   }
-  sqlite3_finalize(s);
-  sqlite3_close(db);
   return rows;
-}
-
-std::string line(const std::string& label, int record, const std::string& field_code,
-                 const std::string& description) {
-  return label + std::to_string(record) + "/" + field_code + ") " + description + "\r\n";
 }
 
 // What a scenario needs to know of a register file. Positions count the
@@ -96,32 +56,8 @@ const Register kInput{"IVS.TXT", "F_IVS", "S001", "R001", "IVA/IGIC soportado: (
 // FEC (12): the same in both registers.
 constexpr int kLib = 3, kCop = 4, kFac = 5, kFfa = 11, kFec = 12;
 
-class RegisterImport : public ::testing::Test {
+class RegisterImport : public ImportScenario {
  protected:
-  RegisterImport() {
-    // Amounts and dates in these scenarios are written by the conventions
-    // that apply without a locale (decimal ",", grouping ".", dd/mm/yyyy).
-    setenv("LC_ALL", "C", 1);
-    make_dir(inter);
-    make_dir(data);
-    write_connection_file(conn, connection_lines(inter, data, "EMP", "01"));
-    empty_files();
-  }
-
-  void empty_files() {
-    for (const char* name : kFiles) write_bytes(inter + "/" + name, "");
-  }
-  void start_again() {
-    std::filesystem::remove(database);
-    empty_files();
-  }
-
-  void file(const std::string& name, const std::vector<std::string>& lines) {
-    std::string bytes;
-    for (const std::string& text : lines) bytes += cp1252(text) + "\r\n";
-    write_bytes(inter + "/" + name, bytes);
-  }
-
   // A complete record of `r` with register code `code`: every field "0" but
   // the date fields, which stay empty, and `set` at their positions.
   static std::string record(const Register& r, const std::string& code, std::map<int, std::string> set = {}) {
@@ -134,46 +70,12 @@ class RegisterImport : public ::testing::Test {
     return text;
   }
 
-  // Makes the company, runs kavelo and gives the run's error text ("" when
-  // there is no error report).
-  std::string import(const std::string& extra_sql = "") {
-    database = make_company(data, "EMP", "01", kCompanySql + extra_sql);
-    RunResult result = run_program({bin_path("kavelo"), conn});
-    EXPECT_EQ(read_bytes(inter + "/FINAL.TXT"), expected_final_txt());
-    if (!exists(inter + "/ERRORES.TXT")) {
-      EXPECT_EQ(result.exit_status, 0) << result.err;
-      return "";
-    }
-    EXPECT_EQ(result.exit_status, 1) << result.err;
-    std::string bytes = read_bytes(inter + "/ERRORES.TXT");
-    EXPECT_TRUE(bytes.ends_with("\r\n\r\n")) << bytes;
-    bytes.resize(bytes.size() - 2);
-    // Windows-1252 back to UTF-8: the reports hold Latin-1 letters only (ó, á).
-    std::string text;
-    for (char c : bytes) {
-      auto byte = static_cast<unsigned char>(c);
-      if (byte < 0x80) {
-        text += c;
-      } else {
-        text += static_cast<char>(0xC0 | (byte >> 6));
-        text += static_cast<char>(0x80 | (byte & 0x3F));
-      }
-    }
-    return text;
-  }
-
   // "key|column|column..." for every row, by key.
   std::vector<std::string> rows(const Register& r, const std::vector<std::string>& stems) {
     std::string columns = r.key();
     for (const std::string& stem : stems) columns += ", " + r.col(stem);
     return query(database, "SELECT " + columns + " FROM " + r.table + " ORDER BY " + r.key());
   }
-
-  TempDir tmp;
-  const std::string inter = tmp / "inter";
-  const std::string data = tmp / "datos";
-  const std::string conn = tmp / "conexion.txt";
-  std::string database;
 };
 
 class EachRegister : public RegisterImport, public ::testing::WithParamInterface<Register> {
@@ -229,7 +131,7 @@ TEST_P(EachRegister, RegisterCodes) {
 // The code is converted under field code "00", before its row is looked up.
 TEST_P(EachRegister, CodeBeyondThirtyTwoBitsEndsTheImportUnderFieldCodeZero) {
   file(r.name, {named("1", "antes"), named("2147483648", "fuera"), named("2", "después")});
-  EXPECT_EQ(import(), line(r.label, 2, "00", "Desbordamiento"));
+  EXPECT_EQ(import(), error_line(r.label, 2, "00", "Desbordamiento"));
   EXPECT_EQ(rows(r, {"LIB"}), std::vector<std::string>{"1|'antes'"});
 }
 
@@ -246,7 +148,7 @@ TEST_P(EachRegister, AmountThatIsEmptyOrNotANumberEndsTheImportWithItsFieldCode)
   for (const std::string bad : {"", "abc"}) {
     SCOPED_TRACE(bad);
     file(r.name, {named("1", "antes"), rec("2", {{r.amount, bad}}), named("3", "después")});
-    EXPECT_EQ(import(), line(r.label, 2, r.amount_code, "No coinciden los tipos"));
+    EXPECT_EQ(import(), error_line(r.label, 2, r.amount_code, "No coinciden los tipos"));
     EXPECT_EQ(rows(r, {"LIB"}), std::vector<std::string>{"1|'antes'"});
     start_again();
   }
@@ -256,7 +158,7 @@ TEST_P(EachRegister, AmountThatIsEmptyOrNotANumberEndsTheImportWithItsFieldCode)
 TEST_P(EachRegister, ShortRecordFailsAtItsLastAmountAndLongOneIgnoresTheRest) {
   const std::string full = named("2", "corto");
   file(r.name, {named("1", "largo") + ";sobra;x", full.substr(0, full.rfind(';')), named("3", "después")});
-  EXPECT_EQ(import(), line(r.label, 2, std::to_string(r.fields - 1), "No coinciden los tipos"));
+  EXPECT_EQ(import(), error_line(r.label, 2, std::to_string(r.fields - 1), "No coinciden los tipos"));
   EXPECT_EQ(rows(r, {"LIB"}), std::vector<std::string>{"1|'largo'"});
 }
 
@@ -276,7 +178,7 @@ TEST_P(EachRegister, RecordThatIsNotOfTheFileEndsItsImport) {
     lines.insert(lines.end(), bad.begin(), bad.end());
     lines.push_back(named("3", "después"));
     file(r.name, lines);
-    EXPECT_EQ(import(), line(r.label, 2, "00", "Identificador de registro no válido."));
+    EXPECT_EQ(import(), error_line(r.label, 2, "00", "Identificador de registro no válido."));
     EXPECT_EQ(rows(r, {"LIB"}), std::vector<std::string>{"1|'antes'"});
     start_again();
   }
@@ -284,13 +186,13 @@ TEST_P(EachRegister, RecordThatIsNotOfTheFileEndsItsImport) {
 
 TEST_P(EachRegister, CommentLinesAreSkippedAndOneAtTheEndReadsPastIt) {
   file(r.name, {"'comentario", named("1", "uno"), "'" + named("9", "comentado"), named("2", "dos"), "'final"});
-  EXPECT_EQ(import(), line(r.label, 3, "", "La entrada ha sobrepasado el final del archivo"));
+  EXPECT_EQ(import(), error_line(r.label, 3, "", "La entrada ha sobrepasado el final del archivo"));
   EXPECT_EQ(rows(r, {"LIB"}), (std::vector<std::string>{"1|'uno'", "2|'dos'"}));
 }
 
 TEST_P(EachRegister, TextTooLongForItsColumnEndsTheImportWithItsFieldCode) {
   file(r.name, {named("1", std::string(20, 'x')), named("2", std::string(21, 'x')), named("3", "después")});
-  EXPECT_EQ(import(), line(r.label, 2, "02",
+  EXPECT_EQ(import(), error_line(r.label, 2, "02",
                            "El campo '" + r.col("LIB") +
                                "' es demasiado pequeño para aceptar la cantidad de datos que intentó agregar."));
   EXPECT_EQ(rows(r, {"LIB"}), std::vector<std::string>{"1|'" + std::string(20, 'x') + "'"});
@@ -300,7 +202,7 @@ TEST_P(EachRegister, TextTooLongForItsColumnEndsTheImportWithItsFieldCode) {
 // into a date by the regional settings, or refuses it.
 TEST_P(EachRegister, DateTheColumnCannotTakeEndsTheImportWithItsFieldCode) {
   file(r.name, {rec("1", {{kFfa, "28/02/2011"}}), rec("2", {{kFec, "30/02/2011"}}), rec("3")});
-  EXPECT_EQ(import(), line(r.label, 2, "11", "Error en la conversión del tipo de datos."));
+  EXPECT_EQ(import(), error_line(r.label, 2, "11", "Error en la conversión del tipo de datos."));
   EXPECT_EQ(rows(r, {"FFA"}), std::vector<std::string>{"1|'2011-02-28'"});
 }
 
@@ -332,7 +234,7 @@ TEST_F(RegisterImport, WhereTheTwoRegistersPart) {
 TEST_F(RegisterImport, MissingOutputRegisterDoesNotStopTheInputOne) {
   std::filesystem::remove(inter + "/IVR.TXT");
   file("IVS.TXT", {record(kInput, "1")});
-  EXPECT_EQ(import(), line(kOutput.label, 0, "", "No se encontró el archivo"));
+  EXPECT_EQ(import(), error_line(kOutput.label, 0, "", "No se encontró el archivo"));
   EXPECT_EQ(query(database, "SELECT CODIVS FROM F_IVS"), std::vector<std::string>{"1"});
 }
 
