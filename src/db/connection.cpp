@@ -82,8 +82,13 @@ Connection::~Connection() {
   }
 }
 
-Failure Connection::failure_of(int rc, std::string_view jet_text) const {
+Failure Connection::failure_of(int rc, std::string_view jet_text) {
   std::string message = db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
+  if (db_ && in_transaction_ && sqlite3_get_autocommit(db_)) {
+    in_transaction_ = false;
+    dirty_ = false;
+    unit_open_ = false;
+  }
   switch (rc) {
     case SQLITE_CONSTRAINT_UNIQUE:
     case SQLITE_CONSTRAINT_PRIMARYKEY: return failure(ErrorCode::DuplicateValue);
@@ -100,8 +105,8 @@ Failure Connection::failure_of(int rc, std::string_view jet_text) const {
     case SQLITE_CANTOPEN:
     case SQLITE_PERM: return failure(ErrorCode::CannotOpenFile, path_);
     case SQLITE_READONLY: return failure(ErrorCode::ReadOnly);
-    case SQLITE_IOERR:
-    case SQLITE_FULL: return failure(ErrorCode::DiskIo, path_);
+    case SQLITE_FULL: return failure(ErrorCode::DiskFull, path_);
+    case SQLITE_IOERR: return failure(ErrorCode::DiskIo, path_);
     case SQLITE_CONSTRAINT: return failure(ErrorCode::ValidationRule, message);
     case SQLITE_ERROR:
       if (message.starts_with("no such table: ")) return failure(ErrorCode::TableNotFound, after(message, ": "));

@@ -68,8 +68,10 @@ class Connection {
   void end_unit(bool keep);
   bool in_unit() const { return unit_open_; }
 
-  // The Failure for SQLite's result code `rc` of the last call.
-  Failure failure_of(int rc, std::string_view jet_text = {}) const;
+  // The Failure for SQLite's result code `rc` of the last call. Some failures
+  // (a full disk, an I/O error) make SQLite roll back the whole transaction:
+  // the connection then knows it has none.
+  Failure failure_of(int rc, std::string_view jet_text = {});
   sqlite3_int64 last_insert_rowid() const { return sqlite3_last_insert_rowid(db_); }
   // Runs a statement without result rows.
   void execute(const char* sql);

@@ -72,14 +72,15 @@ Database Engine::open_database(const std::string& path) {
 
 RecordUnit Engine::begin_record(const std::string& path) { return RecordUnit(connection_for(path)); }
 
-void Engine::record_boundary() {
+bool Engine::record_boundary() {
   ++records_since_commit_;
   if (records_since_commit_ < policy_.records && std::chrono::steady_clock::now() - last_commit_ < policy_.interval)
-    return;
+    return false;
   commit();
   // The write lock is free for a moment, so that another program waiting to
   // write (the accounting application) gets its turn during a long run.
   std::this_thread::sleep_for(policy_.pause);
+  return true;
 }
 
 void Engine::commit() {

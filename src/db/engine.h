@@ -112,8 +112,8 @@ class Engine {
 
   // Starts one record as a unit on the database at `path` (opened before).
   RecordUnit begin_record(const std::string& path);
-  // The end of one record: commits when the policy says so.
-  void record_boundary();
+  // The end of one record: commits when the policy says so; true when it did.
+  bool record_boundary();
   // Commits everything pending on every connection.
   void commit();
   // Commits and closes every connection.

@@ -76,6 +76,16 @@ void run_import(const ImportDescription& d, RecordSteps* steps) {
 
   long record = 0;
   std::string field_code;
+  // The rows of the records up to this one are committed. A commit that fails
+  // loses the records after it: the error line then names the first of them.
+  long committed = 0;
+  bool committing = false;
+  auto commit = [&] {
+    committing = true;
+    db::Engine::instance().commit();
+    committing = false;
+    committed = record;
+  };
   try {
     LineReader file(settings.DirIntercambio + std::string(d.file_name));
     steps->before_open();
@@ -117,12 +127,20 @@ void run_import(const ImportDescription& d, RecordSteps* steps) {
       }
       steps->after_store();
       if (unit) unit->commit();
-      db::Engine::instance().record_boundary();
+      committing = true;
+      if (db::Engine::instance().record_boundary()) committed = record;
+      committing = false;
     }
-    db::Engine::instance().commit();
+    commit();
   } catch (const Failure& f) {
+    if (committing) record = committed + 1, field_code.clear();
     state.TextoErrores += error_line(d.error_label, record, field_code, f.description());
-    db::Engine::instance().commit();
+    // The records before the failing one are kept, unless the disk refuses.
+    try {
+      db::Engine::instance().commit();
+    } catch (const Failure& lost) {
+      state.TextoErrores += error_line(d.error_label, committed + 1, "", lost.description());
+    }
   }
 }
 

@@ -38,6 +38,8 @@ std::string describe(ErrorCode code, std::string_view detail) {
       return fmt::format("No se puede abrir el archivo '{}': está en uso o no tiene permiso para abrirlo.", detail);
     case ErrorCode::ReadOnly: return "No se puede actualizar. La base de datos o el objeto es de sólo lectura.";
     case ErrorCode::InvalidOperation: return "La operación no es válida para este tipo de objeto.";
+    case ErrorCode::DiskFull:
+      return fmt::format("No queda espacio en el disco para la base de datos '{}'.", detail);
     case ErrorCode::DiskIo: return fmt::format("Error de E/S de disco en '{}'.", detail);
     case ErrorCode::EngineFailure: return fmt::format("Error del motor de base de datos: {}", detail);
   }

@@ -35,6 +35,7 @@ enum class ErrorCode : int {
   ReadOnly = 3027,
   InvalidOperation = 3251,
   DiskIo = 3043,
+  DiskFull = 3035,
   EngineFailure = 3000,
 };
 
