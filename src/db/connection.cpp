@@ -32,16 +32,22 @@ std::string column_part(std::string qualified) {
 
 }  // namespace
 
+namespace {
+// Names are looked up for every column of every record: ASCII folding inline.
+unsigned char fold(char c) {
+  auto u = static_cast<unsigned char>(c);
+  return u >= 'a' && u <= 'z' ? static_cast<unsigned char>(u - 'a' + 'A') : u;
+}
+}  // namespace
+
 std::size_t CaselessHash::operator()(std::string_view s) const {
   std::size_t h = 14695981039346656037u;
-  for (char c : s) h = (h ^ static_cast<unsigned char>(std::toupper(static_cast<unsigned char>(c)))) * 1099511628211u;
+  for (char c : s) h = (h ^ fold(c)) * 1099511628211u;
   return h;
 }
 
 bool CaselessEqual::operator()(std::string_view a, std::string_view b) const {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::toupper(static_cast<unsigned char>(x)) == std::toupper(static_cast<unsigned char>(y));
-         });
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return fold(x) == fold(y); });
 }
 
 int TableInfo::find(std::string_view column) const {

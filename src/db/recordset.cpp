@@ -251,8 +251,13 @@ const std::string& RecordsetImpl::field_name(int index) const {
 
 int RecordsetImpl::index_of(std::string_view name) const {
   if (on_table()) {
+    // Callers mostly name the columns in the table's order: try the column
+    // after the last one found before hashing the name.
+    if (next_column_ < table_->columns.size() && CaselessEqual{}(table_->columns[next_column_].name, name))
+      return static_cast<int>(next_column_++);
     int at = table_->find(name);
     if (at < 0) throw failure(ErrorCode::ItemNotFound, name);
+    next_column_ = static_cast<std::size_t>(at) + 1;
     return at;
   }
   for (std::size_t i = 0; i < names_.size(); ++i)

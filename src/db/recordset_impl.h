@@ -92,6 +92,7 @@ class RecordsetImpl {
   Mode mode_ = Mode::Browse;
   std::vector<std::optional<Value>> buffer_;
   std::unordered_map<std::string, std::string> store_sql_;
+  mutable std::size_t next_column_ = 0;  // where index_of looks first
 };
 
 }  // namespace kavelo::db
