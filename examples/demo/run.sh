@@ -28,7 +28,10 @@ mkdir -p "$interchange" "$data"
 for name in MAE CLI PRO APU IVR IVS; do
   cp "$here/$name.TXT" "$interchange/"
 done
-awk -v lines="$lines" -v seed=2011 -f "$here/make_journal.awk" >> "$interchange/APU.TXT"
+# The generated lines come from the sample data of kavelo-db: entries of 2 to
+# 6 lines over four journals and twelve months, most numbered by the import.
+"$build/kavelo-db" sample "$demo/muestra" --records "$lines" --seed 2011 >/dev/null
+cat "$demo/muestra/APU.TXT" >> "$interchange/APU.TXT"
 # The database as it was before the import, for the check of the balances.
 cp "$database" "$demo/ANTES.MDB"
 
