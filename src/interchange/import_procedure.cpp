@@ -106,7 +106,7 @@ void run_import(const ImportDescription& d, RecordSteps* steps) {
       field_code = "00";
       if (prc_Campo(registro, settings.Separador) != d.identifier) {
         state.TextoErrores += error_line(d.error_label, record, field_code, kBadIdentifier);
-        return;
+        return commit();  // the records before it are stored now
       }
       steps->position(records, registro, field_code);
       for (const LayoutField& field : d.layout) {
