@@ -248,10 +248,10 @@ TEST_F(StartupTest, HelpAndVersion) {
   EXPECT_EQ(version.out, "kavelo 1.0\n");
   EXPECT_EQ(names_in(cwd), std::vector<std::string>{});
 
-  // Not alone, --help is part of a path.
-  RunResult not_alone = kavelo({"--help", "x"});
-  EXPECT_EQ(not_alone.exit_status, 1);
-  expect_reports(cwd, "No es posible abrir el archivo: --help x");
+  // A first argument that is none of our options is part of the path.
+  RunResult not_ours = kavelo({"--helpme", "x"});
+  EXPECT_EQ(not_ours.exit_status, 1);
+  expect_reports(cwd, "No es posible abrir el archivo: --helpme x");
 }
 
 TEST_F(StartupTest, ArgumentsJoinedByOneBlankAreOnePath) {

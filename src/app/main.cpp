@@ -8,9 +8,11 @@
 
 #include <fmt/format.h>
 
+#include "app/command_line.h"
 #include "app/import_run.h"
 #include "app/reports.h"
 #include "app/startup.h"
+#include "db/engine.h"
 #include "db/open_retry.h"
 #include "interchange/run_state.h"
 #include "platform/product.h"
@@ -42,35 +44,25 @@ namespace {
 }  // namespace
 
 int main(int argc, char* argv[]) {
-  const std::vector<std::string> arguments(argv + 1, argv + argc);
-  if (arguments.size() == 1 && arguments[0] == "--help") {
-    fmt::print(
-        "Uso: kavelo ARCHIVO_DE_CONEXION\n"
-        "Importa los archivos de intercambio en la base de datos de la empresa que indica el archivo\n"
-        "de conexión, y deja FINAL.TXT (y ERRORES.TXT si algo falló) en la carpeta de intercambio.\n"
-        "Todos los argumentos, unidos por un blanco, forman la ruta del archivo de conexión.\n"
-        "  --help     muestra esta ayuda\n"
-        "  --version  muestra la versión\n");
+  const kavelo::CommandLine command = kavelo::parse_command_line(std::vector<std::string>(argv + 1, argv + argc));
+  if (command.mode == kavelo::Mode::Help) {
+    fmt::print("{}", kavelo::usage_text());
     return 0;
   }
-  if (arguments.size() == 1 && arguments[0] == "--version") {
+  if (command.mode == kavelo::Mode::Version) {
     fmt::print("kavelo {}.{}\n", kavelo::product::kVersionMajor, kavelo::product::kVersionMinor);
     return 0;
   }
-
-  // The path is taken whole: a path with blanks may arrive as several arguments.
-  std::string archivo_conexion;
-  for (std::size_t i = 0; i < arguments.size(); ++i) {
-    if (i > 0) archivo_conexion += ' ';
-    archivo_conexion += arguments[i];
-  }
+  // A check run does everything a run does and, at its end, undoes every
+  // write to the company database.
+  kavelo::db::Engine::instance().set_check_run(command.mode == kavelo::Mode::Check);
 
   // The window is chosen before start-up fills it in: a graphical one when a
   // display is reachable, the terminal otherwise.
   kavelo::choose_main_window();
   kavelo::Window& window = kavelo::main_window();
   try {
-    kavelo::startup(archivo_conexion);
+    kavelo::startup(command.connection_file);
   } catch (const kavelo::db::OpenGaveUp& gave_up) {
     end_with(gave_up.message());
   } catch (const std::exception& unexpected) {

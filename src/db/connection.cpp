@@ -164,8 +164,19 @@ void Connection::begin_write() {
 }
 
 void Connection::commit() {
-  if (!in_transaction_ || unit_open_) return;
+  if (!in_transaction_ || unit_open_ || held_) return;
   int rc = step_once("COMMIT");
+  if (rc != SQLITE_OK) throw failure_of(rc);
+  in_transaction_ = false;
+  dirty_ = false;
+}
+
+void Connection::roll_back() {
+  if (!in_transaction_) return;
+  unit_open_ = false;
+  int rc = step_once("ROLLBACK");
+  // A rollback that fails leaves SQLite's own journal to undo the writes
+  // when the database is next opened.
   if (rc != SQLITE_OK) throw failure_of(rc);
   in_transaction_ = false;
   dirty_ = false;

@@ -61,7 +61,12 @@ class Connection {
 
   // Called before every write: begins the grouped transaction when none is open.
   void begin_write();
+  // Commits the grouped transaction, unless the connection holds its writes.
   void commit();
+  // From now on nothing is committed: every write stays in one transaction
+  // until roll_back() undoes it (a check run).
+  void hold_writes() { held_ = true; }
+  void roll_back();
   bool in_transaction() const { return in_transaction_; }
 
   void begin_unit();
@@ -90,6 +95,7 @@ class Connection {
   bool in_transaction_ = false;
   bool dirty_ = false;
   bool unit_open_ = false;
+  bool held_ = false;
 };
 
 // Binds the parameters, 1 to n.

@@ -60,6 +60,7 @@ std::shared_ptr<Connection> Engine::connection_for(const std::string& path) {
     if (connection->key() == key) return by_path_[path] = connection;
   }
   auto connection = std::make_shared<Connection>(path, key, busy_wait_);
+  if (check_run_) connection->hold_writes();
   connections_.push_back(connection);
   return by_path_[path] = connection;
 }
@@ -74,6 +75,9 @@ RecordUnit Engine::begin_record(const std::string& path) { return RecordUnit(con
 
 bool Engine::record_boundary() {
   ++records_since_commit_;
+  // A check run holds its one transaction to the end: there is nothing to
+  // commit and the lock stays taken.
+  if (check_run_) return false;
   if (records_since_commit_ < policy_.records && std::chrono::steady_clock::now() - last_commit_ < policy_.interval)
     return false;
   commit();
@@ -90,6 +94,14 @@ void Engine::commit() {
 }
 
 void Engine::shutdown() {
+  if (check_run_) {
+    // Every connection is closed even when one of them fails to roll back.
+    std::vector<std::shared_ptr<Connection>> connections = std::move(connections_);
+    by_path_.clear();
+    connections_.clear();
+    for (const auto& connection : connections) connection->roll_back();
+    return;
+  }
   commit();
   by_path_.clear();
   connections_.clear();

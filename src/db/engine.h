@@ -58,6 +58,8 @@ class Recordset {
   void set(std::string_view name, const Value& value);
   // Stores the row begun by AddNew or Edit.
   void update();
+  // True between AddNew and the update or cancel that ends it.
+  bool adding() const;
   void close();
 
  private:
@@ -116,8 +118,14 @@ class Engine {
   bool record_boundary();
   // Commits everything pending on every connection.
   void commit();
-  // Commits and closes every connection.
+  // Commits and closes every connection; in a check run, rolls back instead.
   void shutdown();
+
+  // A check run: every write of the process stays in one transaction per
+  // database, never committed, and shutdown() rolls it back, so the databases
+  // are left as they were. Set before the first open.
+  void set_check_run(bool on) { check_run_ = on; }
+  bool check_run() const { return check_run_; }
 
   void set_commit_policy(CommitPolicy policy) { policy_ = policy; }
   void set_busy_wait(std::chrono::milliseconds wait) { busy_wait_ = wait; }
@@ -129,6 +137,7 @@ class Engine {
   std::unordered_map<std::string, std::shared_ptr<Connection>> by_path_;
   CommitPolicy policy_;
   std::chrono::milliseconds busy_wait_{50};
+  bool check_run_ = false;
   int records_since_commit_ = 0;
   std::chrono::steady_clock::time_point last_commit_ = std::chrono::steady_clock::now();
 };

@@ -1,6 +1,10 @@
 #include "db/engine.h"
 
+#include <fmt/format.h>
 #include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
 
 #include "db/test_database.h"
 #include "platform/failure.h"
@@ -295,6 +299,46 @@ TEST_F(EngineTest, QueriesWithGroupsAndDateLiterals) {
       "SELECT Max(F_ART.UNIART) AS MAXI, F_ART.CATART From F_ART GROUP BY F_ART.CATART "
       " HAVING (((F_ART.CATART)='ZZ'));");
   EXPECT_TRUE(none.eof());
+}
+
+std::string file_bytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// A check run writes, reads back what it wrote, and leaves the file as it was,
+// also when its writes outgrow the page cache and reach the file before the end.
+TEST(EngineCheckRun, SeesItsOwnWritesAndLeavesTheFileAsItWas) {
+  set_regional(RegionalSettings::spanish());
+  TestDatabase file(kSchema);
+  const std::string before = file_bytes(file.path());
+  Engine& engine = Engine::instance();
+  engine.set_check_run(true);
+  engine.set_commit_policy(CommitPolicy{10, std::chrono::milliseconds(0), std::chrono::milliseconds(0)});
+  {
+    Database db = engine.open_database(file.path());
+    Recordset rs = db.open_recordset("SELECT * FROM F_ART;", RecordsetType::Dynaset);
+    const std::string filler(400, 'x');
+    for (int i = 0; i < 20000; ++i) {
+      auto unit = engine.begin_record(file.path());
+      rs.add_new();
+      rs.set("CODART", Value(fmt::format("C{}", i)));
+      rs.set("OBSART", Value(filler));
+      rs.update();
+      if (i % 2 == 0) unit.commit();  // the odd ones are undone
+      engine.record_boundary();
+    }
+    engine.commit();
+    Database again = engine.open_database(file.path());
+    Recordset count = again.open_recordset("SELECT Count(*) AS N FROM F_ART;");
+    EXPECT_EQ(to_text(count.get(0)), "10002");
+  }
+  engine.shutdown();
+  engine.set_check_run(false);
+  engine.set_commit_policy(CommitPolicy{});
+  EXPECT_EQ(file.outside_query("SELECT count(*) FROM F_ART"), "2");
+  EXPECT_TRUE(file_bytes(file.path()) == before);
+  EXPECT_EQ(file.outside_query("PRAGMA integrity_check"), "ok");
 }
 
 TEST(EngineOpen, RefusesWhatIsNoDatabase) {
