@@ -14,6 +14,7 @@
 
 #include "db/engine.h"
 #include "interchange/run_state.h"
+#include "interchange/run_summary.h"
 #include "platform/codepage.h"
 #include "platform/product.h"
 #include "platform/window.h"
@@ -106,11 +107,15 @@ void prc_Final() {
     add_closing_message(state.TextoErrores, failed.what());
   }
   const int status = write_reports(state.settings.DirIntercambio, state.TextoErrores);
-  // The last line of a terminal run; a graphical window just goes away.
-  main_window().finish(status == kExitNoErrors         ? "Proceso terminado sin errores"
-                       : status == kExitErrorsReported ? "Proceso terminado con errores: " +
-                                                             state.settings.DirIntercambio + "ERRORES.TXT"
-                                                       : "Proceso terminado sin informes");
+  // The summary of the files, then the last line of the run.
+  std::string closing = state.summaries.empty() ? std::string() : format_run_summary(state.summaries);
+  if (db::Engine::instance().check_run())
+    closing += "Comprobación: la base de datos de la empresa queda como estaba.\n";
+  closing += status == kExitNoErrors         ? "Proceso terminado sin errores"
+             : status == kExitErrorsReported ? "Proceso terminado con errores: " + state.settings.DirIntercambio +
+                                                   "ERRORES.TXT"
+                                             : "Proceso terminado sin informes";
+  main_window().finish(closing);
   std::exit(status);
 }
 

@@ -424,6 +424,7 @@ Value Recordset::get(std::string_view name) const { return open(impl_).get(open(
 Value Recordset::get(int index) const { return open(impl_).get(index); }
 void Recordset::find_first(std::string_view criteria) { open(impl_).find_first(criteria); }
 bool Recordset::no_match() const { return open(impl_).no_match(); }
+bool Recordset::adding() const { return open(impl_).adding(); }
 void Recordset::add_new() { open(impl_).add_new(); }
 void Recordset::edit() { open(impl_).edit(); }
 void Recordset::set(std::string_view name, const Value& value) {

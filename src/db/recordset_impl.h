@@ -31,6 +31,7 @@ class RecordsetImpl {
   int index_of(std::string_view name) const;  // error 3265 when there is none
   void find_first(std::string_view criteria);
   bool no_match() const { return no_match_; }
+  bool adding() const { return mode_ == Mode::Adding; }
   void add_new();
   void edit();
   void set(int index, const Value& value);

@@ -2,10 +2,13 @@
 
 #include <fmt/format.h>
 
+#include <chrono>
+
 #include "db/open_retry.h"
 #include "db/record_lookup.h"
 #include "interchange/field_cutting.h"
 #include "interchange/line_reader.h"
+#include "interchange/run_summary.h"
 #include "interchange/run_state.h"
 #include "platform/failure.h"
 #include "platform/window.h"
@@ -65,6 +68,45 @@ std::string with_separator(std::string line, std::string_view separador) {
 
 void run_import(const ImportDescription& d) { run_import(d, nullptr); }
 
+namespace {
+
+// The counts of the summary, and those of them already committed: a commit
+// that fails loses the rows counted since the last one.
+struct Counts {
+  long added = 0;
+  long changed = 0;
+  long duplicates = 0;
+};
+
+// Adds the file's summary to the run's when the import ends, however it ends.
+class SummaryScope {
+ public:
+  explicit SummaryScope(std::string_view file_name) : started_(std::chrono::steady_clock::now()) {
+    summary.file_name = file_name;
+  }
+  ~SummaryScope() {
+    summary.elapsed = std::chrono::steady_clock::now() - started_;
+    run().summaries.push_back(std::move(summary));
+  }
+  SummaryScope(const SummaryScope&) = delete;
+  SummaryScope& operator=(const SummaryScope&) = delete;
+
+  FileSummary summary;
+
+ private:
+  std::chrono::steady_clock::time_point started_;
+};
+
+}  // namespace
+
+std::string_view column_of_field(const ImportDescription& d, const RecordSteps& steps, std::string_view field_code) {
+  if (field_code.empty()) return {};
+  if (field_code == d.key_field_code && !d.key_column.empty()) return d.key_column;
+  for (const LayoutField& field : d.layout)
+    if (field.field_code == field_code) return field.column;
+  return steps.key_column_of(field_code);
+}
+
 void run_import(const ImportDescription& d, RecordSteps* steps) {
   RunState& state = run();
   const RunSettings& settings = state.settings;
@@ -74,17 +116,33 @@ void run_import(const ImportDescription& d, RecordSteps* steps) {
   KeyColumnSteps key_steps(d, settings.Separador);
   if (!steps) steps = &key_steps;
 
+  SummaryScope scope(d.file_name);
+  FileSummary& summary = scope.summary;
+  Counts counts, committed_counts;
   long record = 0;
+  std::string line;
   std::string field_code;
   // The rows of the records up to this one are committed. A commit that fails
   // loses the records after it: the error line then names the first of them.
   long committed = 0;
   bool committing = false;
+  auto mark_committed = [&] {
+    committed = record;
+    committed_counts = counts;
+  };
   auto commit = [&] {
     committing = true;
     db::Engine::instance().commit();
     committing = false;
-    committed = record;
+    mark_committed();
+  };
+  auto stop = [&](long at, std::string_view reason) {
+    summary.stopped = true;
+    summary.stopped_at = at;
+    summary.reason = reason;
+    summary.field_code = field_code;
+    summary.column = column_of_field(d, *steps, field_code);
+    if (at > 0 && at == record) summary.record_start = record_start(line);
   };
   try {
     LineReader file(settings.DirIntercambio + std::string(d.file_name));
@@ -97,7 +155,8 @@ void run_import(const ImportDescription& d, RecordSteps* steps) {
 
     while (!file.at_end()) {
       ++record;
-      std::string line = with_separator(file.read_line(), settings.Separador);
+      summary.read = record;
+      line = with_separator(file.read_line(), settings.Separador);
       // A comment line is passed over once: the line after it is a record
       // whatever it begins with.
       if (line.starts_with('\'')) line = with_separator(file.read_line(), settings.Separador);
@@ -106,7 +165,9 @@ void run_import(const ImportDescription& d, RecordSteps* steps) {
       field_code = "00";
       if (prc_Campo(registro, settings.Separador) != d.identifier) {
         state.TextoErrores += error_line(d.error_label, record, field_code, kBadIdentifier);
-        return commit();  // the records before it are stored now
+        stop(record, kBadIdentifier);
+        commit();  // the records before it are stored now
+        break;
       }
       steps->position(records, registro, field_code);
       for (const LayoutField& field : d.layout) {
@@ -118,30 +179,43 @@ void run_import(const ImportDescription& d, RecordSteps* steps) {
       window.set_label(Label::Label3, fmt::format("{}{} - {}", d.progress_text, db::to_text(records.get(d.progress_first)),
                                                   db::to_text(records.get(d.progress_second))));
       window.repaint_label(Label::Label3);
+      const bool adding = records.adding();
       std::optional<db::RecordUnit> unit = steps->begin_store();
       try {
         records.update();
+        ++(adding ? counts.added : counts.changed);
       } catch (const Failure& f) {
         // A row that would duplicate a unique value is passed over in silence.
         if (!is_duplicate(f)) throw;
+        ++counts.duplicates;
       }
       steps->after_store();
       if (unit) unit->commit();
       committing = true;
-      if (db::Engine::instance().record_boundary()) committed = record;
+      if (db::Engine::instance().record_boundary()) mark_committed();
       committing = false;
     }
-    commit();
+    if (!summary.stopped) commit();
   } catch (const Failure& f) {
-    if (committing) record = committed + 1, field_code.clear();
+    if (committing) {
+      record = committed + 1, field_code.clear();
+      counts = committed_counts;
+    }
     state.TextoErrores += error_line(d.error_label, record, field_code, f.description());
+    stop(record, f.description());
     // The records before the failing one are kept, unless the disk refuses.
     try {
       db::Engine::instance().commit();
     } catch (const Failure& lost) {
       state.TextoErrores += error_line(d.error_label, committed + 1, "", lost.description());
+      counts = committed_counts;
     }
+  } catch (const db::OpenGaveUp& gave_up) {
+    stop(record, gave_up.message());
+    summary.added = counts.added, summary.changed = counts.changed, summary.duplicates = counts.duplicates;
+    throw;
   }
+  summary.added = counts.added, summary.changed = counts.changed, summary.duplicates = counts.duplicates;
 }
 
 }  // namespace kavelo

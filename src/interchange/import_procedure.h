@@ -54,6 +54,9 @@ class RecordSteps {
   virtual std::optional<db::RecordUnit> begin_store() { return std::nullopt; }
   // After the store, also when it was refused as a duplicate.
   virtual void after_store() {}
+  // The column of a key field that position() writes under its own field
+  // code (for the summary of a record that failed there); none by default.
+  virtual std::string_view key_column_of(std::string_view /*field_code*/) const { return {}; }
 };
 
 // Imports the description's file from the interchange folder into the company
@@ -63,6 +66,10 @@ void run_import(const ImportDescription& description);
 // The same with steps of the file's own (nullptr: look up and write the key
 // by the description's key column and kind).
 void run_import(const ImportDescription& description, RecordSteps* steps);
+
+// The column that a field code stands for in the description's records.
+std::string_view column_of_field(const ImportDescription& description, const RecordSteps& steps,
+                                 std::string_view field_code);
 
 // "Maestro: (12/04) Overflow" and a line end.
 std::string error_line(std::string_view label, long record, std::string_view field_code,

@@ -1,9 +1,11 @@
 #pragma once
 // The settings and state of one run, shared by start-up, the importers and the
 // reports. Texts are UTF-8.
+#include <chrono>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "db/row.h"
 
@@ -24,6 +26,25 @@ struct RunSettings {
   std::string RutaBase;
 };
 
+// What the import of one interchange file did, for the run summary.
+struct FileSummary {
+  std::string file_name;
+  long read = 0;  // records read, the one that stopped the import included
+  long added = 0;
+  long changed = 0;
+  long duplicates = 0;  // refused as duplicates and passed over
+  // Where the import stopped before the end of the file: the record (0 when
+  // the file could not be read at all), why, the column whose field was being
+  // read (empty when none was), and the start of the record's text.
+  bool stopped = false;
+  long stopped_at = 0;
+  std::string reason;
+  std::string field_code;
+  std::string column;
+  std::string record_start;
+  std::chrono::steady_clock::duration elapsed{};
+};
+
 struct RunState {
   RunSettings settings;
   // The error report's text; empty while nothing failed.
@@ -31,6 +52,8 @@ struct RunState {
   // The company's F_EMP row: no value when it could not be read, an empty Row
   // when no row has the company's code.
   std::optional<db::Row> RegistroEmpresa;
+  // One entry per interchange file imported so far, in their order.
+  std::vector<FileSummary> summaries;
 };
 
 // The one run of this process.

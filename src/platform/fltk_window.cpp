@@ -8,6 +8,7 @@
 #include <FL/fl_draw.H>
 #include <FL/x.H>
 
+#include <algorithm>
 #include <cstdlib>
 #include <exception>
 
@@ -241,9 +242,34 @@ void FltkWindow::run_message_loop(std::chrono::milliseconds delay, const std::fu
   if (timer.failure) std::rethrow_exception(timer.failure);
 }
 
-void FltkWindow::finish(const std::string&) {
+void FltkWindow::finish(const std::string& summary) {
+  // The last state: Label3 tells how the run ended, and the summary's table
+  // (the lines before) is shown under the labels, in a fixed-width font so
+  // that its columns line up; the window grows to hold it.
+  const std::size_t last_break = summary.rfind('\n');
+  const std::string table = last_break == std::string::npos ? std::string() : summary.substr(0, last_break);
+  set_label(Label::Label3, last_break == std::string::npos ? summary : summary.substr(last_break + 1));
+  apply(Label::Label3);
+  if (!table.empty()) {
+    fl_font(FL_COURIER, kSummarySize);
+    int text_width = 0, text_height = 0;
+    fl_measure(table.c_str(), text_width, text_height, 0);
+    const int width = std::max(kWidth, text_width + 2 * kSummaryMargin);
+    window_->begin();
+    summary_ = new TextBox(kSummaryMargin, kHeight, width - 2 * kSummaryMargin, text_height, FL_COURIER, kSummarySize,
+                           FL_FOREGROUND_COLOR, FL_ALIGN_TOP_LEFT);
+    window_->end();
+    summary_->copy_label(table.c_str());
+    window_->size(width, kHeight + text_height + kSummaryMargin);
+  }
+  window_->redraw();
+  Fl::flush();
   window_->hide();
   Fl::flush();
+}
+
+std::string FltkWindow::summary_shown() const {
+  return summary_ == nullptr || summary_->label() == nullptr ? std::string() : std::string(summary_->label());
 }
 
 std::string FltkWindow::shown_text(Label which) const {

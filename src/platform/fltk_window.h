@@ -25,6 +25,9 @@ class FltkWindow final : public Window {
   // Label3 changes with every record, thousands of times a second: the screen
   // shows it at most this often, so drawing never slows an import.
   static constexpr std::chrono::milliseconds kRefresh{100};
+  // The run summary at the end: its font size and the blank around it.
+  static constexpr int kSummarySize = 12;
+  static constexpr int kSummaryMargin = 10;
 
   // The window (not shown yet), or nullptr when no display is reachable.
   static std::unique_ptr<FltkWindow> open();
@@ -52,6 +55,8 @@ class FltkWindow final : public Window {
   std::string caption() const;
   long progress_draws() const { return progress_draws_; }
   unsigned long x_window() const;
+  // The run summary's table shown by finish().
+  std::string summary_shown() const;
 
  private:
   using Clock = std::chrono::steady_clock;
@@ -65,6 +70,7 @@ class FltkWindow final : public Window {
   std::unique_ptr<Fl_RGB_Image> logo_;
   Fl_Double_Window* window_ = nullptr;
   std::array<Fl_Box*, 3> labels_{};
+  Fl_Box* summary_ = nullptr;
   std::array<std::string, 3> texts_;
   bool progress_pending_ = false;
   long progress_draws_ = 0;

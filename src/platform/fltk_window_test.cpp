@@ -169,8 +169,11 @@ TEST_F(FltkWindowTest, FinishTakesTheWindowOffTheScreen) {
   EXPECT_EQ(attributes.map_state, IsViewable);
   EXPECT_EQ(attributes.width, FltkWindow::kWidth);
   EXPECT_EQ(attributes.height, FltkWindow::kHeight);
-  window_->finish("Proceso terminado sin errores");
+  window_->finish("Archivo  Leídos\nMAE.TXT       3\nProceso terminado sin errores");
   EXPECT_EQ(window_->x_window(), 0u);
+  // Its last state: the table under the labels, how the run ended in Label3.
+  EXPECT_EQ(window_->summary_shown(), "Archivo  Leídos\nMAE.TXT       3");
+  EXPECT_EQ(window_->shown_text(Label::Label3), "Proceso terminado sin errores");
 }
 
 }  // namespace

@@ -35,8 +35,9 @@ class Window {
   virtual void run_message_loop(std::chrono::milliseconds /*delay*/, const std::function<void()>& on_timer) {
     on_timer();
   }
-  // The run is over and the process ends: a terminal tells `summary` on
-  // stderr, a graphical window just goes away.
+  // The run is over and the process ends: `summary` is the run summary's
+  // lines and, last, how the run ended. A terminal tells it on stderr; a
+  // graphical window shows it as its last state and goes away.
   virtual void finish(const std::string& /*summary*/) {}
 };
 

@@ -98,6 +98,14 @@ class JournalLineSteps : public RecordSteps {
 
   void after_store() override { SaldarApuntes(journal_, date_, entry_, order_, settings_.RutaBase); }
 
+  std::string_view key_column_of(std::string_view field_code) const override {
+    if (field_code == "01") return "DIAAPU";
+    if (field_code == "02") return "FECAPU";
+    if (field_code == "03") return "ASIAPU";
+    if (field_code == "04") return "ORDAPU";
+    return {};
+  }
+
  private:
   const RunSettings& settings_;
   std::optional<EntryNumbering> numbering_;

@@ -1,0 +1,49 @@
+#include "interchange/run_summary.h"
+
+#include <fmt/format.h>
+
+#include <chrono>
+
+namespace kavelo {
+namespace {
+
+// Seconds with two decimals and the Spanish decimal comma.
+std::string seconds_text(double seconds) {
+  std::string text = fmt::format("{:.2f}", seconds);
+  if (auto dot = text.find('.'); dot != std::string::npos) text[dot] = ',';
+  return text;
+}
+
+}  // namespace
+
+std::string record_start(std::string_view text, std::size_t length) {
+  std::size_t count = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if ((static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) continue;
+    if (count++ == length) return std::string(text.substr(0, i)) + "...";
+  }
+  return std::string(text);
+}
+
+// {fmt} pads UTF-8 text by characters, so "Leídos" lines up with the numbers.
+std::string format_run_summary(const std::vector<FileSummary>& files) {
+  std::string out = fmt::format("{:<8} {:>9} {:>9} {:>9} {:>10} {:>9} {:>11}\n", "Archivo", "Leídos", "Añadidos",
+                                "Cambiados", "Duplicados", "Segundos", "Registros/s");
+  for (const FileSummary& f : files) {
+    const double seconds = std::chrono::duration<double>(f.elapsed).count();
+    const std::string rate = seconds >= 0.001 && f.read > 0 ? fmt::format("{:.0f}", static_cast<double>(f.read) / seconds) : "-";
+    out += fmt::format("{:<8} {:>9} {:>9} {:>9} {:>10} {:>9} {:>11}\n", f.file_name, f.read, f.added, f.changed,
+                       f.duplicates, seconds_text(seconds), rate);
+    if (!f.stopped) continue;
+    std::string where = f.stopped_at > 0 ? fmt::format("registro {}", f.stopped_at) : "antes del primer registro";
+    if (!f.field_code.empty()) {
+      where += fmt::format(", campo {}", f.field_code);
+      if (!f.column.empty()) where += fmt::format(" ({})", f.column);
+    }
+    out += fmt::format("  parado en el {}: {}\n", where, f.reason);
+    if (!f.record_start.empty()) out += fmt::format("  registro: {}\n", f.record_start);
+  }
+  return out;
+}
+
+}  // namespace kavelo
