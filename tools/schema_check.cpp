@@ -1,0 +1,555 @@
+#include "schema_check.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdint>
+#include <filesystem>
+#include <initializer_list>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <stdexcept>
+#include <string_view>
+#include <system_error>
+#include <tuple>
+#include <utility>
+
+#include <fmt/format.h>
+
+#include "db/column_type.h"
+#include "db/company_database.h"
+#include "db/row.h"
+#include "db/value.h"
+#include "import/journal/balance_invariant.h"
+#include "import/journal/balance_posting.h"
+#include "import/journal/entry_numbering.h"
+#include "platform/failure.h"
+
+namespace kavelo::check {
+namespace {
+
+using db::ColumnKind;
+
+std::string upper(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return out;
+}
+
+std::string quoted_identifier(std::string_view name) {
+  std::string text = "\"";
+  for (char c : name) {
+    if (c == '"') text += '"';
+    text += c;
+  }
+  return text + "\"";
+}
+
+// "1, 2, 5", and "..." after the first `most`.
+std::string listed(const std::vector<std::string>& items, std::size_t most = 10) {
+  std::string text;
+  for (std::size_t i = 0; i < items.size() && i < most; ++i) text += (i ? ", " : "") + items[i];
+  if (items.size() > most) text += ", ...";
+  return text;
+}
+
+// A read of the database that failed after it was opened: the check being
+// made fails with it, the others still run.
+class ReadError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+class Sqlite {
+ public:
+  Sqlite(const std::string& path, int flags) {
+    int rc = sqlite3_open_v2(path.c_str(), &db_, flags, nullptr);
+    if (rc != SQLITE_OK) {
+      std::string reason = db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
+      sqlite3_close(db_);
+      throw ReadError(reason);
+    }
+    // kavelo may be writing to it for a moment.
+    sqlite3_busy_timeout(db_, 5000);
+  }
+  Sqlite(const Sqlite&) = delete;
+  Sqlite& operator=(const Sqlite&) = delete;
+  ~Sqlite() { sqlite3_close(db_); }
+  sqlite3* get() const { return db_; }
+
+ private:
+  sqlite3* db_ = nullptr;
+};
+
+class Statement {
+ public:
+  Statement(sqlite3* db, const std::string& sql) : db_(db) {
+    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &statement_, nullptr) != SQLITE_OK) throw ReadError(sqlite3_errmsg(db));
+  }
+  Statement(const Statement&) = delete;
+  Statement& operator=(const Statement&) = delete;
+  ~Statement() { sqlite3_finalize(statement_); }
+
+  bool step() {
+    int rc = sqlite3_step(statement_);
+    if (rc == SQLITE_ROW) return true;
+    if (rc == SQLITE_DONE) return false;
+    throw ReadError(sqlite3_errmsg(db_));
+  }
+  sqlite3_stmt* get() const { return statement_; }
+  std::string text(int index) const {
+    auto p = reinterpret_cast<const char*>(sqlite3_column_text(statement_, index));
+    return p ? p : "";
+  }
+  bool is_null(int index) const { return sqlite3_column_type(statement_, index) == SQLITE_NULL; }
+
+ private:
+  sqlite3* db_;
+  sqlite3_stmt* statement_ = nullptr;
+};
+
+struct Column {
+  std::string name;
+  std::string declared;  // the type as written in the table's definition
+  ColumnKind kind = ColumnKind::Untyped;
+  int text_size = 0;  // 0: any length
+  bool required = false;
+  bool has_default = false;
+  int key_position = 0;  // in the primary key, from 1; 0 when not part of it
+};
+
+struct Table {
+  std::string name;
+  bool view = false;
+  bool rowid = true;
+  std::string unreadable;  // why its columns could not be read
+  std::vector<Column> columns;
+
+  // Names compare without regard to case, as SQL compares them.
+  const Column* column(std::string_view wanted) const {
+    for (const Column& c : columns)
+      if (upper(c.name) == upper(wanted)) return &c;
+    return nullptr;
+  }
+  // An INTEGER PRIMARY KEY column is the rowid itself and fills itself in.
+  bool is_rowid_alias(const Column& c) const {
+    if (view || !rowid || c.key_position != 1 || upper(c.declared) != "INTEGER") return false;
+    return std::count_if(columns.begin(), columns.end(), [](const Column& o) { return o.key_position > 0; }) == 1;
+  }
+};
+
+struct Schema {
+  std::vector<Table> tables;  // in the order they were created
+  const Table* find(std::string_view name) const {
+    for (const Table& t : tables)
+      if (upper(t.name) == upper(name)) return &t;
+    return nullptr;
+  }
+};
+
+void read_columns(sqlite3* db, Table& table) {
+  Statement info(db, "SELECT name, type, \"notnull\", dflt_value, pk FROM pragma_table_info(?)");
+  sqlite3_bind_text(info.get(), 1, table.name.c_str(), -1, SQLITE_TRANSIENT);
+  while (info.step()) {
+    Column c;
+    c.name = info.text(0);
+    c.declared = info.text(1);
+    c.kind = db::column_kind(c.declared, &c.text_size);
+    c.required = sqlite3_column_int(info.get(), 2) != 0;
+    c.has_default = !info.is_null(3);
+    c.key_position = sqlite3_column_int(info.get(), 4);
+    table.columns.push_back(std::move(c));
+  }
+  if (!table.view) {
+    // The engine tells rows apart by rowid: a WITHOUT ROWID table has none.
+    sqlite3_stmt* probe = nullptr;
+    std::string sql = "SELECT rowid FROM " + quoted_identifier(table.name);
+    table.rowid = sqlite3_prepare_v2(db, sql.c_str(), -1, &probe, nullptr) == SQLITE_OK;
+    sqlite3_finalize(probe);
+  }
+}
+
+// The tables and views of the database. A failure to list them means the file
+// is no database that can be read; a table whose columns cannot be read is
+// noted on the table.
+Schema read_schema(sqlite3* db) {
+  Schema schema;
+  Statement list(db,
+                 "SELECT name, type FROM sqlite_schema WHERE type IN ('table', 'view') "
+                 "AND name NOT LIKE 'sqlite\\_%' ESCAPE '\\' ORDER BY rowid");
+  while (list.step()) schema.tables.push_back({list.text(0), list.text(1) == "view", true, {}, {}});
+  for (Table& table : schema.tables) {
+    try {
+      read_columns(db, table);
+    } catch (const ReadError& e) {
+      table.unreadable = e.what();
+    }
+  }
+  return schema;
+}
+
+Schema reference_schema() {
+  Sqlite db(":memory:", SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+  if (sqlite3_exec(db.get(), db::company_schema_sql(), nullptr, nullptr, nullptr) != SQLITE_OK)
+    throw std::runtime_error(fmt::format("El esquema de referencia no se puede crear: {}", sqlite3_errmsg(db.get())));
+  return read_schema(db.get());
+}
+
+// "es TEXT(50)", or what a column declared without a type is.
+std::string declared_as(const Column& c) { return c.declared.empty() ? "no tiene tipo" : "es " + c.declared; }
+
+std::optional<std::string> type_fault(const Column& want, const Column& have) {
+  if (have.kind != want.kind)
+    return fmt::format("la columna {} {} y debe ser {}", have.name, declared_as(have), want.declared);
+  // A text of any length holds whatever the reference length holds.
+  bool too_short =
+      want.kind == ColumnKind::Text && have.text_size != 0 && (want.text_size == 0 || have.text_size < want.text_size);
+  if (too_short)
+    return fmt::format("la columna {} {} y debe ser {}{}", have.name, declared_as(have), want.declared,
+                       want.text_size ? " o más larga" : "");
+  return std::nullopt;
+}
+
+// kavelo reads F_EMP and F_AUT and only changes the counters of F_DIA; every
+// other table gets new rows from the imports and the posting.
+bool gets_new_rows(const Table& reference) {
+  const std::string name = upper(reference.name);
+  return name != "F_EMP" && name != "F_AUT" && name != "F_DIA";
+}
+
+// A column that must hold a value and has no default stops every new row that
+// does not write it: columns kavelo does not know, and the monthly balances a
+// new F_SAL row leaves to their defaults.
+std::optional<std::string> new_row_fault(const Table& reference, const Table& found, const Column& have) {
+  if (!have.required || have.has_default || found.is_rowid_alias(have)) return std::nullopt;
+  if (!reference.column(have.name))
+    return fmt::format(
+        "la columna {} es obligatoria y no tiene valor por defecto: kavelo no la escribe, así que "
+        "no podrá añadir filas",
+        have.name);
+  if (upper(reference.name) == "F_SAL" && monthly_column(have.name))
+    return fmt::format(
+        "la columna {} es obligatoria y no tiene valor por defecto: una fila de saldos nueva la "
+        "deja sin valor y no se podría guardar",
+        have.name);
+  return std::nullopt;
+}
+
+void check_table(const Table& reference, const Schema& found, std::vector<CheckResult>& out) {
+  const Table* table = found.find(reference.name);
+  if (!table) {
+    out.push_back({false, reference.name + ": falta la tabla"});
+    return;
+  }
+  if (!table->unreadable.empty()) {
+    out.push_back({false, fmt::format("{}: no se pueden leer sus columnas: {}", reference.name, table->unreadable)});
+    return;
+  }
+  std::vector<std::string> faults;
+  if (table->view)
+    faults.push_back("es una vista y kavelo necesita una tabla");
+  else if (!table->rowid)
+    faults.push_back("es una tabla sin rowid (WITHOUT ROWID) y kavelo distingue las filas por él");
+  for (const Column& want : reference.columns) {
+    const Column* have = table->column(want.name);
+    if (!have)
+      faults.push_back(fmt::format("falta la columna {} ({})", want.name, want.declared));
+    else if (auto fault = type_fault(want, *have))
+      faults.push_back(*fault);
+  }
+  if (gets_new_rows(reference))
+    for (const Column& have : table->columns)
+      if (auto fault = new_row_fault(reference, *table, have)) faults.push_back(*fault);
+
+  if (faults.empty())
+    out.push_back({true, fmt::format("{}: las {} columnas que usa kavelo", reference.name, reference.columns.size())});
+  for (const std::string& fault : faults) out.push_back({false, reference.name + ": " + fault});
+}
+
+// The table and columns a check reads, or why they cannot be read.
+std::optional<std::string> unreadable(const Schema& schema, std::string_view table,
+                                      std::initializer_list<std::string_view> columns) {
+  const Table* t = schema.find(table);
+  if (!t) return fmt::format("falta la tabla {}", table);
+  if (!t->unreadable.empty()) return fmt::format("no se puede leer la tabla {}", table);
+  for (std::string_view column : columns)
+    if (!t->column(column)) return fmt::format("falta la columna {} de {}", column, table);
+  return std::nullopt;
+}
+
+// A column of a row as the engine reads it: by the column's declared type.
+db::Value value_at(const Statement& s, int index, const Column& column) {
+  return db::read_value(s.get(), index, column.kind);
+}
+
+std::string shown_value(const db::Value& value) { return value.is_null() ? "vacío" : db::to_text(value); }
+
+std::vector<std::string> company_codes(sqlite3* db, const Table& table) {
+  const Column& code = *table.column("CODEMP");
+  Statement s(db, fmt::format("SELECT {} FROM {}", quoted_identifier(code.name), quoted_identifier(table.name)));
+  std::vector<std::string> codes;
+  while (s.step()) codes.push_back(db::to_text(value_at(s, 0, code)));
+  return codes;
+}
+
+// The company's row and its level mask: the characters of FRMEMP say which
+// lengths of account code carry balances ("1" at position i: length i).
+CheckResult check_company(sqlite3* db, const Schema& schema, const std::optional<std::string>& wanted) {
+  if (auto why = unreadable(schema, "F_EMP", {"CODEMP", "FRMEMP"}))
+    return {false, "F_EMP: no se puede comprobar la empresa: " + *why};
+  const Table& table = *schema.find("F_EMP");
+  const Column& code_column = *table.column("CODEMP");
+  const Column& mask_column = *table.column("FRMEMP");
+
+  std::string code;
+  db::Value mask;
+  if (wanted) {
+    // Found as kavelo finds it: by the column's own comparison.
+    Statement s(db, fmt::format("SELECT {}, {} FROM {} WHERE {} = ?", quoted_identifier(code_column.name),
+                                quoted_identifier(mask_column.name), quoted_identifier(table.name),
+                                quoted_identifier(code_column.name)));
+    db::bind_value(s.get(), 1, db::Value(*wanted));
+    if (!s.step()) {
+      std::vector<std::string> codes = company_codes(db, table);
+      return {false, codes.empty()
+                         ? fmt::format("F_EMP: no hay empresa con el código '{}' (F_EMP está vacía)", *wanted)
+                         : fmt::format("F_EMP: no hay empresa con el código '{}' (hay: {})", *wanted, listed(codes))};
+    }
+    code = db::to_text(value_at(s, 0, code_column));
+    mask = value_at(s, 1, mask_column);
+  } else {
+    Statement s(db, fmt::format("SELECT {}, {} FROM {}", quoted_identifier(code_column.name),
+                                quoted_identifier(mask_column.name), quoted_identifier(table.name)));
+    std::vector<std::pair<std::string, db::Value>> rows;
+    while (s.step()) rows.emplace_back(db::to_text(value_at(s, 0, code_column)), value_at(s, 1, mask_column));
+    if (rows.empty()) return {false, "F_EMP: no hay ninguna empresa"};
+    if (rows.size() > 1) {
+      std::vector<std::string> codes;
+      for (const auto& row : rows) codes.push_back(row.first);
+      return {false, fmt::format("F_EMP: hay {} empresas ({}): diga cuál con --company", rows.size(), listed(codes))};
+    }
+    std::tie(code, mask) = rows.front();
+  }
+
+  const std::string text = db::to_text(mask);
+  if (text.empty())
+    return {false, fmt::format("F_EMP: la empresa {} no tiene máscara de niveles FRMEMP: cada apunte se saldaría "
+                               "solo en su propia cuenta",
+                               code)};
+  std::vector<std::string> characters;
+  for (char c : text) {
+    if (characters.empty() || (static_cast<unsigned char>(c) & 0xC0) != 0x80)
+      characters.emplace_back(1, c);
+    else
+      characters.back() += c;
+  }
+  for (std::size_t i = 0; i < characters.size(); ++i)
+    if (characters[i] != "0" && characters[i] != "1")
+      return {false, fmt::format("F_EMP: FRMEMP '{}' de la empresa {} solo puede tener 0 y 1 (posición {}: '{}')", text,
+                                 code, i + 1, characters[i])};
+
+  // The posting's own rule on an account longer than the mask: every prefix it
+  // gives but the account itself is a level.
+  std::vector<std::string> prefixes = balance_levels(std::string(characters.size() + 1, '9'), mask);
+  std::vector<std::string> levels;
+  for (auto it = prefixes.rbegin(); it + 1 != prefixes.rend(); ++it) levels.push_back(std::to_string(it->size()));
+  std::string shown = levels.empty() ? "solo la propia" : listed(levels, levels.size()) + " y la propia";
+  return {true, fmt::format("F_EMP: empresa {}, FRMEMP '{}', niveles con saldo: {}", code, text, shown)};
+}
+
+// The numbering settings: row 1 of F_AUT. The mode is known when it reads.
+CheckResult check_numbering(sqlite3* db, const Schema& schema, std::optional<NumberingMode>& mode) {
+  if (auto why = unreadable(schema, "F_AUT", {"CODAUT"}))
+    return {false, "F_AUT: no se pueden leer los ajustes de numeración: " + *why};
+  const Table& table = *schema.find("F_AUT");
+  Statement s(db, fmt::format("SELECT * FROM {} WHERE {} = 1", quoted_identifier(table.name),
+                              quoted_identifier(table.column("CODAUT")->name)));
+  if (!s.step())
+    return {false,
+            "F_AUT: no hay fila con CODAUT 1: sin ella kavelo no sabe numerar, y el primer apunte de "
+            "APU.TXT con asiento 0 y orden 1 detiene la importación de APU.TXT"};
+  db::Row settings;
+  for (int i = 0; i < sqlite3_column_count(s.get()); ++i) {
+    const std::string name = sqlite3_column_name(s.get(), i);
+    const Column* column = table.column(name);
+    settings.add(name, db::read_value(s.get(), i, column ? column->kind : ColumnKind::Untyped));
+  }
+  try {
+    mode = numbering_mode(settings);
+  } catch (const Failure& f) {
+    return {false, "F_AUT: la fila 1 no dice cómo numerar los asientos: " + f.description()};
+  }
+  const std::string naaaut = shown_value(settings.at("NAAAUT"));
+  switch (*mode) {
+    case NumberingMode::JournalCounter:
+      return {true, "F_AUT: fila 1 (NAAAUT 1, NAMAUT 0): numeración por el contador de cada diario (ASIDIA de F_DIA)"};
+    case NumberingMode::JournalAndDate:
+      return {true, fmt::format("F_AUT: fila 1 (NAAAUT 1, NAMAUT {}): numeración por diario y fecha (el mayor número "
+                                "del diario en esa fecha, más uno)",
+                                shown_value(settings.at("NAMAUT")))};
+    case NumberingMode::Journal:
+      return {true, fmt::format("F_AUT: fila 1 (NAAAUT {}): numeración por diario (el mayor número del diario, más "
+                                "uno)",
+                                naaaut)};
+  }
+  return {false, "F_AUT: modo de numeración desconocido"};
+}
+
+// The journals. Only counter numbering reads them: it takes the next number
+// from ASIDIA and, for a journal without a row or without a counter, fails
+// the line and stops the import of APU.TXT; it never makes the row.
+CheckResult check_journals(sqlite3* db, const Schema& schema, const std::optional<NumberingMode>& mode) {
+  const bool counter = mode == NumberingMode::JournalCounter;
+  const char* unused = mode ? "la numeración elegida no usa sus contadores" : "sin F_AUT no se sabe si hacen falta";
+  if (auto why = unreadable(schema, "F_DIA", {"CODDIA", "ASIDIA"})) {
+    if (counter) return {false, "F_DIA: la numeración por contador necesita los diarios, pero " + *why};
+    return {true, fmt::format("F_DIA: {}; {}", *why, unused)};
+  }
+  const Table& table = *schema.find("F_DIA");
+  const Column& code_column = *table.column("CODDIA");
+  const Column& counter_column = *table.column("ASIDIA");
+  Statement s(db, fmt::format("SELECT {}, {} FROM {}", quoted_identifier(code_column.name),
+                              quoted_identifier(counter_column.name), quoted_identifier(table.name)));
+  std::vector<std::string> journals, without_counter;
+  while (s.step()) {
+    journals.push_back(db::to_text(value_at(s, 0, code_column)));
+    db::Value next = value_at(s, 1, counter_column);
+    try {
+      db::to_int32(next);
+    } catch (const Failure&) {
+      without_counter.push_back(fmt::format("{} (ASIDIA {})", journals.back(), shown_value(next)));
+    }
+  }
+  const std::string count = journals.size() == 1 ? "1 diario" : fmt::format("{} diarios", journals.size());
+  if (!counter)
+    return {true, fmt::format("F_DIA: {}{}; {}", count, journals.empty() ? "" : ": " + listed(journals), unused)};
+  if (journals.empty())
+    return {false,
+            "F_DIA: no hay diarios y la numeración por contador los necesita: el primer asiento que kavelo "
+            "tenga que numerar detiene la importación de APU.TXT (kavelo no crea diarios)"};
+  if (!without_counter.empty())
+    return {false, fmt::format("F_DIA: sin contador válido: {}; el primer asiento de esos diarios que kavelo tenga "
+                               "que numerar detiene la importación de APU.TXT",
+                               listed(without_counter))};
+  return {true, fmt::format("F_DIA: {} con contador ({}); el primer asiento a numerar de un diario que no esté "
+                            "aquí detiene la importación de APU.TXT",
+                            count, listed(journals))};
+}
+
+// The sides of the stored journal lines that the posting takes to F_SAL: the
+// text of "D-HAPU" names the monthly columns of the line's side. Lines without
+// an account are not posted. Sides that differ only in case name the same
+// columns.
+void check_sides(sqlite3* db, const Schema& schema, std::vector<CheckResult>& out) {
+  std::optional<std::string> why = unreadable(schema, "F_APU", {"D-HAPU", "CUEAPU"});
+  if (!why) why = unreadable(schema, "F_SAL", {});
+  if (why) {
+    out.push_back({false, "F_SAL: no se pueden comprobar los lados de los apuntes: " + *why});
+    return;
+  }
+  const Table& lines = *schema.find("F_APU");
+  const Table& balances = *schema.find("F_SAL");
+  const Column& side_column = *lines.column("D-HAPU");
+  const std::string account = quoted_identifier(lines.column("CUEAPU")->name);
+  Statement s(db, fmt::format("SELECT {0}, COUNT(*) FROM {1} WHERE {2} IS NOT NULL AND {2} <> '' GROUP BY {0}",
+                              quoted_identifier(side_column.name), quoted_identifier(lines.name), account));
+  std::map<std::string, std::pair<std::string, std::int64_t>> sides;  // by upper-cased side: as found, lines
+  while (s.step()) {
+    std::string side = db::to_text(value_at(s, 0, side_column));
+    auto& entry = sides.try_emplace(upper(side), side, 0).first->second;
+    entry.second += sqlite3_column_int64(s.get(), 1);
+  }
+  if (sides.empty()) {
+    out.push_back({true, "F_SAL: F_APU no tiene apuntes con cuenta: no hay lados que comprobar"});
+    return;
+  }
+
+  std::set<std::string> columns;
+  std::set<std::string> sides_with_columns;
+  for (const Column& c : balances.columns) {
+    columns.insert(upper(c.name));
+    if (auto monthly = monthly_column(c.name))
+      sides_with_columns.insert(monthly->side.empty() ? "vacío" : monthly->side);
+  }
+  for (const auto& [key, found] : sides) {
+    const auto& [side, count] = found;
+    const std::string shown = side.empty() ? "vacío" : "'" + side + "'";
+    const std::string how_many = count == 1 ? "1 apunte" : fmt::format("{} apuntes", count);
+    std::vector<std::string> missing;
+    // The posting's names: "P" (IMPAPU) or "E" (IMEAPU), the side, the month.
+    for (const char* kind : {"P", "E"})
+      for (int month = 1; month <= 12; ++month) {
+        std::string name = kind + key + std::to_string(month) + "SAL";
+        if (!columns.count(name)) missing.push_back(name);
+      }
+    if (missing.empty()) {
+      out.push_back({true, fmt::format("F_SAL: las 24 columnas mensuales del lado {} ({})", shown, how_many)});
+      continue;
+    }
+    std::string names = missing.size() == 24
+                            ? fmt::format("ninguna de sus 24 columnas ({} a {})", missing.front(), missing.back())
+                            : listed(missing, missing.size());
+    std::vector<std::string> known(sides_with_columns.begin(), sides_with_columns.end());
+    const char* lost = missing.size() == 24 ? "esos apuntes" : "los apuntes de esos meses";
+    out.push_back(
+        {false,
+         fmt::format("F_SAL: faltan columnas del lado {} de F_APU ({}): {}; {} no se pueden saldar{}", shown, how_many,
+                     names, lost, known.empty() ? "" : " (F_SAL tiene columnas de los lados " + listed(known) + ")")});
+  }
+}
+
+// Runs a check; a read that fails on the way fails the check with it.
+template <class F>
+void run_check(std::vector<CheckResult>& out, std::string_view table, F&& check) {
+  try {
+    check();
+  } catch (const ReadError& e) {
+    out.push_back({false, fmt::format("{}: no se puede leer: {}", table, e.what())});
+  }
+}
+
+std::unique_ptr<Sqlite> open_database(const std::string& path, Schema& schema) {
+  auto cannot_open = [&](const std::string& reason) {
+    return std::runtime_error(fmt::format("No se puede abrir la base de datos '{}': {}", path, reason));
+  };
+  std::error_code ec;
+  if (!std::filesystem::exists(path, ec)) throw cannot_open(ec ? ec.message() : "no existe el archivo");
+  if (std::filesystem::is_directory(path, ec)) throw cannot_open("es una carpeta");
+  std::unique_ptr<Sqlite> db;
+  try {
+    // Only read: checking must not change the database, nor wait for writing.
+    db = std::make_unique<Sqlite>(path, SQLITE_OPEN_READONLY);
+    schema = read_schema(db->get());
+  } catch (const ReadError& e) {
+    int code = db ? sqlite3_errcode(db->get()) & 0xff : SQLITE_CANTOPEN;
+    if (code == SQLITE_NOTADB) throw cannot_open("no es una base de datos SQLite");
+    if (code == SQLITE_BUSY) throw cannot_open("otro programa la tiene bloqueada");
+    if (code == SQLITE_CANTOPEN || code == SQLITE_PERM) throw cannot_open("no se puede leer el archivo");
+    throw cannot_open(e.what());
+  }
+  return db;
+}
+
+}  // namespace
+
+std::vector<CheckResult> check_company_database(const std::string& path, const std::optional<std::string>& company) {
+  Schema found;
+  std::unique_ptr<Sqlite> database = open_database(path, found);
+  sqlite3* db = database->get();
+
+  std::vector<CheckResult> out;
+  for (const Table& reference : reference_schema().tables) check_table(reference, found, out);
+  run_check(out, "F_EMP", [&] { out.push_back(check_company(db, found, company)); });
+  std::optional<NumberingMode> mode;
+  run_check(out, "F_AUT", [&] { out.push_back(check_numbering(db, found, mode)); });
+  run_check(out, "F_DIA", [&] { out.push_back(check_journals(db, found, mode)); });
+  run_check(out, "F_SAL", [&] { check_sides(db, found, out); });
+  return out;
+}
+
+std::string checklist_line(const CheckResult& result) { return (result.ok ? "[ok] " : "[FALLO] ") + result.text; }
+
+}  // namespace kavelo::check
