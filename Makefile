@@ -4,6 +4,9 @@
 # make screenshot  builds and takes docs/window.png: the window in mid-run
 # make bench  measures kavelo against SQLite on 200,000 records a file (QUICK=1: 10,000;
 #             ROUNDS=R: the fastest of R runs of each)
+# make install  builds and installs kavelo, kavelo-db, their manual pages, the schema and
+#               the README (PREFIX=/usr: under /usr instead of /usr/local; DESTDIR=D: under D)
+# make package  builds and makes the Debian package kavelo_VERSION_ARCH.deb in the build folder
 BUILD ?= build
 JOBS ?= $(shell nproc)
 
@@ -13,7 +16,7 @@ FUZZ_SECONDS ?= 60
 FUZZ_TARGETS = line_fuzz conversion_fuzz jet_sql_fuzz connection_file_fuzz record_import_fuzz
 BENCH_BUILD ?= build-bench
 
-.PHONY: all build demo test test-sanitize fuzz bench setup clean
+.PHONY: all build demo test test-sanitize fuzz bench setup clean install package
 
 all: build
 
@@ -57,6 +60,14 @@ bench: setup
 	cmake --build $(BENCH_BUILD) -j $(JOBS) --target kavelo kavelo-db raw_journal
 	BENCH_COMMAND="make bench$(if $(QUICK), QUICK=$(QUICK))$(if $(ROUNDS), ROUNDS=$(ROUNDS))" \
 	  ./bench/run.sh $(BENCH_BUILD) $(if $(QUICK),--quick) $(if $(ROUNDS),--rounds $(ROUNDS))
+
+install: build
+	$(if $(DESTDIR),DESTDIR='$(DESTDIR)' )cmake --install $(BUILD)$(if $(PREFIX), --prefix '$(PREFIX)')
+
+# cpack's own output names the package; the last line says where it is.
+package: build
+	cd $(BUILD) && cpack > .cpack-output 2>&1; status=$$?; cat .cpack-output; exit $$status
+	@sed -n 's/^CPack: - package: \(.*\) generated\.$$/The package: \1/p' $(BUILD)/.cpack-output
 
 demo: build
 	./examples/demo/run.sh $(BUILD)

@@ -12,6 +12,8 @@ libgtest-dev libgmock-dev locales"
 packages="$packages libfltk1.3-dev libx11-dev fonts-open-sans xvfb xdotool x11-utils imagemagick"
 # The benchmark measures peak memory with /usr/bin/time.
 packages="$packages time"
+# make package and its tests: dpkg-shlibdeps, file, man and groff.
+packages="$packages dpkg-dev file man-db groff-base"
 # The fuzz targets are built with clang and its libFuzzer runtime.
 packages="$packages clang-14 libclang-rt-14-dev"
 # Locales the regional-settings tests read (Spanish is also the default).
