@@ -35,12 +35,12 @@ std::string format_run_summary(const std::vector<FileSummary>& files) {
     out += fmt::format("{:<8} {:>9} {:>9} {:>9} {:>10} {:>9} {:>11}\n", f.file_name, f.read, f.added, f.changed,
                        f.duplicates, seconds_text(seconds), rate);
     if (!f.stopped) continue;
-    std::string where = f.stopped_at > 0 ? fmt::format("registro {}", f.stopped_at) : "antes del primer registro";
+    std::string where = f.stopped_at > 0 ? fmt::format("en el registro {}", f.stopped_at) : "antes del primer registro";
     if (!f.field_code.empty()) {
       where += fmt::format(", campo {}", f.field_code);
       if (!f.column.empty()) where += fmt::format(" ({})", f.column);
     }
-    out += fmt::format("  parado en el {}: {}\n", where, f.reason);
+    out += fmt::format("  parado {}: {}\n", where, f.reason);
     if (!f.record_start.empty()) out += fmt::format("  registro: {}\n", f.record_start);
   }
   return out;
