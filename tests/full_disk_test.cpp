@@ -48,5 +48,47 @@ TEST_F(FullDisk, TheFailingRecordIsReportedAndTheDatabaseStaysSound) {
       << errors << "(" << stored << " accounts stored)";
 }
 
+// The interchange folder on a file system mounted read-only (root is not
+// stopped by a folder's permissions, a read-only mount stops everyone): no
+// report can be written, so nothing is imported and the run ends at once with
+// status 2. The same when a report's place is taken by a folder.
+class UnwritableReports : public ImportScenario {
+ protected:
+  void TearDown() override {
+    if (mounted_) umount(inter.c_str());
+  }
+  bool mounted_ = false;
+};
+
+TEST_F(UnwritableReports, NothingIsImportedWhenNoReportCanBeWritten) {
+  if (geteuid() != 0) GTEST_SKIP() << "mounting a file system needs root";
+  if (mount("tmpfs", inter.c_str(), "tmpfs", 0, "size=1m") != 0) GTEST_SKIP() << "cannot mount a tmpfs here";
+  mounted_ = true;
+  file("MAE.TXT", {"M001;100;Caja;;1;0;0;"});
+  for (const char* name : {"CLI.TXT", "PRO.TXT", "APU.TXT", "IVR.TXT", "IVS.TXT"}) file(name, {});
+  ASSERT_EQ(mount("tmpfs", inter.c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY, "size=1m"), 0);
+  database = make_company(data, "EMP", "01", kCompanySql);
+  const RunResult result = run_program({bin_path("kavelo"), conn}, "", std::nullopt, std::chrono::seconds(60));
+  EXPECT_EQ(result.exit_status, 2) << result.err;
+  EXPECT_NE(result.err.find(inter + "/ERRORES.TXT"), std::string::npos) << result.err;
+  EXPECT_EQ(query_rows(database, "SELECT count(*) FROM F_MAE").at(0)[0].second, "0");
+}
+
+TEST_F(UnwritableReports, AFolderInAReportsPlace) {
+  for (const char* report : {"FINAL.TXT", "ERRORES.TXT"}) {
+    SCOPED_TRACE(report);
+    file("MAE.TXT", {"M001;100;Caja;;1;0;0;"});
+    make_dir(inter + "/" + report);
+    write_bytes(inter + "/" + report + "/dentro", "");
+    database = make_company(data, "EMP", "01", kCompanySql);
+    const RunResult result = run_program({bin_path("kavelo"), conn}, "", std::nullopt, std::chrono::seconds(60));
+    EXPECT_EQ(result.exit_status, 2) << result.err;
+    EXPECT_EQ(query_rows(database, "SELECT count(*) FROM F_MAE").at(0)[0].second, "0");
+    std::filesystem::remove_all(inter + "/FINAL.TXT");
+    std::filesystem::remove_all(inter + "/ERRORES.TXT");
+    start_again();
+  }
+}
+
 }  // namespace
 }  // namespace kavelo::e2e

@@ -38,11 +38,13 @@ bool write_all(int fd, std::string_view bytes) {
   return true;
 }
 
+std::string temporary_name(const std::string& path) { return fmt::format("{}.{}.tmp", path, ::getpid()); }
+
 // The caller polls for the reports and reads them as soon as they appear, so a
 // report is written in full under a temporary name in the same folder and only
 // then renamed over its final name: it is never seen half written.
 bool write_report(const std::string& path, std::string_view bytes) {
-  const std::string temporary = fmt::format("{}.{}.tmp", path, ::getpid());
+  const std::string temporary = temporary_name(path);
   int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
   if (fd < 0 && errno == EEXIST) {
     // Left by an earlier process that had the same id.
@@ -71,6 +73,15 @@ bool write_report(const std::string& path, std::string_view bytes) {
 }
 
 }  // namespace
+
+bool folder_takes_reports(const std::string& dir_intercambio) {
+  const std::string probe = temporary_name(dir_intercambio + "FINAL.TXT");
+  const int fd = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) return false;
+  ::close(fd);
+  ::unlink(probe.c_str());
+  return true;
+}
 
 std::string final_report_text() {
   const std::string blanks(24, ' ');

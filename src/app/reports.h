@@ -13,6 +13,10 @@ inline constexpr int kExitReportsNotWritten = 2;
 // The eight lines of FINAL.TXT (UTF-8), each ended by CR LF.
 std::string final_report_text();
 
+// True when a file can be made in the interchange folder, so the reports can
+// be written there.
+bool folder_takes_reports(const std::string& dir_intercambio);
+
 // Writes `dir_intercambio` & "ERRORES.TXT" when `texto_errores` is not empty,
 // then `dir_intercambio` & "FINAL.TXT", both in Windows-1252, replacing older
 // ones. Returns the exit status; a report that cannot be written is told on

@@ -32,6 +32,11 @@ void delete_file(const std::string& path) {
   if (::unlink(path.c_str()) != 0 && errno != ENOENT) throw failure(ErrorCode::PathFileAccess);
 }
 
+bool exists(const std::string& path) {
+  struct stat info {};
+  return ::lstat(path.c_str(), &info) == 0;
+}
+
 }  // namespace
 
 bool file_matches(const std::string& pattern) {
@@ -81,6 +86,16 @@ void startup(const std::string& archivo_conexion) {
 
   ignoring_failure([&] { delete_file(settings.DirIntercambio + "ERRORES.TXT"); });
   ignoring_failure([&] { delete_file(settings.DirIntercambio + "FINAL.TXT"); });
+  // Without its reports the caller cannot learn what the run did, and a
+  // caller that runs it again would number and post its journal entries a
+  // second time: a folder that cannot take them ends the run before anything
+  // is imported (and before the window shows). So does a report's place that
+  // something else (a folder) still takes.
+  if (!folder_takes_reports(settings.DirIntercambio) || exists(settings.DirIntercambio + "ERRORES.TXT") ||
+      exists(settings.DirIntercambio + "FINAL.TXT")) {
+    state.TextoErrores = "No es posible escribir en la carpeta de intercambio: " + settings.DirIntercambio;
+    prc_Final();
+  }
 
   settings.DirDatos = as_folder(settings.DirDatos);
   settings.CodEmpresa = trim_blanks(settings.CodEmpresa);
