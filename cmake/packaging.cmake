@@ -4,6 +4,9 @@
 include(GNUInstallDirs)
 
 install(TARGETS kavelo kavelo-db RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# The window, loaded by kavelo when a display is reachable.
+install(TARGETS kavelo-window LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}/kavelo
+  PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
 
 # Manual pages are installed compressed, as Debian policy asks; gzip -n keeps
 # the name and time out of the header, so the same page gives the same bytes.

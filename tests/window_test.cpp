@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "e2e_support.h"
-#include "platform/test_display.h"
+#include "window/test_display.h"
 
 namespace kavelo::e2e {
 namespace {

@@ -19,7 +19,7 @@ Failure open_failure(int error, const std::string& path) {
 
 }  // namespace
 
-LineReader::LineReader(const std::string& path) : buffer_(kBlock) {
+LineReader::LineReader(const std::string& path) {
   file_ = std::fopen(path.c_str(), "rb");
   if (!file_) throw open_failure(errno, path);
   struct stat info {};
@@ -28,6 +28,12 @@ LineReader::LineReader(const std::string& path) : buffer_(kBlock) {
     file_ = nullptr;
     throw failure(ErrorCode::PathFileAccess, path);
   }
+  // A small file gets a buffer of its own size (an empty one, one byte to
+  // learn that it is at its end), not the whole block to fault in. A pipe
+  // tells no size.
+  const auto size = static_cast<std::size_t>(info.st_size > 0 ? info.st_size : 0);
+  capacity_ = S_ISREG(info.st_mode) && size < kBlock ? size + 1 : kBlock;
+  buffer_ = std::make_unique_for_overwrite<char[]>(capacity_);
 }
 
 LineReader::~LineReader() {
@@ -37,7 +43,7 @@ LineReader::~LineReader() {
 bool LineReader::fill() {
   if (begin_ < end_) return true;
   begin_ = 0;
-  end_ = std::fread(buffer_.data(), 1, buffer_.size(), file_);
+  end_ = std::fread(buffer_.get(), 1, capacity_, file_);
   if (end_ == 0 && std::ferror(file_)) throw failure(ErrorCode::PathFileAccess);
   return end_ > 0;
 }
@@ -48,7 +54,7 @@ std::string LineReader::read_line() {
   if (!fill()) throw failure(ErrorCode::InputPastEndOfFile);
   bytes_.clear();
   while (true) {
-    const char* start = buffer_.data() + begin_;
+    const char* start = buffer_.get() + begin_;
     const char* cr = static_cast<const char*>(std::memchr(start, '\r', end_ - begin_));
     if (cr) {
       bytes_.append(start, static_cast<std::size_t>(cr - start));

@@ -4,6 +4,7 @@
 // read in blocks, so memory stays flat whatever its size, and a line may be of
 // any length.
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -27,7 +28,8 @@ class LineReader {
   bool fill();
 
   std::FILE* file_ = nullptr;
-  std::vector<char> buffer_;
+  std::unique_ptr<char[]> buffer_;
+  std::size_t capacity_ = 0;
   std::size_t begin_ = 0;
   std::size_t end_ = 0;
   std::string bytes_;

@@ -61,6 +61,18 @@ TEST_F(LineReaderTest, ReadsLinesLongerThanItsBlockAndCrLfAcrossBlocks) {
   EXPECT_EQ(lines[2], "z");
 }
 
+// A small file is read through a buffer of its own size: lines written to it
+// after it was opened are still read, a CR LF split across reads included.
+TEST_F(LineReaderTest, ReadsWhatIsAddedAfterItWasOpened) {
+  LineReader reader(file_with("ab\r"));
+  std::FILE* f = std::fopen(path_.c_str(), "ab");
+  std::fputs("\ncd\r\nef", f);
+  std::fclose(f);
+  std::vector<std::string> lines;
+  while (!reader.at_end()) lines.push_back(reader.read_line());
+  EXPECT_EQ(lines, (std::vector<std::string>{"ab", "cd", "ef"}));
+}
+
 TEST_F(LineReaderTest, FailsPastTheEndAndOnFilesItCannotOpen) {
   LineReader reader(file_with("a\r\n"));
   reader.read_line();

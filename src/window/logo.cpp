@@ -1,4 +1,4 @@
-#include "platform/logo.h"
+#include "window/logo.h"
 
 #include <algorithm>
 #include <cmath>

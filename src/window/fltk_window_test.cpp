@@ -1,4 +1,4 @@
-#include "platform/fltk_window.h"
+#include "window/fltk_window.h"
 
 #include <gtest/gtest.h>
 // After GoogleTest: the X headers define macros (None, Bool) that it uses as names.
@@ -11,7 +11,7 @@
 #include <stdexcept>
 #include <thread>
 
-#include "platform/test_display.h"
+#include "window/test_display.h"
 
 namespace kavelo {
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/fltk_window.h"
+#include "window/fltk_window.h"
 
 #include <FL/Fl.H>
 #include <FL/Fl_Box.H>
@@ -12,7 +12,7 @@
 #include <cstdlib>
 #include <exception>
 
-#include "platform/logo.h"
+#include "window/logo.h"
 #include "platform/product.h"
 
 namespace kavelo {
@@ -288,7 +288,5 @@ void FltkWindow::close_display() {
   if (fl_display != nullptr) fl_close_display();
   display_closed = true;
 }
-
-std::unique_ptr<Window> make_graphical_window() { return FltkWindow::open(); }
 
 }  // namespace kavelo
