@@ -210,6 +210,12 @@ Value read_value(sqlite3_stmt* statement, int index, ColumnKind kind) {
     case ColumnKind::Double:
     case ColumnKind::Currency:
     case ColumnKind::Bit:
+      // A whole amount (most balances are 0) needs no rounding from a double.
+      if (kind == ColumnKind::Currency && type == SQLITE_INTEGER) {
+        const sqlite3_int64 n = sqlite3_column_int64(statement, index);
+        if (n >= INT64_MIN / Currency::kScale && n <= INT64_MAX / Currency::kScale)
+          return Value(Currency{n * Currency::kScale});
+      }
       if (type == SQLITE_INTEGER || type == SQLITE_FLOAT) {
         if (auto value = number_of_kind(kind, sqlite3_column_double(statement, index))) return *value;
       }

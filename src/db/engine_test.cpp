@@ -84,6 +84,26 @@ TEST_F(EngineTest, EditChangesOnlyTheColumnsWritten) {
   EXPECT_EQ(rs.get("FECART"), Value(DateTime{2011, 3, 5}));
 }
 
+// Amounts stored as whole numbers (as other programs store 0) read as
+// amounts; one beyond the type's range reads as the plain number it is.
+TEST(EngineValues, WholeNumbersInACurrencyColumn) {
+  set_regional(RegionalSettings::spanish());
+  TestDatabase file(std::string(kSchema) +
+                    "UPDATE F_ART SET PREART = 7 WHERE CODART = 'A1';\n"
+                    "UPDATE F_ART SET PREART = -922337203685477 WHERE CODART = 'B2';\n"
+                    "INSERT INTO F_ART (CODART, PREART) VALUES ('C3', 9223372036854775807);\n");
+  {
+    Database db = Engine::instance().open_database(file.path());
+    auto rs = db.open_recordset("SELECT CODART, PREART FROM F_ART ORDER BY CODART;");
+    EXPECT_EQ(rs.get("PREART"), Value(Currency{70000}));
+    rs.move_next();
+    EXPECT_EQ(rs.get("PREART"), Value(Currency{-922337203685477 * Currency::kScale}));
+    rs.move_next();
+    EXPECT_EQ(rs.get("PREART").get_if<Currency>(), nullptr);
+  }
+  Engine::instance().shutdown();
+}
+
 TEST_F(EngineTest, ValuesAreConvertedByColumnType) {
   auto rs = articles();
   rs.add_new();
