@@ -43,6 +43,8 @@ class Tokenizer {
 
   std::vector<Token> run() {
     std::vector<Token> tokens;
+    // About one token for every five characters of the queries the importers write.
+    tokens.reserve(text_.size() / 4 + 4);
     while (true) {
       skip_blanks();
       if (pos_ >= text_.size()) break;

@@ -338,11 +338,18 @@ void RecordsetImpl::set(int index, const Value& value) {
 
 const std::string& RecordsetImpl::store_sql() {
   // The columns set, as a key: the same shape of row reuses its SQL text.
-  std::string shape(1, mode_ == Mode::Adding ? 'A' : 'E');
-  for (const auto& value : buffer_) shape += value ? '1' : '0';
-  auto it = store_sql_.find(shape);
-  if (it != store_sql_.end()) return it->second;
+  shape_.assign(1, mode_ == Mode::Adding ? 'A' : 'E');
+  for (const auto& value : buffer_) shape_ += value ? '1' : '0';
+  // A record usually writes the same columns as the one before it.
+  if (last_store_sql_ && shape_ == last_shape_) return *last_store_sql_;
+  auto it = store_sql_.find(shape_);
+  if (it == store_sql_.end()) it = store_sql_.emplace(shape_, build_store_sql()).first;
+  last_shape_ = shape_;
+  last_store_sql_ = &it->second;
+  return it->second;
+}
 
+std::string RecordsetImpl::build_store_sql() const {
   std::string names, values;
   for (std::size_t i = 0; i < buffer_.size(); ++i) {
     if (!buffer_[i]) continue;
@@ -355,7 +362,7 @@ const std::string& RecordsetImpl::store_sql() {
   std::string sql = mode_ == Mode::Editing ? "UPDATE " + table + " SET " + names + " WHERE rowid = ?"
                     : names.empty()        ? "INSERT INTO " + table + " DEFAULT VALUES"
                                            : "INSERT INTO " + table + " (" + names + ") VALUES (" + values + ")";
-  return store_sql_.emplace(std::move(shape), std::move(sql)).first->second;
+  return sql;
 }
 
 void RecordsetImpl::update() {
@@ -375,9 +382,14 @@ void RecordsetImpl::update() {
   // A refused store leaves the row being written as it is; the next move drops it.
   if (rc != SQLITE_DONE) throw connection_->failure_of(rc, jet_sql_);
   if (mode_ == Mode::Editing) {
-    for (std::size_t i = 0; i < buffer_.size(); ++i)
-      if (buffer_[i]) current_[i] = *buffer_[i];
-    if (keys_ && key_position_ < cached_rows_.size()) cached_rows_[key_position_] = current_;
+    // Only the columns written change, in the current row and in the set's
+    // own copy of it.
+    const bool cached = keys_ && key_position_ < cached_rows_.size();
+    for (std::size_t i = 0; i < buffer_.size(); ++i) {
+      if (!buffer_[i]) continue;
+      if (cached) cached_rows_[key_position_][i] = *buffer_[i];
+      current_[i] = std::move(*buffer_[i]);
+    }
   } else if (complete()) {
     // An added row joins the end of a set that is kept whole, as the engine
     // stored it (defaults included).

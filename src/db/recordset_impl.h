@@ -65,6 +65,7 @@ class RecordsetImpl {
   void read_query(const TranslatedSql& query);
   // The INSERT or UPDATE that stores the row being written.
   const std::string& store_sql();
+  std::string build_store_sql() const;
 
   std::shared_ptr<Connection> connection_;
   std::string jet_sql_;
@@ -93,6 +94,10 @@ class RecordsetImpl {
   Mode mode_ = Mode::Browse;
   std::vector<std::optional<Value>> buffer_;
   std::unordered_map<std::string, std::string> store_sql_;
+  // The shape of the row being stored, and the last one with its SQL.
+  std::string shape_;
+  std::string last_shape_;
+  const std::string* last_store_sql_ = nullptr;
   mutable std::size_t next_column_ = 0;  // where index_of looks first
 };
 
