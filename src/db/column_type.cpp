@@ -9,15 +9,10 @@
 
 #include "platform/failure.h"
 #include "platform/regional.h"
+#include "platform/text.h"
 
 namespace kavelo::db {
 namespace {
-
-std::string upper(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return out;
-}
 
 std::size_t utf8_length(std::string_view s) {
   std::size_t n = 0;

@@ -1,4 +1,5 @@
 #include "db/connection.h"
+#include "platform/text.h"
 
 #include <algorithm>
 #include <cctype>
@@ -9,12 +10,6 @@ namespace {
 // A write that meets a lock taken by another program waits this long: the
 // accounting application holds its locks only for moments.
 constexpr std::chrono::milliseconds kWriteBusyWait{30000};
-
-std::string upper(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return out;
-}
 
 // The part of an SQLite message after "prefix", e.g. the column of
 // "NOT NULL constraint failed: F_MAE.NOMMAE".

@@ -7,6 +7,7 @@
 #include <span>
 
 #include "platform/failure.h"
+#include "platform/text.h"
 
 namespace kavelo::db {
 namespace {
@@ -25,12 +26,6 @@ constexpr std::array<std::string_view, 18> kKeywords = {"SELECT", "FROM", "WHERE
                                   "HAVING", "ORDER", "ASC",  "DESC", "AS", "IS", "NULL", "IN",
                                   "BETWEEN", "DISTINCT"};
 constexpr std::array<std::string_view, 5> kFunctions = {"MAX", "MIN", "COUNT", "SUM", "AVG"};
-
-std::string upper(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return out;
-}
 
 bool is_word_char(char c) {
   auto u = static_cast<unsigned char>(c);

@@ -9,16 +9,12 @@
 
 #include "db/engine.h"
 #include "platform/failure.h"
+#include "platform/text.h"
 
 namespace kavelo {
 namespace {
 
 using RowKey = std::pair<std::int16_t, std::string>;  // journal, account
-
-std::string upper(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return text;
-}
 
 // The UTF-8 characters of a text, one string each.
 std::vector<std::string> characters(const std::string& text) {
