@@ -16,6 +16,7 @@
 #include <fmt/format.h>
 
 #include "db/company_database.h"
+#include "db/odbc/server_schema.h"
 #include "import/journal/balance_invariant.h"
 #include "platform/product.h"
 #include "sample_data.h"
@@ -25,6 +26,9 @@ namespace {
 
 constexpr const char* kUsage =
     "Uso: kavelo-db create RUTA        crea una base de datos de empresa nueva (no sobrescribe)\n"
+    "     kavelo-db create \"ODBC;CADENA\"\n"
+    "                                  crea el esquema de referencia en la base de datos\n"
+    "                                  PostgreSQL vacía de la cadena de conexión CADENA\n"
     "     kavelo-db sql RUTA ARCHIVO   ejecuta las sentencias SQL de ARCHIVO (\"-\": la entrada\n"
     "                                  estándar) en una sola transacción\n"
     "     kavelo-db count RUTA         escribe \"TABLA filas\" por cada tabla\n"
@@ -132,7 +136,13 @@ int run(const std::vector<std::string>& args) {
   } else if (args.size() == 1 && verb == "--version") {
     std::cout << "kavelo-db " << kavelo::product::kVersionMajor << '.' << kavelo::product::kVersionMinor << '\n';
   } else if (args.size() == 2 && verb == "create") {
-    kavelo::db::create_company_database(args[1]);
+    // "ODBC;" and a connection string name a database on a server.
+    std::string prefix = args[1].substr(0, 5);
+    for (char& c : prefix) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (prefix == "ODBC;")
+      kavelo::db::odbc::create_postgres_company_database(args[1].substr(5));
+    else
+      kavelo::db::create_company_database(args[1]);
   } else if (args.size() == 3 && verb == "sql") {
     kavelo::db::run_sql_script(args[1], read_script(args[2]));
   } else if (args.size() == 2 && verb == "count") {

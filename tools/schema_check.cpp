@@ -21,32 +21,19 @@
 
 #include "db/column_type.h"
 #include "db/company_database.h"
+#include "db/jet_sql.h"
 #include "db/row.h"
 #include "db/value.h"
 #include "import/journal/balance_invariant.h"
 #include "import/journal/balance_posting.h"
 #include "import/journal/entry_numbering.h"
 #include "platform/failure.h"
+#include "platform/text.h"
 
 namespace kavelo::check {
 namespace {
 
 using db::ColumnKind;
-
-std::string upper(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return out;
-}
-
-std::string quoted_identifier(std::string_view name) {
-  std::string text = "\"";
-  for (char c : name) {
-    if (c == '"') text += '"';
-    text += c;
-  }
-  return text + "\"";
-}
 
 // "1, 2, 5", and "..." after the first `most`.
 std::string listed(const std::vector<std::string>& items, std::size_t most = 10) {
@@ -166,7 +153,7 @@ void read_columns(sqlite3* db, Table& table) {
   if (!table.view) {
     // The engine tells rows apart by rowid: a WITHOUT ROWID table has none.
     sqlite3_stmt* probe = nullptr;
-    std::string sql = "SELECT rowid FROM " + quoted_identifier(table.name);
+    std::string sql = "SELECT rowid FROM " + db::quote_identifier(table.name);
     table.rowid = sqlite3_prepare_v2(db, sql.c_str(), -1, &probe, nullptr) == SQLITE_OK;
     sqlite3_finalize(probe);
   }
@@ -289,7 +276,7 @@ std::string shown_value(const db::Value& value) { return value.is_null() ? "vac√
 
 std::vector<std::string> company_codes(sqlite3* db, const Table& table) {
   const Column& code = *table.column("CODEMP");
-  Statement s(db, fmt::format("SELECT {} FROM {}", quoted_identifier(code.name), quoted_identifier(table.name)));
+  Statement s(db, fmt::format("SELECT {} FROM {}", db::quote_identifier(code.name), db::quote_identifier(table.name)));
   std::vector<std::string> codes;
   while (s.step()) codes.push_back(db::to_text(value_at(s, 0, code)));
   return codes;
@@ -308,9 +295,9 @@ CheckResult check_company(sqlite3* db, const Schema& schema, const std::optional
   db::Value mask;
   if (wanted) {
     // Found as kavelo finds it: by the column's own comparison.
-    Statement s(db, fmt::format("SELECT {}, {} FROM {} WHERE {} = ?", quoted_identifier(code_column.name),
-                                quoted_identifier(mask_column.name), quoted_identifier(table.name),
-                                quoted_identifier(code_column.name)));
+    Statement s(db, fmt::format("SELECT {}, {} FROM {} WHERE {} = ?", db::quote_identifier(code_column.name),
+                                db::quote_identifier(mask_column.name), db::quote_identifier(table.name),
+                                db::quote_identifier(code_column.name)));
     db::bind_value(s.get(), 1, db::Value(*wanted));
     if (!s.step()) {
       std::vector<std::string> codes = company_codes(db, table);
@@ -321,8 +308,8 @@ CheckResult check_company(sqlite3* db, const Schema& schema, const std::optional
     code = db::to_text(value_at(s, 0, code_column));
     mask = value_at(s, 1, mask_column);
   } else {
-    Statement s(db, fmt::format("SELECT {}, {} FROM {}", quoted_identifier(code_column.name),
-                                quoted_identifier(mask_column.name), quoted_identifier(table.name)));
+    Statement s(db, fmt::format("SELECT {}, {} FROM {}", db::quote_identifier(code_column.name),
+                                db::quote_identifier(mask_column.name), db::quote_identifier(table.name)));
     std::vector<std::pair<std::string, db::Value>> rows;
     while (s.step()) rows.emplace_back(db::to_text(value_at(s, 0, code_column)), value_at(s, 1, mask_column));
     if (rows.empty()) return {false, "F_EMP: no hay ninguna empresa"};
@@ -365,8 +352,8 @@ CheckResult check_numbering(sqlite3* db, const Schema& schema, std::optional<Num
   if (auto why = unreadable(schema, "F_AUT", {"CODAUT"}))
     return {false, "F_AUT: no se pueden leer los ajustes de numeraci√≥n: " + *why};
   const Table& table = *schema.find("F_AUT");
-  Statement s(db, fmt::format("SELECT * FROM {} WHERE {} = 1", quoted_identifier(table.name),
-                              quoted_identifier(table.column("CODAUT")->name)));
+  Statement s(db, fmt::format("SELECT * FROM {} WHERE {} = 1", db::quote_identifier(table.name),
+                              db::quote_identifier(table.column("CODAUT")->name)));
   if (!s.step())
     return {false,
             "F_AUT: no hay fila con CODAUT 1: sin ella kavelo no sabe numerar, y el primer apunte de "
@@ -411,8 +398,8 @@ CheckResult check_journals(sqlite3* db, const Schema& schema, const std::optiona
   const Table& table = *schema.find("F_DIA");
   const Column& code_column = *table.column("CODDIA");
   const Column& counter_column = *table.column("ASIDIA");
-  Statement s(db, fmt::format("SELECT {}, {} FROM {}", quoted_identifier(code_column.name),
-                              quoted_identifier(counter_column.name), quoted_identifier(table.name)));
+  Statement s(db, fmt::format("SELECT {}, {} FROM {}", db::quote_identifier(code_column.name),
+                              db::quote_identifier(counter_column.name), db::quote_identifier(table.name)));
   std::vector<std::string> journals, without_counter;
   while (s.step()) {
     journals.push_back(db::to_text(value_at(s, 0, code_column)));
@@ -453,9 +440,9 @@ void check_sides(sqlite3* db, const Schema& schema, std::vector<CheckResult>& ou
   const Table& lines = *schema.find("F_APU");
   const Table& balances = *schema.find("F_SAL");
   const Column& side_column = *lines.column("D-HAPU");
-  const std::string account = quoted_identifier(lines.column("CUEAPU")->name);
+  const std::string account = db::quote_identifier(lines.column("CUEAPU")->name);
   Statement s(db, fmt::format("SELECT {0}, COUNT(*) FROM {1} WHERE {2} IS NOT NULL AND {2} <> '' GROUP BY {0}",
-                              quoted_identifier(side_column.name), quoted_identifier(lines.name), account));
+                              db::quote_identifier(side_column.name), db::quote_identifier(lines.name), account));
   std::map<std::string, std::pair<std::string, std::int64_t>> sides;  // by upper-cased side: as found, lines
   while (s.step()) {
     std::string side = db::to_text(value_at(s, 0, side_column));

@@ -1,0 +1,153 @@
+#!/bin/bash
+# A throwaway PostgreSQL cluster for the tests.
+#
+#   pg-cluster.sh start DIR [PORT]   new cluster in DIR on 127.0.0.1:PORT (the first free
+#                                    port from 55432 upward when PORT is left out)
+#   pg-cluster.sh stop DIR           stops DIR's server and removes DIR
+#   pg-cluster.sh fixture-start DIR  start, but a machine without the server binaries, the
+#                                    ODBC driver or (as root) the postgres account leaves
+#                                    DIR/unavailable saying why and exits 0, so the tests
+#                                    that need the server skip instead of failing
+#
+# start writes DIR/port, DIR/connection (an ODBC connection string) and
+# DIR/odbcinst.ini (the driver "PostgreSQL Unicode" with its communication log off;
+# use it through ODBCSYSINI=DIR). The server trusts every local connection and
+# runs with fsync off: it is for tests only. Every wait is bounded.
+set -u
+set -o pipefail
+
+readonly marker=".kavelo-pg-cluster"
+readonly wait_seconds=30
+
+die() {
+  echo "pg-cluster.sh: $*" >&2
+  exit 1
+}
+
+# The newest server's bin folder, or nothing.
+server_bin() {
+  local best="" dir
+  for dir in $(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V); do
+    [[ -x $dir/initdb && -x $dir/pg_ctl ]] && best=$dir
+  done
+  echo "$best"
+}
+
+odbc_driver() {
+  local lib
+  for lib in /usr/lib/*/odbc/psqlodbcw.so /usr/lib/odbc/psqlodbcw.so /usr/local/lib/psqlodbcw.so; do
+    [[ -f $lib ]] && { echo "$lib"; return; }
+  done
+}
+
+# Runs a server program as the cluster's owner: initdb and the server refuse root.
+as_owner() {
+  if [[ $(id -u) -eq 0 ]]; then
+    runuser -u postgres -- "$@"
+  else
+    "$@"
+  fi
+}
+
+# Whether something accepts connections on 127.0.0.1:$1.
+port_in_use() {
+  timeout 2 bash -c "exec 3<>/dev/tcp/127.0.0.1/$1" 2>/dev/null
+}
+
+stop_cluster() {
+  local dir=$1
+  [[ -e $dir ]] || return 0
+  # Never remove a folder this script did not make.
+  [[ -f $dir/$marker ]] || die "'$dir' no es un clúster de pruebas (falta $marker); no se toca"
+  local bin pid
+  bin=$(server_bin)
+  if [[ -f $dir/data/postmaster.pid ]]; then
+    pid=$(head -n 1 "$dir/data/postmaster.pid")
+    if [[ -n $bin ]]; then
+      as_owner "$bin/pg_ctl" -D "$dir/data" -m fast -w -t "$wait_seconds" stop >/dev/null 2>&1
+    fi
+    # A server that did not stop in time is ended by the pid of its own pid file.
+    if [[ $pid =~ ^[0-9]+$ ]] && kill -0 "$pid" 2>/dev/null; then
+      kill -QUIT "$pid" 2>/dev/null
+      for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+    fi
+  fi
+  rm -rf -- "$dir"
+}
+
+unavailable() {
+  local dir=$1 reason=$2
+  echo "$reason" >"$dir/unavailable"
+  return 2
+}
+
+start_cluster() {
+  local dir=$1 wanted_port=${2:-}
+  [[ -z $wanted_port || $wanted_port =~ ^[0-9]+$ ]] || die "puerto no válido: $wanted_port"
+  # A cluster left behind by an earlier run is replaced.
+  stop_cluster "$dir" || return 1
+  mkdir -p "$dir" || die "no se puede crear '$dir'"
+  dir=$(cd "$dir" && pwd)
+  : >"$dir/$marker"
+
+  local driver bin
+  driver=$(odbc_driver)
+  [[ -n $driver ]] || { unavailable "$dir" "no está instalado el controlador ODBC de PostgreSQL (psqlodbcw.so)"; return; }
+  cat >"$dir/odbcinst.ini" <<EOF
+[PostgreSQL Unicode]
+Description=PostgreSQL ODBC driver (Unicode version), without communication log
+Driver=$driver
+Debug=0
+CommLog=0
+EOF
+  : >"$dir/odbc.ini"
+
+  bin=$(server_bin)
+  [[ -n $bin ]] || { unavailable "$dir" "no están instalados los programas del servidor PostgreSQL (initdb, pg_ctl)"; return; }
+  if [[ $(id -u) -eq 0 ]]; then
+    getent passwd postgres >/dev/null || { unavailable "$dir" "no existe el usuario postgres para ejecutar el servidor"; return; }
+    chown postgres: "$dir" || return 1
+    # The server's owner must reach DIR through every folder above it.
+    runuser -u postgres -- test -x "$dir" ||
+      { unavailable "$dir" "el usuario postgres no puede entrar en '$dir'"; return; }
+  fi
+
+  if ! as_owner "$bin/initdb" -D "$dir/data" -U postgres --auth=trust -E UTF8 --locale=C.UTF-8 \
+      >"$dir/initdb.log" 2>&1; then
+    cat "$dir/initdb.log" >&2
+    die "initdb falló"
+  fi
+  cat >>"$dir/data/postgresql.conf" <<EOF
+listen_addresses = '127.0.0.1'
+unix_socket_directories = '$dir'
+fsync = off
+synchronous_commit = off
+full_page_writes = off
+EOF
+
+  local port first last
+  first=${wanted_port:-55432}
+  last=$((first + (wanted_port ? 0 : 99)))
+  for ((port = first; port <= last; port++)); do
+    port_in_use "$port" && continue
+    if as_owner "$bin/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t "$wait_seconds" \
+        -o "-p $port" start >/dev/null 2>&1; then
+      echo "$port" >"$dir/port"
+      echo "Driver={PostgreSQL Unicode};Server=127.0.0.1;Port=$port;Database=postgres;Uid=postgres;" \
+        >"$dir/connection"
+      return 0
+    fi
+    # Another cluster may have taken the port between the test and the start.
+    grep -q "could not bind\|Address already in use" "$dir/server.log" 2>/dev/null || break
+    as_owner "$bin/pg_ctl" -D "$dir/data" -m immediate -w -t "$wait_seconds" stop >/dev/null 2>&1
+  done
+  [[ -f $dir/server.log ]] && tail -n 20 "$dir/server.log" >&2
+  die "el servidor no arrancó (puertos $first a $last)"
+}
+
+case "${1:-} $#" in
+  "start 2" | "start 3") start_cluster "$2" "${3:-}"; status=$?; [[ $status -eq 2 ]] && { cat "$2/unavailable" >&2; exit 1; }; exit $status ;;
+  "fixture-start 2") start_cluster "$2"; status=$?; [[ $status -eq 2 ]] && exit 0; exit $status ;;
+  "stop 2") stop_cluster "$2" ;;
+  *) echo "Uso: pg-cluster.sh start DIR [PUERTO] | fixture-start DIR | stop DIR" >&2; exit 2 ;;
+esac

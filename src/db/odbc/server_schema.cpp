@@ -1,0 +1,285 @@
+#include "db/odbc/server_schema.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <cctype>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+
+#include <fmt/format.h>
+
+#include "db/column_type.h"
+#include "db/company_database.h"
+#include "db/odbc/odbc_connection.h"
+#include "db/odbc/odbc_failure.h"
+#include "platform/failure.h"
+#include "db/jet_sql.h"
+#include "platform/text.h"
+
+namespace kavelo::db::odbc {
+namespace {
+
+constexpr const char* kNocaseCollation = "kavelo_nocase";
+
+struct Column {
+  std::string name;
+  std::string declared_type;
+  bool required = false;
+  bool nocase = false;
+  std::optional<std::string> default_literal;  // as SQLite keeps it
+};
+
+struct Index {
+  std::string name;
+  bool unique = false;
+  std::string origin;  // "pk", "u" (a UNIQUE constraint) or "c" (CREATE INDEX)
+  std::vector<std::string> columns;
+};
+
+struct Table {
+  std::string name;
+  std::vector<Column> columns;
+  std::vector<std::string> primary_key;
+  std::vector<Index> indexes;
+};
+
+std::string quoted_list(const std::vector<std::string>& names) {
+  std::string text;
+  for (const std::string& name : names) text += (text.empty() ? "" : ", ") + quote_identifier(name);
+  return text;
+}
+
+// The in-memory SQLite database the schema script is run on.
+class SchemaReader {
+ public:
+  explicit SchemaReader(std::string_view script) {
+    if (sqlite3_open_v2(":memory:", &db_, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+      sqlite3_close(db_);
+      throw std::runtime_error("No se puede abrir una base de datos SQLite en memoria.");
+    }
+    std::string text(script);
+    if (sqlite3_exec(db_, text.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) {
+      std::string reason = sqlite3_errmsg(db_);
+      sqlite3_close(db_);
+      throw std::runtime_error("El esquema de referencia no se puede crear en SQLite: " + reason);
+    }
+  }
+  SchemaReader(const SchemaReader&) = delete;
+  SchemaReader& operator=(const SchemaReader&) = delete;
+  ~SchemaReader() { sqlite3_close(db_); }
+
+  std::vector<Table> tables() {
+    std::vector<Table> result;
+    query("SELECT name FROM sqlite_schema WHERE type = 'table' AND name NOT LIKE 'sqlite\\_%' ESCAPE '\\' "
+          "ORDER BY rowid",
+          {}, [&](sqlite3_stmt* row) { result.push_back({text(row, 0), {}, {}, {}}); });
+    for (Table& table : result) read_table(table);
+    return result;
+  }
+
+ private:
+  using Row = sqlite3_stmt*;
+
+  template <class F>
+  void query(const char* sql, const std::vector<std::string>& parameters, F&& each) {
+    sqlite3_stmt* raw = nullptr;
+    if (sqlite3_prepare_v2(db_, sql, -1, &raw, nullptr) != SQLITE_OK) fail();
+    std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> statement(raw, sqlite3_finalize);
+    for (std::size_t i = 0; i < parameters.size(); ++i)
+      sqlite3_bind_text(raw, static_cast<int>(i + 1), parameters[i].c_str(), -1, SQLITE_TRANSIENT);
+    int rc;
+    while ((rc = sqlite3_step(raw)) == SQLITE_ROW) each(raw);
+    if (rc != SQLITE_DONE) fail();
+  }
+
+  [[noreturn]] void fail() {
+    throw std::runtime_error(fmt::format("No se puede leer el esquema de referencia: {}", sqlite3_errmsg(db_)));
+  }
+
+  static std::string text(Row row, int column) {
+    const unsigned char* value = sqlite3_column_text(row, column);
+    return value ? reinterpret_cast<const char*>(value) : "";
+  }
+
+  void read_table(Table& table) {
+    std::vector<std::pair<int, std::string>> key;
+    query("SELECT name, type, \"notnull\", dflt_value, pk FROM pragma_table_info(?)", {table.name}, [&](Row row) {
+      Column column{text(row, 0), text(row, 1), sqlite3_column_int(row, 2) != 0, false, std::nullopt};
+      if (sqlite3_column_type(row, 3) != SQLITE_NULL) column.default_literal = text(row, 3);
+      if (int position = sqlite3_column_int(row, 4); position > 0) key.emplace_back(position, column.name);
+      table.columns.push_back(std::move(column));
+    });
+    for (Column& column : table.columns) {
+      const char* collation = nullptr;
+      if (sqlite3_table_column_metadata(db_, nullptr, table.name.c_str(), column.name.c_str(), nullptr, &collation,
+                                        nullptr, nullptr, nullptr) != SQLITE_OK)
+        fail();
+      column.nocase = collation && sqlite3_stricmp(collation, "NOCASE") == 0;
+    }
+    std::sort(key.begin(), key.end());
+    for (auto& [position, name] : key) table.primary_key.push_back(name);
+
+    query("SELECT name, \"unique\", origin, partial FROM pragma_index_list(?) ORDER BY seq DESC", {table.name},
+          [&](Row row) {
+            if (sqlite3_column_int(row, 3) != 0)
+              throw std::runtime_error(fmt::format("El índice parcial {} de {} no se traduce.", text(row, 0), table.name));
+            table.indexes.push_back({text(row, 0), sqlite3_column_int(row, 1) != 0, text(row, 2), {}});
+          });
+    for (Index& index : table.indexes) {
+      query("SELECT cid, name FROM pragma_index_info(?) ORDER BY seqno", {index.name}, [&](Row row) {
+        if (sqlite3_column_int(row, 0) < 0)
+          throw std::runtime_error(fmt::format("El índice {} de {} es de expresiones y no se traduce.", index.name,
+                                               table.name));
+        index.columns.push_back(text(row, 1));
+      });
+    }
+  }
+
+  sqlite3* db_ = nullptr;
+};
+
+bool is_number(std::string_view s) {
+  if (!s.empty() && (s.front() == '-' || s.front() == '+')) s.remove_prefix(1);
+  bool digits = false, point = false;
+  while (!s.empty() && (std::isdigit(static_cast<unsigned char>(s.front())) || (s.front() == '.' && !point))) {
+    if (s.front() == '.') point = true;
+    else digits = true;
+    s.remove_prefix(1);
+  }
+  if (digits && !s.empty() && (s.front() == 'e' || s.front() == 'E')) {
+    s.remove_prefix(1);
+    if (!s.empty() && (s.front() == '-' || s.front() == '+')) s.remove_prefix(1);
+    if (s.empty()) return false;
+    while (!s.empty() && std::isdigit(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
+  }
+  return digits && s.empty();
+}
+
+bool is_text_literal(std::string_view s) {
+  if (s.size() < 2 || s.front() != '\'' || s.back() != '\'') return false;
+  s = s.substr(1, s.size() - 2);
+  for (std::size_t i = 0; i < s.size(); ++i)
+    if (s[i] == '\'' && (++i >= s.size() || s[i] != '\'')) return false;
+  return true;
+}
+
+// A column default in the server's SQL; nullopt for none. Only literals are
+// translated: an expression could mean something else on the server.
+std::optional<std::string> server_default(const Table& table, const Column& column, ColumnKind kind) {
+  if (!column.default_literal) return std::nullopt;
+  std::string literal = *column.default_literal;
+  while (literal.size() >= 2 && literal.front() == '(' && literal.back() == ')')
+    literal = literal.substr(1, literal.size() - 2);
+  if (upper(literal) == "NULL") return std::nullopt;
+  switch (kind) {
+    case ColumnKind::Byte:
+    case ColumnKind::Short:
+    case ColumnKind::Long:
+    case ColumnKind::Double:
+    case ColumnKind::Currency:
+      if (is_number(literal)) return literal;
+      break;
+    case ColumnKind::Bit:
+      if (is_number(literal)) return std::stod(literal) != 0 ? "true" : "false";
+      if (upper(literal) == "TRUE" || upper(literal) == "FALSE") return upper(literal) == "TRUE" ? "true" : "false";
+      break;
+    case ColumnKind::Text:
+      if (is_text_literal(literal)) return literal;
+      if (is_number(literal)) return "'" + literal + "'";
+      break;
+    case ColumnKind::DateTime:
+      if (is_text_literal(literal) && from_iso(std::string_view(literal).substr(1, literal.size() - 2)))
+        return literal;
+      break;
+    case ColumnKind::Untyped: break;
+  }
+  throw std::runtime_error(fmt::format("El valor por defecto {} de {}.{} no se traduce.", *column.default_literal,
+                                       table.name, column.name));
+}
+
+std::string server_type(const Table& table, const Column& column, ColumnKind kind, int text_size) {
+  switch (kind) {
+    case ColumnKind::Text: return text_size > 0 ? fmt::format("varchar({})", text_size) : "text";
+    case ColumnKind::Byte:
+    case ColumnKind::Short: return "smallint";
+    case ColumnKind::Long: return "integer";
+    case ColumnKind::Double: return "double precision";
+    case ColumnKind::Currency: return "numeric(19,4)";
+    case ColumnKind::DateTime: return "timestamp";
+    case ColumnKind::Bit: return "boolean";
+    case ColumnKind::Untyped: break;
+  }
+  throw std::runtime_error(fmt::format("El tipo '{}' de {}.{} no se traduce.", column.declared_type, table.name,
+                                       column.name));
+}
+
+std::string create_table(const Table& table) {
+  std::vector<std::string> lines;
+  for (const Column& column : table.columns) {
+    int text_size = 0;
+    ColumnKind kind = column_kind(column.declared_type, &text_size);
+    std::string line = "  " + quote_identifier(column.name) + " " + server_type(table, column, kind, text_size);
+    if (column.nocase && kind == ColumnKind::Text) line += fmt::format(" COLLATE {}", kNocaseCollation);
+    if (auto value = server_default(table, column, kind)) line += " DEFAULT " + *value;
+    if (column.required) line += " NOT NULL";
+    lines.push_back(std::move(line));
+  }
+  if (!table.primary_key.empty()) lines.push_back("  PRIMARY KEY (" + quoted_list(table.primary_key) + ")");
+  for (const Index& index : table.indexes)
+    if (index.origin == "u") lines.push_back("  UNIQUE (" + quoted_list(index.columns) + ")");
+  std::string sql = "CREATE TABLE " + quote_identifier(table.name) + " (\n";
+  for (std::size_t i = 0; i < lines.size(); ++i) sql += lines[i] + (i + 1 < lines.size() ? ",\n" : "\n");
+  return sql + ")";
+}
+
+}  // namespace
+
+std::vector<std::string> postgres_schema_statements(std::string_view sqlite_schema_sql) {
+  std::vector<Table> tables = SchemaReader(sqlite_schema_sql).tables();
+  std::vector<std::string> statements;
+  bool nocase = std::any_of(tables.begin(), tables.end(), [](const Table& t) {
+    return std::any_of(t.columns.begin(), t.columns.end(), [](const Column& c) { return c.nocase; });
+  });
+  // Nondeterministic, at the secondary strength: 'abc' and 'ABC' are one key,
+  // 'a' and 'á' stay two.
+  if (nocase)
+    statements.push_back(fmt::format("CREATE COLLATION IF NOT EXISTS {} (provider = icu, "
+                                     "locale = 'und-u-ks-level2', deterministic = false)",
+                                     kNocaseCollation));
+  for (const Table& table : tables) statements.push_back(create_table(table));
+  for (const Table& table : tables)
+    for (const Index& index : table.indexes)
+      if (index.origin == "c")
+        statements.push_back(fmt::format("CREATE {}INDEX {} ON {} ({})", index.unique ? "UNIQUE " : "",
+                                         quote_identifier(index.name), quote_identifier(table.name), quoted_list(index.columns)));
+  return statements;
+}
+
+std::string postgres_company_schema_ddl() {
+  std::string script;
+  for (const std::string& statement : postgres_schema_statements(company_schema_sql())) script += statement + ";\n\n";
+  return script;
+}
+
+void create_postgres_company_database(const std::string& connection_string) {
+  std::vector<std::string> statements = postgres_schema_statements(company_schema_sql());
+  Connection connection(connection_string);
+  Transaction transaction(connection);
+  if (query_text(connection, "SELECT to_regclass('\"F_EMP\"')::text"))
+    throw std::runtime_error(fmt::format("La base de datos del servidor {} ya tiene la tabla F_EMP: ya es una base "
+                                         "de datos de empresa y no se crea de nuevo.",
+                                         server_of(connection_string)));
+  for (std::size_t i = 0; i < statements.size(); ++i) {
+    try {
+      connection.execute(statements[i]);
+    } catch (const Failure& f) {
+      std::string start = statements[i].substr(0, statements[i].find('\n'));
+      throw Failure(f.number(), fmt::format("{} (sentencia {}: {})", f.description(), i + 1, start));
+    }
+  }
+  transaction.commit();
+}
+
+}  // namespace kavelo::db::odbc
