@@ -15,12 +15,6 @@
 namespace kavelo::e2e {
 namespace {
 
-RunResult kavelo_db(const std::vector<std::string>& args) {
-  std::vector<std::string> argv = {bin_path("kavelo-db")};
-  argv.insert(argv.end(), args.begin(), args.end());
-  return run_program(argv);
-}
-
 // The summary's lines less their two columns of time, which differ from run
 // to run, and less the check run's own line.
 std::string summary_without_times(const std::string& err) {

@@ -245,6 +245,12 @@ std::string bin_path(const std::string& name) {
   return join_path(dir, name);
 }
 
+RunResult kavelo_db(const std::vector<std::string>& args, const std::optional<std::string>& input) {
+  std::vector<std::string> argv = {bin_path("kavelo-db")};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return run_program(argv, "", input);
+}
+
 std::string make_company(const std::string& dir, const std::string& code, const std::string& suffix,
                          const std::string& extra_sql) {
   const std::string path = join_path(dir, code + suffix + ".MDB");

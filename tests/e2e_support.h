@@ -58,6 +58,9 @@ RunResult run_program(const std::vector<std::string>& argv, const std::string& c
 // not set).
 std::string bin_path(const std::string& name);
 
+// Runs the build's kavelo-db with these arguments (stdin from `input`).
+RunResult kavelo_db(const std::vector<std::string>& args, const std::optional<std::string>& input = std::nullopt);
+
 // Creates the company database `dir`/code+suffix+".MDB" with `kavelo-db create`,
 // then runs `extra_sql` on it with `kavelo-db sql` when it is not empty. Returns
 // the database path; throws std::runtime_error with kavelo-db's stderr when a

@@ -15,12 +15,6 @@
 namespace kavelo::e2e {
 namespace {
 
-RunResult kavelo_db(const std::vector<std::string>& args) {
-  std::vector<std::string> argv = {bin_path("kavelo-db")};
-  argv.insert(argv.end(), args.begin(), args.end());
-  return run_program(argv);
-}
-
 const char* const kCompanyRows =
     "INSERT INTO F_EMP (CODEMP, NOMEMP, FRMEMP) VALUES ('DEMO', 'Demo, S.L.', '1101000');\n"
     "INSERT INTO F_AUT (CODAUT, NAAAUT, NAMAUT) VALUES (1, 1, 0);\n"

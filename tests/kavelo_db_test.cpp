@@ -10,12 +10,6 @@
 namespace kavelo::e2e {
 namespace {
 
-RunResult kavelo_db(const std::vector<std::string>& args, const std::optional<std::string>& input = std::nullopt) {
-  std::vector<std::string> argv = {bin_path("kavelo-db")};
-  argv.insert(argv.end(), args.begin(), args.end());
-  return run_program(argv, "", input);
-}
-
 const char* const kEmptyCounts =
     "F_EMP 0\nF_AUT 0\nF_DIA 0\nF_MAE 0\nF_CLI 0\nF_PRO 0\nF_APU 0\nF_SAL 0\nF_IVR 0\nF_IVS 0\n";
 

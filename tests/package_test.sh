@@ -144,15 +144,15 @@ check_package() {
 
   # What is inside is what the build holds: the pages whole, the schema of the
   # sources, the programs stripped.
-  dpkg-deb -x "$deb" "$work/root"
+  dpkg-deb -x "$deb" "$work/unpacked"
   for page in kavelo kavelo-db; do
-    gzip -dc "$work/root/usr/share/man/man1/$page.1.gz" | cmp -s - "$KAVELO_SOURCE_DIR/docs/man/$page.1" ||
+    gzip -dc "$work/unpacked/usr/share/man/man1/$page.1.gz" | cmp -s - "$KAVELO_SOURCE_DIR/docs/man/$page.1" ||
       fail "the packaged $page.1.gz is not docs/man/$page.1"
   done
-  cmp -s "$work/root/usr/share/kavelo/company.sql" "$KAVELO_SOURCE_DIR/schema/company.sql" ||
+  cmp -s "$work/unpacked/usr/share/kavelo/company.sql" "$KAVELO_SOURCE_DIR/schema/company.sql" ||
     fail "the packaged company.sql is not schema/company.sql"
   for program in kavelo kavelo-db; do
-    file "$work/root/usr/bin/$program" | grep -q ', stripped' || fail "usr/bin/$program is not stripped"
+    file "$work/unpacked/usr/bin/$program" | grep -q ', stripped' || fail "usr/bin/$program is not stripped"
   done
   echo "$(basename "$deb"): Depends: $depends"
 

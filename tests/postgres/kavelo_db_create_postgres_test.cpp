@@ -11,12 +11,6 @@ namespace {
 
 using db::odbc::testing::ScratchDatabase;
 
-RunResult kavelo_db(const std::vector<std::string>& args) {
-  std::vector<std::string> argv = {bin_path("kavelo-db")};
-  argv.insert(argv.end(), args.begin(), args.end());
-  return run_program(argv, "", std::nullopt, std::chrono::seconds(120));
-}
-
 TEST(KaveloDbCreatePostgres, CreatesTheSchemaOnceAndRefusesASecondTime) {
   KAVELO_REQUIRE_POSTGRES();
   ScratchDatabase database;
