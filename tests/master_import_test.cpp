@@ -297,6 +297,15 @@ TEST_F(MasterImport, AmountFields) {
   }
 }
 
+// A company whose table lacks a column of the file: the first record that
+// writes it ends the import, named by its field code and the column.
+TEST_F(MasterImport, AColumnTheTableLacksEndsTheImportAtItsField) {
+  file("MAE.TXT", {"M001;100;Caja;;1;0;0;", "M001;101;Bancos;;1;0;0;"});
+  EXPECT_EQ(import("ALTER TABLE F_MAE DROP COLUMN NATMAE;\n"),
+            error_line("Maestro: (", 1, "04", "Elemento no encontrado en esta colección: 'NATMAE'."));
+  EXPECT_EQ(keys("F_MAE", "CODMAE"), std::vector<std::string>{});
+}
+
 TEST_F(MasterImport, AmountThatIsEmptyOrNotANumberEndsTheImportWithItsFieldCode) {
   for (const AmountCase& a : kAmounts) {
     for (const std::string bad : {"", "abc", "12,5x"}) {

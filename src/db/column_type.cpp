@@ -169,12 +169,13 @@ std::optional<bool> same_value(const ColumnInfo& column, const Value& stored, co
   return std::nullopt;
 }
 
-void bind_value(sqlite3_stmt* statement, int index, const Value& value) {
+void bind_value(sqlite3_stmt* statement, int index, const Value& value, Binding binding) {
   const auto& v = value.storage();
   if (std::holds_alternative<Null>(v)) {
     sqlite3_bind_null(statement, index);
   } else if (auto s = std::get_if<std::string>(&v)) {
-    sqlite3_bind_text(statement, index, s->data(), static_cast<int>(s->size()), SQLITE_TRANSIENT);
+    sqlite3_bind_text(statement, index, s->data(), static_cast<int>(s->size()),
+                      binding == Binding::Referenced ? SQLITE_STATIC : SQLITE_TRANSIENT);
   } else if (auto b = std::get_if<bool>(&v)) {
     sqlite3_bind_int(statement, index, *b ? -1 : 0);
   } else if (auto d = std::get_if<double>(&v)) {

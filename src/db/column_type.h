@@ -35,7 +35,11 @@ Value convert_for_column(const ColumnInfo& column, const Value& value);
 std::optional<bool> same_value(const ColumnInfo& column, const Value& stored, const Value& literal);
 
 // Binds a value in its storage form.
-void bind_value(sqlite3_stmt* statement, int index, const Value& value);
+// How a bound text is kept: copied by SQLite, or referenced where it is, for
+// a statement that is run once and reset while the value still exists (a row
+// of 52 texts is then stored without 52 copies).
+enum class Binding { Copied, Referenced };
+void bind_value(sqlite3_stmt* statement, int index, const Value& value, Binding binding = Binding::Copied);
 // Reads a stored value back as a value of the column's kind.
 Value read_value(sqlite3_stmt* statement, int index, ColumnKind kind);
 // A column default as SQLite keeps it (an SQL literal), as a value of the kind.

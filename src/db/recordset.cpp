@@ -376,7 +376,7 @@ void RecordsetImpl::update() {
   StatementScope scope(s);
   int index = 0;
   for (const auto& value : buffer_)
-    if (value) bind_value(s, ++index, *value);
+    if (value) bind_value(s, ++index, *value, Binding::Referenced);
   if (mode_ == Mode::Editing) sqlite3_bind_int64(s, index + 1, rowid_);
   int rc = sqlite3_step(s);
   // A refused store leaves the row being written as it is; the next move drops it.
@@ -441,6 +441,18 @@ void Recordset::add_new() { open(impl_).add_new(); }
 void Recordset::edit() { open(impl_).edit(); }
 void Recordset::set(std::string_view name, const Value& value) {
   open(impl_).set(open(impl_).index_of(name), value);
+}
+int Recordset::column_index(std::string_view name) const {
+  try {
+    return open(impl_).index_of(name);
+  } catch (const Failure& f) {
+    if (f.number() == static_cast<int>(ErrorCode::ItemNotFound)) return -1;
+    throw;
+  }
+}
+void Recordset::set(int index, const Value& value) {
+  if (index < 0 || index >= open(impl_).field_count()) throw failure(ErrorCode::ItemNotFound, std::to_string(index));
+  open(impl_).set(index, value);
 }
 void Recordset::update() { open(impl_).update(); }
 void Recordset::close() { impl_.reset(); }

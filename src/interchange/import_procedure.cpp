@@ -152,6 +152,10 @@ void run_import(const ImportDescription& d, RecordSteps* steps) {
     // imported before stay in the report.
     if (!database.is_open()) throw db::OpenGaveUp("No es posible abrir la base de datos: " + settings.RutaBase);
     db::Recordset records = database.open_recordset(d.recordset_sql, db::RecordsetType::Dynaset);
+    // The layout's columns are looked up once; one the table lacks is named
+    // when a record writes it, as any unknown column is.
+    std::vector<int> columns;
+    for (const LayoutField& field : d.layout) columns.push_back(records.column_index(field.column));
 
     while (!file.at_end()) {
       ++record;
@@ -170,10 +174,16 @@ void run_import(const ImportDescription& d, RecordSteps* steps) {
         break;
       }
       steps->position(records, registro, field_code);
-      for (const LayoutField& field : d.layout) {
+      for (std::size_t i = 0; i < d.layout.size(); ++i) {
+        const LayoutField& field = d.layout[i];
         field_code = field.field_code;
         std::string text = prc_Campo(registro, settings.Separador);
-        if (auto value = convert_field(field.conversion, text)) records.set(field.column, *value);
+        if (auto value = convert_field(field.conversion, text)) {
+          if (columns[i] >= 0)
+            records.set(columns[i], *value);
+          else
+            records.set(field.column, *value);
+        }
       }
       field_code.clear();
       window.set_label(Label::Label3, fmt::format("{}{} - {}", d.progress_text, db::to_text(records.get(d.progress_first)),
