@@ -136,6 +136,13 @@ Value convert_for_column(const ColumnInfo& column, const Value& value) {
   return value;
 }
 
+Value convert_for_column(const ColumnInfo& column, Value&& value) {
+  if (column.kind != ColumnKind::Text || !value.get_if<std::string>()) return convert_for_column(column, value);
+  if (column.text_size > 0 && utf8_length(*value.get_if<std::string>()) > static_cast<std::size_t>(column.text_size))
+    throw failure(ErrorCode::TextTooLong, column.name);
+  return std::move(value);
+}
+
 std::optional<bool> same_value(const ColumnInfo& column, const Value& stored, const Value& literal) {
   if (stored.is_null() || literal.is_null()) return false;  // Null equals nothing
   switch (column.kind) {

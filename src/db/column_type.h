@@ -29,6 +29,8 @@ ColumnKind column_kind(std::string_view declared_type, int* text_size = nullptr)
 // The value the column takes for `value`, converted by the column's type (text
 // through the regional settings). Fails when the column cannot take it.
 Value convert_for_column(const ColumnInfo& column, const Value& value);
+// The same, taking the value's text over instead of copying it.
+Value convert_for_column(const ColumnInfo& column, Value&& value);
 
 // Whether a stored value of the column equals a literal as SQL's "=" would
 // say; nullopt where SQL's own conversions would have to decide.

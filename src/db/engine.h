@@ -58,7 +58,7 @@ class Recordset {
   void set(std::string_view name, const Value& value);
   // The same by the column's position, found once with column_index (-1 when
   // the set has no such column), for a caller that writes many rows.
-  void set(int index, const Value& value);
+  void set(int index, Value&& value);
   int column_index(std::string_view name) const;
   // Stores the row begun by AddNew or Edit.
   void update();

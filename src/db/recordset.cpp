@@ -336,6 +336,13 @@ void RecordsetImpl::set(int index, const Value& value) {
   buffer_[i] = convert_for_column(table_->columns[i], value);
 }
 
+void RecordsetImpl::set(int index, Value&& value) {
+  require_table();
+  if (mode_ == Mode::Browse) throw failure(ErrorCode::UpdateWithoutEdit);
+  auto i = static_cast<std::size_t>(index);
+  buffer_[i] = convert_for_column(table_->columns[i], std::move(value));
+}
+
 const std::string& RecordsetImpl::store_sql() {
   // The columns set, as a key: the same shape of row reuses its SQL text.
   shape_.assign(1, mode_ == Mode::Adding ? 'A' : 'E');
@@ -450,9 +457,9 @@ int Recordset::column_index(std::string_view name) const {
     throw;
   }
 }
-void Recordset::set(int index, const Value& value) {
+void Recordset::set(int index, Value&& value) {
   if (index < 0 || index >= open(impl_).field_count()) throw failure(ErrorCode::ItemNotFound, std::to_string(index));
-  open(impl_).set(index, value);
+  open(impl_).set(index, std::move(value));
 }
 void Recordset::update() { open(impl_).update(); }
 void Recordset::close() { impl_.reset(); }

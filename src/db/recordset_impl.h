@@ -35,6 +35,7 @@ class RecordsetImpl {
   void add_new();
   void edit();
   void set(int index, const Value& value);
+  void set(int index, Value&& value);
   void update();
 
  private:

@@ -118,9 +118,9 @@ double read_number(std::string_view text) {
 std::int16_t read_whole16(std::string_view text) { return round_to<std::int16_t>(read_number(text)); }
 std::int32_t read_whole32(std::string_view text) { return round_to<std::int32_t>(read_number(text)); }
 
-std::optional<db::Value> convert_field(Conversion conversion, std::string_view field) {
+std::optional<db::Value> convert_field(Conversion conversion, std::string field) {
   switch (conversion) {
-    case Conversion::Text: return db::Value(std::string(field));
+    case Conversion::Text: return db::Value(std::move(field));
     case Conversion::Number: return db::Value(read_number(field));
     case Conversion::Amount: return db::Value(parse_currency(field));
     case Conversion::Date: return db::Value(parse_date(field));
@@ -128,7 +128,7 @@ std::optional<db::Value> convert_field(Conversion conversion, std::string_view f
     case Conversion::Whole32: return db::Value(read_whole32(field));
     case Conversion::TextIfNotEmpty:
       if (field.empty()) return std::nullopt;
-      return db::Value(std::string(field));
+      return db::Value(std::move(field));
   }
   return std::nullopt;
 }

@@ -177,10 +177,9 @@ void run_import(const ImportDescription& d, RecordSteps* steps) {
       for (std::size_t i = 0; i < d.layout.size(); ++i) {
         const LayoutField& field = d.layout[i];
         field_code = field.field_code;
-        std::string text = prc_Campo(registro, settings.Separador);
-        if (auto value = convert_field(field.conversion, text)) {
+        if (auto value = convert_field(field.conversion, prc_Campo(registro, settings.Separador))) {
           if (columns[i] >= 0)
-            records.set(columns[i], *value);
+            records.set(columns[i], std::move(*value));
           else
             records.set(field.column, *value);
         }
