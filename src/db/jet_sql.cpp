@@ -4,7 +4,10 @@
 #include <array>
 #include <cctype>
 #include <charconv>
+#include <functional>
 #include <span>
+#include <string>
+#include <unordered_map>
 
 #include "platform/failure.h"
 #include "platform/text.h"
@@ -415,7 +418,7 @@ std::optional<TranslatedSql> max_of_one_group(const std::vector<Token>& tokens, 
 
 }  // namespace
 
-std::optional<std::vector<Equality>> equalities_of(std::string_view jet_condition) {
+static std::optional<std::vector<Equality>> equalities_uncached(std::string_view jet_condition) {
   std::vector<Token> tokens;
   try {
     tokens = tokenize(jet_condition);
@@ -440,6 +443,8 @@ std::string quote_identifier(std::string_view name) {
   return out;
 }
 
+// Not kept like the others: a condition mostly looks a record up by its own
+// key, a text that never comes again.
 TranslatedSql translate_condition(std::string_view jet_condition) {
   auto tokens = tokenize(jet_condition);
   if (tokens.empty()) throw failure(ErrorCode::QuerySyntax, jet_condition);
@@ -454,7 +459,7 @@ TranslatedSql translate_condition(std::string_view jet_condition) {
   return out;
 }
 
-TranslatedSelect translate_select(std::string_view jet_sql) {
+static TranslatedSelect translate_select_uncached(std::string_view jet_sql) {
   auto tokens = tokenize(jet_sql);
   auto refuse = [&] { return failure(ErrorCode::QuerySyntax, jet_sql); };
   if (tokens.empty() || !is_keyword(tokens.front(), "SELECT")) throw refuse();
@@ -518,6 +523,47 @@ TranslatedSelect translate_select(std::string_view jet_sql) {
     }
   }
   return out;
+}
+
+// The importers send the same texts again and again (the balance rows of an
+// account's levels, the condition of each level): a translation is kept by
+// its text. A text that fails is translated, and fails, every time.
+namespace {
+
+struct TextHash {
+  using is_transparent = void;
+  std::size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
+};
+
+template <class T>
+class TranslationCache {
+ public:
+  template <class Make>
+  T get(std::string_view text, Make make) {
+    if (auto it = kept_.find(text); it != kept_.end()) return it->second;
+    T made = make();
+    // Bounded: the texts that name single lines never come again.
+    if (kept_.size() >= kLimit) kept_.clear();
+    kept_.emplace(std::string(text), made);
+    return made;
+  }
+
+ private:
+  static constexpr std::size_t kLimit = 1024;
+  std::unordered_map<std::string, T, TextHash, std::equal_to<>> kept_;
+};
+
+}  // namespace
+
+TranslatedSelect translate_select(std::string_view jet_sql) {
+  static TranslationCache<TranslatedSelect> cache;
+  return cache.get(jet_sql, [&] { return translate_select_uncached(jet_sql); });
+}
+
+
+std::optional<std::vector<Equality>> equalities_of(std::string_view jet_condition) {
+  static TranslationCache<std::optional<std::vector<Equality>>> cache;
+  return cache.get(jet_condition, [&] { return equalities_uncached(jet_condition); });
 }
 
 }  // namespace kavelo::db

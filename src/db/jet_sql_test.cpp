@@ -46,6 +46,24 @@ TEST(JetSql, TranslatesTheQueriesOfTheImporters) {
   }
 }
 
+// A text translated again gives the same translation, its own copy of it;
+// a refused text is refused every time.
+TEST(JetSql, ATextTranslatedAgain) {
+  const char* text = "SELECT * FROM F_SAL WHERE DIASAL=1 AND (CUESAL='4' OR CUESAL='43');";
+  TranslatedSelect first = translate_select(text);
+  first.query.params.clear();
+  first.query.sql += "changed";
+  TranslatedSelect second = translate_select(text);
+  EXPECT_EQ(second.query.params.size(), 3u);
+  EXPECT_EQ(second.query.sql.find("changed"), std::string::npos);
+  EXPECT_EQ(translate_select(text).query.sql, second.query.sql);
+  for (int i = 0; i < 2; ++i) EXPECT_THROW(translate_select("SELECT * FROM F_SAL WHERE (CUESAL='4'"), Failure);
+  auto equalities = equalities_of("CUESAL='4' AND DIASAL=1");
+  ASSERT_TRUE(equalities);
+  equalities->clear();
+  EXPECT_EQ(equalities_of("CUESAL='4' AND DIASAL=1")->size(), 2u);
+}
+
 TEST(JetSql, RecognisesSetsOverWholeRowsOfOneTable) {
   auto whole = translate_select("SELECT * FROM F_SAL WHERE DIASAL=1 AND (CUESAL='43' OR CUESAL='4' ) ORDER BY CUESAL;");
   ASSERT_TRUE(whole.table);
