@@ -59,12 +59,14 @@ stop_cluster() {
   [[ -e $dir ]] || return 0
   # Never remove a folder this script did not make.
   [[ -f $dir/$marker ]] || die "'$dir' no es un clúster de pruebas (falta $marker); no se toca"
-  local bin pid
+  local bin pid root=$dir
+  # The server's own folder, when it had to live elsewhere (see start_cluster).
+  [[ -f $dir/cluster-root ]] && root=$(cat "$dir/cluster-root")
   bin=$(server_bin)
-  if [[ -f $dir/data/postmaster.pid ]]; then
-    pid=$(head -n 1 "$dir/data/postmaster.pid")
+  if [[ -f $root/data/postmaster.pid ]]; then
+    pid=$(head -n 1 "$root/data/postmaster.pid")
     if [[ -n $bin ]]; then
-      as_owner "$bin/pg_ctl" -D "$dir/data" -m fast -w -t "$wait_seconds" stop >/dev/null 2>&1
+      as_owner "$bin/pg_ctl" -D "$root/data" -m fast -w -t "$wait_seconds" stop >/dev/null 2>&1
     fi
     # A server that did not stop in time is ended by the pid of its own pid file.
     if [[ $pid =~ ^[0-9]+$ ]] && kill -0 "$pid" 2>/dev/null; then
@@ -72,6 +74,7 @@ stop_cluster() {
       for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
     fi
   fi
+  [[ $root != "$dir" && -f $root/$marker ]] && rm -rf -- "$root"
   rm -rf -- "$dir"
 }
 
@@ -104,22 +107,31 @@ EOF
 
   bin=$(server_bin)
   [[ -n $bin ]] || { unavailable "$dir" "no están instalados los programas del servidor PostgreSQL (initdb, pg_ctl)"; return; }
+  # The server's files: in DIR, or, when the server's owner cannot reach DIR
+  # (a build folder under a home folder that only root may enter), in a
+  # temporary folder of their own that stop removes with DIR.
+  local root=$dir
   if [[ $(id -u) -eq 0 ]]; then
     getent passwd postgres >/dev/null || { unavailable "$dir" "no existe el usuario postgres para ejecutar el servidor"; return; }
     chown postgres: "$dir" || return 1
-    # The server's owner must reach DIR through every folder above it.
-    runuser -u postgres -- test -x "$dir" ||
-      { unavailable "$dir" "el usuario postgres no puede entrar en '$dir'"; return; }
+    if ! runuser -u postgres -- test -x "$dir"; then
+      root=$(mktemp -d "${TMPDIR:-/tmp}/kavelo-pg-XXXXXX") || die "no se puede crear una carpeta temporal"
+      : >"$root/$marker"
+      chmod 755 "$root" && chown postgres: "$root" || return 1
+      echo "$root" >"$dir/cluster-root"
+      runuser -u postgres -- test -x "$root" ||
+        { unavailable "$dir" "el usuario postgres no puede entrar en '$root'"; return; }
+    fi
   fi
 
-  if ! as_owner "$bin/initdb" -D "$dir/data" -U postgres --auth=trust -E UTF8 --locale=C.UTF-8 \
+  if ! as_owner "$bin/initdb" -D "$root/data" -U postgres --auth=trust -E UTF8 --locale=C.UTF-8 \
       >"$dir/initdb.log" 2>&1; then
     cat "$dir/initdb.log" >&2
     die "initdb falló"
   fi
-  cat >>"$dir/data/postgresql.conf" <<EOF
+  cat >>"$root/data/postgresql.conf" <<EOF
 listen_addresses = '127.0.0.1'
-unix_socket_directories = '$dir'
+unix_socket_directories = '$root'
 fsync = off
 synchronous_commit = off
 full_page_writes = off
@@ -130,7 +142,7 @@ EOF
   last=$((first + (wanted_port ? 0 : 99)))
   for ((port = first; port <= last; port++)); do
     port_in_use "$port" && continue
-    if as_owner "$bin/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t "$wait_seconds" \
+    if as_owner "$bin/pg_ctl" -D "$root/data" -l "$root/server.log" -w -t "$wait_seconds" \
         -o "-p $port" start >/dev/null 2>&1; then
       echo "$port" >"$dir/port"
       echo "Driver={PostgreSQL Unicode};Server=127.0.0.1;Port=$port;Database=postgres;Uid=postgres;" \
@@ -138,10 +150,10 @@ EOF
       return 0
     fi
     # Another cluster may have taken the port between the test and the start.
-    grep -q "could not bind\|Address already in use" "$dir/server.log" 2>/dev/null || break
-    as_owner "$bin/pg_ctl" -D "$dir/data" -m immediate -w -t "$wait_seconds" stop >/dev/null 2>&1
+    grep -q "could not bind\|Address already in use" "$root/server.log" 2>/dev/null || break
+    as_owner "$bin/pg_ctl" -D "$root/data" -m immediate -w -t "$wait_seconds" stop >/dev/null 2>&1
   done
-  [[ -f $dir/server.log ]] && tail -n 20 "$dir/server.log" >&2
+  [[ -f $root/server.log ]] && tail -n 20 "$root/server.log" >&2
   die "el servidor no arrancó (puertos $first a $last)"
 }
 
