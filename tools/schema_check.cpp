@@ -326,13 +326,7 @@ CheckResult check_company(sqlite3* db, const Schema& schema, const std::optional
     return {false, fmt::format("F_EMP: la empresa {} no tiene máscara de niveles FRMEMP: cada apunte se saldaría "
                                "solo en su propia cuenta",
                                code)};
-  std::vector<std::string> characters;
-  for (char c : text) {
-    if (characters.empty() || (static_cast<unsigned char>(c) & 0xC0) != 0x80)
-      characters.emplace_back(1, c);
-    else
-      characters.back() += c;
-  }
+  const std::vector<std::string> characters = utf8_characters(text);
   for (std::size_t i = 0; i < characters.size(); ++i)
     if (characters[i] != "0" && characters[i] != "1")
       return {false, fmt::format("F_EMP: FRMEMP '{}' de la empresa {} solo puede tener 0 y 1 (posición {}: '{}')", text,

@@ -2,6 +2,7 @@
 // Small text helpers shared by every part of the program.
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kavelo {
 
@@ -11,6 +12,18 @@ inline std::string upper(std::string_view text) {
   std::string out(text);
   for (char& c : out)
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return out;
+}
+
+// The UTF-8 characters of a text, one string each.
+inline std::vector<std::string> utf8_characters(std::string_view text) {
+  std::vector<std::string> out;
+  for (char c : text) {
+    if (out.empty() || (static_cast<unsigned char>(c) & 0xC0) != 0x80)
+      out.emplace_back(1, c);
+    else
+      out.back() += c;
+  }
   return out;
 }
 

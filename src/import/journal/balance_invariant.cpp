@@ -16,17 +16,6 @@ namespace {
 
 using RowKey = std::pair<std::int16_t, std::string>;  // journal, account
 
-// The UTF-8 characters of a text, one string each.
-std::vector<std::string> characters(const std::string& text) {
-  std::vector<std::string> out;
-  for (char c : text) {
-    if (out.empty() || (static_cast<unsigned char>(c) & 0xC0) != 0x80)
-      out.emplace_back(1, c);
-    else
-      out.back() += c;
-  }
-  return out;
-}
 
 Currency amount_of(const db::Value& value) {
   if (value.is_null()) return {};
@@ -165,7 +154,7 @@ Expected expected_balances(const std::vector<Line>& lines, const std::vector<Lin
     auto it = earlier_by_key.find(line.key());
     if (it != earlier_by_key.end() && it->second->posting() == line.posting()) continue;
     ++expected.lines;
-    const std::vector<std::string> code = characters(line.account);
+    const std::vector<std::string> code = utf8_characters(line.account);
     const std::string month = std::to_string(line.date.month);
     std::string prefix;
     for (std::size_t i = 1; i <= code.size(); ++i) {
@@ -220,7 +209,7 @@ BalanceCheck check_balances(const std::string& path, const std::optional<std::st
     earlier = read_lines(*baseline);
   }
   Expected expected =
-      expected_balances(read_lines(path), earlier, before, now.columns, characters(company_mask(path, company)));
+      expected_balances(read_lines(path), earlier, before, now.columns, utf8_characters(company_mask(path, company)));
 
   BalanceCheck check;
   check.lines = expected.lines;
