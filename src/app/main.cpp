@@ -13,6 +13,7 @@
 #include "app/reports.h"
 #include "app/startup.h"
 #include "db/engine.h"
+#include "db/odbc/server_connection.h"
 #include "db/open_retry.h"
 #include "interchange/run_state.h"
 #include "platform/product.h"
@@ -56,6 +57,8 @@ int main(int argc, char* argv[]) {
   // A check run does everything a run does and, at its end, undoes every
   // write to the company database.
   kavelo::db::Engine::instance().set_check_run(command.mode == kavelo::Mode::Check);
+  // A company database may also be a link file that names a database on a server.
+  kavelo::db::odbc::register_server_backend();
 
   // The window is chosen before start-up fills it in: a graphical one when a
   // display is reachable, the terminal otherwise.

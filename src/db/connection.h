@@ -1,22 +1,28 @@
 #pragma once
-// One physical SQLite connection to a company database, shared by every
-// logical open of its path: prepared statements kept for reuse, table columns
-// read once, and the transaction that groups the writes of many records.
-#include <sqlite3.h>
-
+// One physical connection to a company database, shared by every logical open
+// of its path: prepared statements kept for reuse, table columns read once,
+// and the transaction that groups the writes of many records. The store
+// behind it (an SQLite file, a database server through ODBC) is a subclass;
+// what is said here holds for every store.
 #include <chrono>
+#include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
 
 #include "db/column_type.h"
+#include "db/jet_sql.h"
 #include "db/value.h"
 #include "platform/failure.h"
 
 namespace kavelo::db {
+
+// Where a row lives, for finding it again: grows with each row added.
+using RowId = std::int64_t;
 
 // Column names compared without regard to (ASCII) case, as SQL compares them.
 struct CaselessHash {
@@ -32,22 +38,61 @@ struct TableInfo {
   std::string name;
   std::vector<ColumnInfo> columns;
   std::unordered_map<std::string, int, CaselessHash, CaselessEqual> index;
+  // "SELECT <row id>, <every column> FROM <table>", made once.
+  std::string rows_from;
 
   int find(std::string_view column) const;  // -1 when there is none
+  void add(ColumnInfo column);
+};
+
+// A prepared statement of a store. Parameters are bound from 1, result
+// columns read from 0.
+class Cursor {
+ public:
+  virtual ~Cursor() = default;
+  // A text bound Referenced must stay where it is until the cursor is reset.
+  virtual void bind(int index, const Value& value, Binding binding = Binding::Copied) = 0;
+  virtual void bind_row_id(int index, RowId id) = 0;
+  // Runs the statement, or moves to its next row: true while there is a row.
+  virtual bool step() = 0;
+  // Ends a run: the statement can run again with new parameters.
+  virtual void reset() = 0;
+
+  virtual int column_count() = 0;
+  virtual std::string column_name(int column) = 0;
+  // The kind of a result column, as far as the store tells it.
+  virtual ColumnKind column_kind(int column) = 0;
+  virtual Value read(int column, ColumnKind kind) = 0;
+  virtual RowId read_row_id(int column) = 0;
+
+  void bind_all(const std::vector<Value>& params, int first = 1) {
+    for (std::size_t i = 0; i < params.size(); ++i) bind(first + static_cast<int>(i), params[i]);
+  }
+};
+
+// Resets a cursor when the scope ends, so that no read stays open.
+class CursorScope {
+ public:
+  explicit CursorScope(Cursor& c) : c_(c) {}
+  ~CursorScope() { c_.reset(); }
+  CursorScope(const CursorScope&) = delete;
+  CursorScope& operator=(const CursorScope&) = delete;
+
+ private:
+  Cursor& c_;
 };
 
 class Connection {
  public:
-  // Opens `path` (which must exist): fails when it is not a database or its
-  // schema cannot be read within `busy_wait`.
-  Connection(const std::string& path, std::string key, std::chrono::milliseconds busy_wait);
-  ~Connection();
+  Connection(std::string path, std::string key, Dialect dialect) : path_(std::move(path)), key_(std::move(key)), dialect_(dialect) {}
+  virtual ~Connection() = default;
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;
 
   const std::string& path() const { return path_; }
-  // The canonical path that identifies the database.
+  // What identifies the database (its canonical path, or its server and name).
   const std::string& key() const { return key_; }
+  Dialect dialect() const { return dialect_; }
 
   // A logical open: fails when another program holds the write lock for
   // longer than the busy wait. Each acquire is paired with a release.
@@ -55,13 +100,17 @@ class Connection {
   void release();
 
   // A prepared statement for `sql`, reset and with its bindings cleared.
-  // `jet_text` names the query in a syntax error.
-  sqlite3_stmt* prepare(const std::string& sql, std::string_view jet_text);
+  // `jet_text` names the query in a syntax error; it must outlive the use.
+  virtual Cursor& prepare(const std::string& sql, std::string_view jet_text) = 0;
   const TableInfo& table(std::string_view name);
+  // The row identity of the row the last INSERT added.
+  virtual RowId last_insert_row_id() = 0;
 
   // Called before every write: begins the grouped transaction when none is open.
   void begin_write();
   // Commits the grouped transaction, unless the connection holds its writes.
+  // When the store lost a transaction with writes in it (it rolled it back
+  // on its own), the loss is reported here once.
   void commit();
   // From now on nothing is committed: every write stays in one transaction
   // until roll_back() undoes it (a check run).
@@ -73,44 +122,38 @@ class Connection {
   void end_unit(bool keep);
   bool in_unit() const { return unit_open_; }
 
-  // The Failure for SQLite's result code `rc` of the last call. Some failures
-  // (a full disk, an I/O error) make SQLite roll back the whole transaction:
-  // the connection then knows it has none.
-  Failure failure_of(int rc, std::string_view jet_text = {});
-  sqlite3_int64 last_insert_rowid() const { return sqlite3_last_insert_rowid(db_); }
   // Runs a statement without result rows.
-  void execute(const char* sql);
+  virtual void execute(const char* sql) = 0;
+
+ protected:
+  virtual void begin_transaction(std::chrono::milliseconds wait) = 0;
+  virtual void commit_transaction() = 0;
+  virtual void rollback_transaction() = 0;
+  // Reads a table's columns; nullptr when there is no such table.
+  virtual std::unique_ptr<TableInfo> load_table(std::string_view name) = 0;
+  // The store ended the transaction by itself (a full disk, a lost server):
+  // every write since the last commit is gone.
+  void transaction_lost(const Failure& why);
+
+  std::chrono::milliseconds busy_wait_{0};
 
  private:
   void begin(std::chrono::milliseconds wait);
-  int step_once(const char* sql);
 
   std::string path_;
   std::string key_;
-  sqlite3* db_ = nullptr;
-  std::chrono::milliseconds busy_wait_;
-  std::unordered_map<std::string, sqlite3_stmt*> statements_;
+  Dialect dialect_;
   std::map<std::string, std::unique_ptr<TableInfo>, std::less<>> tables_;
   int handles_ = 0;
   bool in_transaction_ = false;
   bool dirty_ = false;
   bool unit_open_ = false;
   bool held_ = false;
+  std::optional<Failure> lost_;
 };
 
-// Binds the parameters, 1 to n.
-void bind_all(sqlite3_stmt* statement, const std::vector<Value>& params);
-
-// Resets a statement when the scope ends, so that no read stays open.
-class StatementScope {
- public:
-  explicit StatementScope(sqlite3_stmt* s) : s_(s) {}
-  ~StatementScope() { sqlite3_reset(s_); }
-  StatementScope(const StatementScope&) = delete;
-  StatementScope& operator=(const StatementScope&) = delete;
-
- private:
-  sqlite3_stmt* s_;
-};
+// A write that meets a lock taken by another program waits this long: the
+// accounting application holds its locks only for moments.
+inline constexpr std::chrono::milliseconds kWriteBusyWait{30000};
 
 }  // namespace kavelo::db

@@ -7,6 +7,8 @@
 #include "db/connection.h"
 #include "db/jet_sql.h"
 #include "db/recordset_impl.h"
+#include "db/sqlite_connection.h"
+#include "db/store_location.h"
 #include "platform/failure.h"
 
 namespace kavelo::db {
@@ -21,7 +23,8 @@ void Database::close() {
 
 Recordset Database::open_recordset(std::string_view jet_sql, RecordsetType) {
   if (!connection_) throw failure(ErrorCode::InvalidOperation);
-  return Recordset(std::make_unique<RecordsetImpl>(connection_, std::string(jet_sql), translate_select(jet_sql)));
+  return Recordset(std::make_unique<RecordsetImpl>(connection_, std::string(jet_sql),
+                                                   translate_select(jet_sql, connection_->dialect())));
 }
 
 RecordUnit::RecordUnit(std::shared_ptr<Connection> connection) : connection_(std::move(connection)) {
@@ -59,7 +62,15 @@ std::shared_ptr<Connection> Engine::connection_for(const std::string& path) {
   for (const auto& connection : connections_) {
     if (connection->key() == key) return by_path_[path] = connection;
   }
-  auto connection = std::make_shared<Connection>(path, key, busy_wait_);
+  std::shared_ptr<Connection> connection;
+  StoreLocation location = locate_store(path);
+  if (location.kind == StoreLocation::Kind::Sqlite) {
+    connection = std::make_shared<SqliteConnection>(path, key, busy_wait_);
+  } else {
+    if (!server_opener_)
+      throw failure(ErrorCode::EngineFailure, "este programa no puede abrir bases de datos de servidor (ODBC)");
+    connection = server_opener_(path, key, location.connection_string, busy_wait_);
+  }
   if (check_run_) connection->hold_writes();
   connections_.push_back(connection);
   return by_path_[path] = connection;

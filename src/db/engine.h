@@ -8,6 +8,7 @@
 // transactions that the engine commits at record boundaries.
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -113,7 +114,8 @@ class Engine {
   static Engine& instance();
 
   // Opens the database at `path`: the file must exist and be a readable
-  // SQLite database. A locked database waits about `busy_wait` before it fails.
+  // SQLite database, or a link file that names a database on a server. A
+  // locked database waits about `busy_wait` before it fails.
   Database open_database(const std::string& path);
 
   // Starts one record as a unit on the database at `path` (opened before).
@@ -131,6 +133,12 @@ class Engine {
   void set_check_run(bool on) { check_run_ = on; }
   bool check_run() const { return check_run_; }
 
+  // How a database on a server is opened, for programs that carry the ODBC
+  // backend: (link file path, its key, connection string, busy wait).
+  using ServerOpener = std::function<std::shared_ptr<Connection>(const std::string&, const std::string&,
+                                                                 const std::string&, std::chrono::milliseconds)>;
+  void set_server_opener(ServerOpener opener) { server_opener_ = std::move(opener); }
+
   void set_commit_policy(CommitPolicy policy) { policy_ = policy; }
   void set_busy_wait(std::chrono::milliseconds wait) { busy_wait_ = wait; }
 
@@ -139,6 +147,7 @@ class Engine {
 
   std::vector<std::shared_ptr<Connection>> connections_;
   std::unordered_map<std::string, std::shared_ptr<Connection>> by_path_;
+  ServerOpener server_opener_;
   CommitPolicy policy_;
   std::chrono::milliseconds busy_wait_{50};
   bool check_run_ = false;

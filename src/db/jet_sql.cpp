@@ -238,15 +238,15 @@ bool is_symbol(const Token& t, std::string_view s) { return t.kind == TokenKind:
 
 using TokenSpan = std::span<const Token>;
 
-// Writes tokens as SQLite SQL, collecting the literals as parameters.
-void emit(TokenSpan tokens, TranslatedSql& out) {
+// Writes tokens as the store's SQL, collecting the literals as parameters.
+void emit(TokenSpan tokens, TranslatedSql& out, Dialect dialect) {
   bool glue = true;  // no blank before the next token
   for (const Token& t : tokens) {
     bool dot = is_symbol(t, ".");
     if (!glue && !dot) out.sql += ' ';
     glue = dot;
     switch (t.kind) {
-      case TokenKind::Identifier: out.sql += quote_identifier(t.text); break;
+      case TokenKind::Identifier: out.sql += quote_identifier(t.text, dialect); break;
       case TokenKind::Keyword:
       case TokenKind::Function: out.sql += t.text; break;
       case TokenKind::Literal:
@@ -256,6 +256,31 @@ void emit(TokenSpan tokens, TranslatedSql& out) {
       case TokenKind::Symbol: out.sql += t.text == "&" ? std::string_view("||") : t.text; break;
     }
   }
+}
+
+// An ORDER BY list. Null sorts first going up and last going down, on the
+// server as in SQLite.
+void emit_order(TokenSpan items, TranslatedSql& out, Dialect dialect) {
+  if (dialect != Dialect::Postgres) return emit(items, out, dialect);
+  bool first = true;
+  int depth = 0;
+  std::size_t start = 0;
+  auto item = [&](std::size_t end) {
+    TokenSpan one = items.subspan(start, end - start);
+    if (!first) out.sql += ", ";
+    first = false;
+    emit(one, out, dialect);
+    out.sql += !one.empty() && is_keyword(one.back(), "DESC") ? " NULLS LAST" : " NULLS FIRST";
+  };
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    if (is_symbol(items[i], "(")) ++depth;
+    if (is_symbol(items[i], ")")) --depth;
+    if (depth == 0 && is_symbol(items[i], ",")) {
+      item(i);
+      start = i + 1;
+    }
+  }
+  item(items.size());
 }
 
 std::vector<Token> tokenize(std::string_view text) {
@@ -343,7 +368,8 @@ std::optional<std::vector<Pin>> pins_of(TokenSpan condition) {
 }
 
 std::optional<TranslatedSql> max_of_one_group(const std::vector<Token>& tokens, std::size_t from, std::size_t where,
-                                              std::size_t group, std::size_t having, std::size_t order) {
+                                              std::size_t group, std::size_t having, std::size_t order,
+                                              Dialect dialect) {
   if (group == 0 || having == 0 || order != 0 || from + 2 != (where ? where : group)) return std::nullopt;
   TokenSpan all(tokens);
   auto items = split_top(all.subspan(1, from - 1), [](const Token& t) { return is_symbol(t, ","); });
@@ -389,30 +415,32 @@ std::optional<TranslatedSql> max_of_one_group(const std::vector<Token>& tokens, 
     if (i > 0) out.sql += ", ";
     TokenSpan item = select[i];
     if (item[0].kind == TokenKind::Function) {
-      emit(*maximum, out);
+      emit(*maximum, out, dialect);
       out.sql += " AS ";
-      emit(item.subspan(item.size() - 1), out);
+      emit(item.subspan(item.size() - 1), out, dialect);
     } else {
-      emit(item, out);
+      emit(item, out, dialect);
     }
   }
   out.sql += " FROM ";
-  emit(all.subspan(from + 1, 1), out);
+  emit(all.subspan(from + 1, 1), out, dialect);
   out.sql += " WHERE ";
   if (where) {
     out.sql += "(";
-    emit(all.subspan(where + 1, group - where - 1), out);
+    emit(all.subspan(where + 1, group - where - 1), out, dialect);
     out.sql += ") AND ";
   }
   for (std::size_t i = 0; i < pins->size(); ++i) {
     if (i > 0) out.sql += " AND ";
     out.sql += "(";
-    emit((*pins)[i].term, out);
+    emit((*pins)[i].term, out, dialect);
     out.sql += ")";
   }
   out.sql += " ORDER BY ";
-  emit(*maximum, out);
-  out.sql += " DESC LIMIT 1";
+  emit(*maximum, out, dialect);
+  // Null is the lowest value in SQLite and the highest on the server: the
+  // highest value is the highest that is not Null either way.
+  out.sql += dialect == Dialect::Postgres ? " DESC NULLS LAST LIMIT 1" : " DESC LIMIT 1";
   return out;
 }
 
@@ -433,8 +461,11 @@ static std::optional<std::vector<Equality>> equalities_uncached(std::string_view
   return out;
 }
 
-std::string quote_identifier(std::string_view name) {
+std::string quote_identifier(std::string_view name, Dialect dialect) {
   std::string out = "\"";
+  // Names on the server are in lower case.
+  const std::string folded = dialect == Dialect::Postgres ? lower(name) : std::string();
+  if (dialect == Dialect::Postgres) name = folded;
   for (char c : name) {
     if (c == '"') out += '"';
     out += c;
@@ -445,7 +476,7 @@ std::string quote_identifier(std::string_view name) {
 
 // Not kept like the others: a condition mostly looks a record up by its own
 // key, a text that never comes again.
-TranslatedSql translate_condition(std::string_view jet_condition) {
+TranslatedSql translate_condition(std::string_view jet_condition, Dialect dialect) {
   auto tokens = tokenize(jet_condition);
   if (tokens.empty()) throw failure(ErrorCode::QuerySyntax, jet_condition);
   for (const Token& t : tokens) {
@@ -455,11 +486,11 @@ TranslatedSql translate_condition(std::string_view jet_condition) {
       throw failure(ErrorCode::QuerySyntax, jet_condition);
   }
   TranslatedSql out;
-  emit(tokens, out);
+  emit(tokens, out, dialect);
   return out;
 }
 
-static TranslatedSelect translate_select_uncached(std::string_view jet_sql) {
+static TranslatedSelect translate_select_uncached(std::string_view jet_sql, Dialect dialect) {
   auto tokens = tokenize(jet_sql);
   auto refuse = [&] { return failure(ErrorCode::QuerySyntax, jet_sql); };
   if (tokens.empty() || !is_keyword(tokens.front(), "SELECT")) throw refuse();
@@ -493,10 +524,15 @@ static TranslatedSelect translate_select_uncached(std::string_view jet_sql) {
   }
 
   TranslatedSelect out;
-  if (auto fast = max_of_one_group(tokens, from, where, group, having, order))
+  if (auto fast = max_of_one_group(tokens, from, where, group, having, order, dialect)) {
     out.query = std::move(*fast);
-  else
-    emit(TokenSpan(tokens), out.query);
+  } else if (order == 0) {
+    emit(TokenSpan(tokens), out.query, dialect);
+  } else {
+    emit(TokenSpan(tokens).first(order + 2), out.query, dialect);
+    out.query.sql += ' ';
+    emit_order(TokenSpan(tokens).subspan(order + 2), out.query, dialect);
+  }
 
   auto clause_end = [&](std::size_t start) {
     std::size_t end = tokens.size();
@@ -511,13 +547,13 @@ static TranslatedSelect translate_select_uncached(std::string_view jet_sql) {
     if (where != 0) {
       auto end = clause_end(where);
       if (end == where + 1) throw refuse();
-      emit(TokenSpan(tokens).subspan(where + 1, end - where - 1), out.where);
+      emit(TokenSpan(tokens).subspan(where + 1, end - where - 1), out.where, dialect);
     }
     if (order != 0) {
       TranslatedSql order_sql;
       auto end = clause_end(order);
       if (end <= order + 2) throw refuse();
-      emit(TokenSpan(tokens).subspan(order + 2, end - order - 2), order_sql);
+      emit_order(TokenSpan(tokens).subspan(order + 2, end - order - 2), order_sql, dialect);
       if (!order_sql.params.empty()) throw refuse();
       out.order_by = std::move(order_sql.sql);
     }
@@ -555,9 +591,13 @@ class TranslationCache {
 
 }  // namespace
 
-TranslatedSelect translate_select(std::string_view jet_sql) {
-  static TranslationCache<TranslatedSelect> cache;
-  return cache.get(jet_sql, [&] { return translate_select_uncached(jet_sql); });
+TranslatedSelect translate_select(std::string_view jet_sql, Dialect dialect) {
+  static TranslationCache<TranslatedSelect> caches[2];
+  return caches[static_cast<int>(dialect)].get(jet_sql, [&] { return translate_select_uncached(jet_sql, dialect); });
+}
+
+std::string row_id_column(Dialect dialect) {
+  return dialect == Dialect::Postgres ? "\"kavelo_row\"" : "rowid";
 }
 
 

@@ -1,7 +1,8 @@
 #pragma once
-// The subset of Jet SQL that the importers write, translated to SQLite SQL.
-// Literals become bound parameters, so texts that differ only in their values
-// share one prepared statement.
+// The subset of Jet SQL that the importers write, translated to the SQL of
+// the store (SQLite, or PostgreSQL through ODBC). Literals become bound
+// parameters, so texts that differ only in their values share one prepared
+// statement.
 #include <optional>
 #include <string>
 #include <string_view>
@@ -10,6 +11,11 @@
 #include "db/value.h"
 
 namespace kavelo::db {
+
+// The SQL of a store. The two differ in how names are written (PostgreSQL
+// keeps them in lower case), in where Null sorts, and in the column that
+// identifies a row.
+enum class Dialect { Sqlite, Postgres };
 
 struct TranslatedSql {
   std::string sql;
@@ -27,10 +33,13 @@ struct TranslatedSelect {
 };
 
 // A refused text is a Failure (a syntax error naming the text).
-TranslatedSelect translate_select(std::string_view jet_sql);
-TranslatedSql translate_condition(std::string_view jet_condition);
+TranslatedSelect translate_select(std::string_view jet_sql, Dialect dialect = Dialect::Sqlite);
+TranslatedSql translate_condition(std::string_view jet_condition, Dialect dialect = Dialect::Sqlite);
 
-std::string quote_identifier(std::string_view name);
+std::string quote_identifier(std::string_view name, Dialect dialect = Dialect::Sqlite);
+// The column by which a row is found again: SQLite's rowid, or the identity
+// column every table has on the server.
+std::string row_id_column(Dialect dialect);
 
 // A condition made only of Column = literal terms joined by AND: each column
 // (upper-cased, without its table) with its value. nullopt for anything else.

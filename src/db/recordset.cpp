@@ -13,7 +13,7 @@
 namespace kavelo::db {
 
 RecordsetImpl::RecordsetImpl(std::shared_ptr<Connection> connection, std::string jet_sql, TranslatedSelect select)
-    : connection_(std::move(connection)), jet_sql_(std::move(jet_sql)) {
+    : connection_(std::move(connection)), jet_sql_(std::move(jet_sql)), row_id_(row_id_column(connection_->dialect())) {
   if (select.table) {
     table_ = &connection_->table(*select.table);
     where_ = std::move(select.where);
@@ -28,10 +28,6 @@ void RecordsetImpl::require_table() const {
   if (!on_table()) throw failure(ErrorCode::ReadOnly);
 }
 
-std::string RecordsetImpl::rows_from() const {
-  return "SELECT rowid, * FROM " + quote_identifier(table_->name);
-}
-
 std::string RecordsetImpl::where_with(std::string_view extra) const {
   std::string sql;
   if (!where_.sql.empty()) sql = " WHERE (" + where_.sql + ")";
@@ -40,25 +36,22 @@ std::string RecordsetImpl::where_with(std::string_view extra) const {
 }
 
 std::string RecordsetImpl::order() const {
-  return " ORDER BY " + (order_by_.empty() ? std::string("rowid") : order_by_ + ", rowid");
+  return " ORDER BY " + (order_by_.empty() ? row_id_ : order_by_ + ", " + row_id_);
 }
 
-void RecordsetImpl::read_row(sqlite3_stmt* s, std::vector<Value>& row) const {
+void RecordsetImpl::read_row(Cursor& cursor, std::vector<Value>& row) const {
   row.resize(table_->columns.size());
-  for (std::size_t i = 0; i < row.size(); ++i) row[i] = read_value(s, static_cast<int>(i + 1), table_->columns[i].kind);
+  for (std::size_t i = 0; i < row.size(); ++i) row[i] = cursor.read(static_cast<int>(i + 1), table_->columns[i].kind);
 }
 
-bool RecordsetImpl::fetch(const std::string& sql, const std::vector<Value>& params,
-                          std::optional<sqlite3_int64> rowid) {
-  sqlite3_stmt* s = connection_->prepare(sql, jet_sql_);
-  StatementScope scope(s);
-  bind_all(s, params);
-  if (rowid) sqlite3_bind_int64(s, static_cast<int>(params.size() + 1), *rowid);
-  int rc = sqlite3_step(s);
-  if (rc == SQLITE_DONE) return false;
-  if (rc != SQLITE_ROW) throw connection_->failure_of(rc, jet_sql_);
-  rowid_ = sqlite3_column_int64(s, 0);
-  read_row(s, current_);
+bool RecordsetImpl::fetch(const std::string& sql, const std::vector<Value>& params, std::optional<RowId> rowid) {
+  Cursor& cursor = connection_->prepare(sql, jet_sql_);
+  CursorScope scope(cursor);
+  cursor.bind_all(params);
+  if (rowid) cursor.bind_row_id(static_cast<int>(params.size() + 1), *rowid);
+  if (!cursor.step()) return false;
+  rowid_ = cursor.read_row_id(0);
+  read_row(cursor, current_);
   eof_ = false;
   return true;
 }
@@ -70,14 +63,13 @@ void RecordsetImpl::load_keys() {
   // Without an order of its own the set is read as SQLite finds it best (an
   // ORDER BY rowid would make it walk the table) and put in rowid order here.
   std::string sql = rows_from() + where_with({}) + (ordered ? order() : fmt::format(" LIMIT {}", kCachedRows + 1));
-  sqlite3_stmt* s = connection_->prepare(sql, jet_sql_);
-  StatementScope scope(s);
-  bind_all(s, where_.params);
+  Cursor& cursor = connection_->prepare(sql, jet_sql_);
+  CursorScope scope(cursor);
+  cursor.bind_all(where_.params);
   keys_.emplace();
   cached_rows_.clear();
-  int rc;
-  while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
-    keys_->push_back(sqlite3_column_int64(s, 0));
+  while (cursor.step()) {
+    keys_->push_back(cursor.read_row_id(0));
     // The rows of a small set are kept, so that walking it and finding in it
     // ask nothing more.
     if (keys_->size() > kCachedRows) {
@@ -85,9 +77,8 @@ void RecordsetImpl::load_keys() {
       if (!ordered) break;
       continue;
     }
-    read_row(s, cached_rows_.emplace_back());
+    read_row(cursor, cached_rows_.emplace_back());
   }
-  if (rc != SQLITE_DONE && rc != SQLITE_ROW) throw connection_->failure_of(rc, jet_sql_);
   if (!ordered && keys_->size() > kCachedRows) {
     keys_.reset();
     pending_first_ = true;
@@ -101,7 +92,7 @@ void RecordsetImpl::sort_by_rowid() {
   std::vector<std::size_t> order(keys_->size());
   std::iota(order.begin(), order.end(), 0);
   std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return (*keys_)[a] < (*keys_)[b]; });
-  std::vector<sqlite3_int64> keys;
+  std::vector<RowId> keys;
   std::vector<std::vector<Value>> rows;
   for (std::size_t i : order) {
     keys.push_back((*keys_)[i]);
@@ -135,7 +126,7 @@ void RecordsetImpl::move_to_key_position(std::size_t position) {
   }
   while (eof_ && key_position_ < keys_->size()) {
     // A row deleted by someone else since the set opened is passed over.
-    if (fetch(rows_from() + " WHERE rowid = ?", {}, (*keys_)[key_position_])) break;
+    if (fetch(rows_from() + " WHERE " + row_id_ + " = ?", {}, (*keys_)[key_position_])) break;
     ++key_position_;
   }
   if (!eof_) visited_ = std::max<std::int64_t>(visited_, static_cast<std::int64_t>(key_position_) + 1);
@@ -149,28 +140,22 @@ void RecordsetImpl::settle() {
 }
 
 void RecordsetImpl::read_query(const TranslatedSql& query) {
-  sqlite3_stmt* s = connection_->prepare(query.sql, jet_sql_);
-  StatementScope scope(s);
-  bind_all(s, query.params);
-  int columns = sqlite3_column_count(s);
-  std::vector<ColumnKind> kinds(static_cast<std::size_t>(columns), ColumnKind::Untyped);
+  Cursor& cursor = connection_->prepare(query.sql, jet_sql_);
+  CursorScope scope(cursor);
+  cursor.bind_all(query.params);
+  bool more = cursor.step();
+  int columns = cursor.column_count();
+  std::vector<ColumnKind> kinds;
   for (int i = 0; i < columns; ++i) {
-    names_.emplace_back(sqlite3_column_name(s, i));
-    const char* table = sqlite3_column_table_name(s, i);
-    const char* origin = sqlite3_column_origin_name(s, i);
-    if (table && origin) {
-      const TableInfo& info = connection_->table(table);
-      if (int at = info.find(origin); at >= 0) kinds[static_cast<std::size_t>(i)] = info.columns[static_cast<std::size_t>(at)].kind;
-    }
+    names_.push_back(cursor.column_name(i));
+    kinds.push_back(cursor.column_kind(i));
   }
-  int rc;
-  while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
+  for (; more; more = cursor.step()) {
     std::vector<Value> row;
     row.reserve(static_cast<std::size_t>(columns));
-    for (int i = 0; i < columns; ++i) row.push_back(read_value(s, i, kinds[static_cast<std::size_t>(i)]));
+    for (int i = 0; i < columns; ++i) row.push_back(cursor.read(i, kinds[static_cast<std::size_t>(i)]));
     rows_.push_back(std::move(row));
   }
-  if (rc != SQLITE_DONE) throw connection_->failure_of(rc, jet_sql_);
   counted_ = true;
   row_position_ = 0;
   eof_ = rows_.empty();
@@ -205,7 +190,7 @@ void RecordsetImpl::move_next() {
     return;
   }
   if (keys_) return move_to_key_position(key_position_ + 1);
-  eof_ = !fetch(rows_from() + where_with("rowid > ?") + order() + " LIMIT 1", where_.params, rowid_);
+  eof_ = !fetch(rows_from() + where_with(row_id_ + " > ?") + order() + " LIMIT 1", where_.params, rowid_);
   if (!eof_) ++visited_;
 }
 
@@ -220,7 +205,7 @@ void RecordsetImpl::move_last() {
   if (keys_) {
     if (!keys_->empty()) move_to_key_position(keys_->size() - 1);
   } else {
-    eof_ = !fetch(rows_from() + where_with({}) + " ORDER BY rowid DESC LIMIT 1", where_.params);
+    eof_ = !fetch(rows_from() + where_with({}) + " ORDER BY " + row_id_ + " DESC LIMIT 1", where_.params);
   }
   counted_ = true;
 }
@@ -230,13 +215,12 @@ std::int64_t RecordsetImpl::record_count() {
   if (!on_table()) return static_cast<std::int64_t>(rows_.size());
   if (keys_) return counted_ ? static_cast<std::int64_t>(keys_->size()) : visited_;
   if (!counted_) return visited_;
-  sqlite3_stmt* s =
-      connection_->prepare("SELECT count(*) FROM " + quote_identifier(table_->name) + where_with({}), jet_sql_);
-  StatementScope scope(s);
-  bind_all(s, where_.params);
-  int rc = sqlite3_step(s);
-  if (rc != SQLITE_ROW) throw connection_->failure_of(rc, jet_sql_);
-  return sqlite3_column_int64(s, 0);
+  Cursor& cursor = connection_->prepare(
+      "SELECT count(*) FROM " + quote_identifier(table_->name, connection_->dialect()) + where_with({}), jet_sql_);
+  CursorScope scope(cursor);
+  cursor.bind_all(where_.params);
+  if (!cursor.step()) throw failure(ErrorCode::EngineFailure, "count(*)");
+  return cursor.read_row_id(0);
 }
 
 int RecordsetImpl::field_count() const {
@@ -298,7 +282,7 @@ void RecordsetImpl::find_first(std::string_view criteria) {
       }
     }
   }
-  TranslatedSql condition = translate_condition(criteria);
+  TranslatedSql condition = translate_condition(criteria, connection_->dialect());
   auto params = where_.params;
   params.insert(params.end(), condition.params.begin(), condition.params.end());
   // The set's current row stays where it was when nothing matches.
@@ -361,12 +345,12 @@ std::string RecordsetImpl::build_store_sql() const {
   for (std::size_t i = 0; i < buffer_.size(); ++i) {
     if (!buffer_[i]) continue;
     if (!names.empty()) names += ", ", values += ", ";
-    names += quote_identifier(table_->columns[i].name);
+    names += quote_identifier(table_->columns[i].name, connection_->dialect());
     if (mode_ == Mode::Editing) names += " = ?";
     values += '?';
   }
-  std::string table = quote_identifier(table_->name);
-  std::string sql = mode_ == Mode::Editing ? "UPDATE " + table + " SET " + names + " WHERE rowid = ?"
+  std::string table = quote_identifier(table_->name, connection_->dialect());
+  std::string sql = mode_ == Mode::Editing ? "UPDATE " + table + " SET " + names + " WHERE " + row_id_ + " = ?"
                     : names.empty()        ? "INSERT INTO " + table + " DEFAULT VALUES"
                                            : "INSERT INTO " + table + " (" + names + ") VALUES (" + values + ")";
   return sql;
@@ -379,15 +363,16 @@ void RecordsetImpl::update() {
   if (mode_ == Mode::Editing && !any) return cancel_edit();
 
   connection_->begin_write();
-  sqlite3_stmt* s = connection_->prepare(store_sql(), jet_sql_);
-  StatementScope scope(s);
-  int index = 0;
-  for (const auto& value : buffer_)
-    if (value) bind_value(s, ++index, *value, Binding::Referenced);
-  if (mode_ == Mode::Editing) sqlite3_bind_int64(s, index + 1, rowid_);
-  int rc = sqlite3_step(s);
-  // A refused store leaves the row being written as it is; the next move drops it.
-  if (rc != SQLITE_DONE) throw connection_->failure_of(rc, jet_sql_);
+  {
+    Cursor& cursor = connection_->prepare(store_sql(), jet_sql_);
+    CursorScope scope(cursor);
+    int index = 0;
+    for (const auto& value : buffer_)
+      if (value) cursor.bind(++index, *value, Binding::Referenced);
+    if (mode_ == Mode::Editing) cursor.bind_row_id(index + 1, rowid_);
+    // A refused store leaves the row being written as it is; the next move drops it.
+    cursor.step();
+  }
   if (mode_ == Mode::Editing) {
     // Only the columns written change, in the current row and in the set's
     // own copy of it.
@@ -400,11 +385,11 @@ void RecordsetImpl::update() {
   } else if (complete()) {
     // An added row joins the end of a set that is kept whole, as the engine
     // stored it (defaults included).
-    sqlite3_int64 added = connection_->last_insert_rowid();
-    sqlite3_stmt* row = connection_->prepare(rows_from() + " WHERE rowid = ?", jet_sql_);
-    StatementScope row_scope(row);
-    sqlite3_bind_int64(row, 1, added);
-    if (sqlite3_step(row) == SQLITE_ROW) {
+    RowId added = connection_->last_insert_row_id();
+    Cursor& row = connection_->prepare(rows_from() + " WHERE " + row_id_ + " = ?", jet_sql_);
+    CursorScope row_scope(row);
+    row.bind_row_id(1, added);
+    if (row.step()) {
       keys_->push_back(added);
       read_row(row, cached_rows_.emplace_back());
     }

@@ -44,11 +44,11 @@ class RecordsetImpl {
   bool on_table() const { return table_ != nullptr; }
   void require_table() const;
   void cancel_edit();
-  // Runs a query whose first column is the rowid and the others the table's
+  // Runs a query whose first column is the row identity and the others the table's
   // columns, and makes its first row the current one.
-  bool fetch(const std::string& sql, const std::vector<Value>& params,
-             std::optional<sqlite3_int64> rowid = std::nullopt);
-  std::string rows_from() const;  // SELECT rowid, * FROM "T"
+  bool fetch(const std::string& sql, const std::vector<Value>& params, std::optional<RowId> rowid = std::nullopt);
+  const std::string& rows_from() const { return table_->rows_from; }  // SELECT rowid, ... FROM "T"
+  const std::string& row_id() const { return row_id_; }
   std::string where_with(std::string_view extra) const;
   std::string order() const;
   // Reads the rowids of an ordered set (and the rows, when it is small) and
@@ -61,7 +61,7 @@ class RecordsetImpl {
   void sort_by_rowid();
   // Whether a kept row meets every term; nullopt when only SQL can tell.
   std::optional<bool> matches_in_memory(const std::vector<Equality>& terms, std::size_t row) const;
-  void read_row(sqlite3_stmt* statement, std::vector<Value>& row) const;
+  void read_row(Cursor& cursor, std::vector<Value>& row) const;
   void move_to_key_position(std::size_t position);
   void read_query(const TranslatedSql& query);
   // The INSERT or UPDATE that stores the row being written.
@@ -75,12 +75,13 @@ class RecordsetImpl {
   const TableInfo* table_ = nullptr;
   TranslatedSql where_;
   std::string order_by_;
-  std::optional<std::vector<sqlite3_int64>> keys_;  // the rowids in order, for an ordered set
+  std::optional<std::vector<RowId>> keys_;  // the rowids in order, for an ordered set
   std::size_t key_position_ = 0;
   static constexpr std::size_t kCachedRows = 64;
   std::vector<std::vector<Value>> cached_rows_;  // the rows of a small ordered set
   bool pending_first_ = false;
-  sqlite3_int64 rowid_ = 0;
+  RowId rowid_ = 0;
+  std::string row_id_;  // the row identity column, as SQL names it
 
   // A query read whole.
   std::vector<std::string> names_;

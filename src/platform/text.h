@@ -15,6 +15,14 @@ inline std::string upper(std::string_view text) {
   return out;
 }
 
+// The same in lower case.
+inline std::string lower(std::string_view text) {
+  std::string out(text);
+  for (char& c : out)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return out;
+}
+
 // The UTF-8 characters of a text, one string each.
 inline std::vector<std::string> utf8_characters(std::string_view text) {
   std::vector<std::string> out;

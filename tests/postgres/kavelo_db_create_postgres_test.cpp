@@ -21,7 +21,7 @@ TEST(KaveloDbCreatePostgres, CreatesTheSchemaOnceAndRefusesASecondTime) {
   db::odbc::Connection connection(database.connection_string());
   EXPECT_EQ(db::odbc::query_text(connection, "SELECT string_agg(table_name, ' ' ORDER BY table_name) FROM "
                                              "information_schema.tables WHERE table_schema = 'public'"),
-            "F_APU F_AUT F_CLI F_DIA F_EMP F_IVR F_IVS F_MAE F_PRO F_SAL");
+            "f_apu f_aut f_cli f_dia f_emp f_ivr f_ivs f_mae f_pro f_sal");
 
   // The prefix is read in any case, as a connection file would write it.
   RunResult second = kavelo_db({"create", "odbc;" + database.connection_string()});

@@ -72,6 +72,12 @@ std::int64_t Connection::execute(std::string_view sql, std::span<const Value> pa
   return statement.affected_rows();
 }
 
+bool Connection::dead() const {
+  SQLUINTEGER dead = SQL_CD_FALSE;
+  SQLRETURN rc = SQLGetConnectAttr(connection_.get(), SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr);
+  return succeeded(rc) && dead == SQL_CD_TRUE;
+}
+
 void Connection::set_autocommit(bool on) {
   SQLULEN value = on ? SQL_AUTOCOMMIT_ON : SQL_AUTOCOMMIT_OFF;
   if (!succeeded(SQLSetConnectAttr(connection_.get(), SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(value), 0)))
@@ -122,12 +128,17 @@ Statement::Statement(Connection& connection)
 
 Statement::~Statement() = default;
 
+void Statement::fail() const {
+  throw failure_from(read_diagnostics(statement_.type(), statement_.get()), connection_.connection_string(),
+                     query_name_.empty() ? std::string_view(sql_) : query_name_);
+}
+
 void Statement::prepare(std::string_view sql) {
   close();
   sql_ = sql;
   if (!succeeded(SQLPrepare(statement_.get(), reinterpret_cast<SQLCHAR*>(sql_.data()),
                             static_cast<SQLINTEGER>(sql_.size()))))
-    fail(statement_, connection_.connection_string());
+    fail();
 }
 
 void Statement::execute(std::span<const Value> parameters) {
@@ -146,7 +157,7 @@ void Statement::execute_direct(std::string_view sql, std::span<const Value> para
 void Statement::run(short rc) {
   // An UPDATE or DELETE that touched no row is no failure.
   if (rc == SQL_NO_DATA) return;
-  if (!succeeded(rc)) fail(statement_, connection_.connection_string());
+  if (!succeeded(rc)) fail();
   SQLSMALLINT columns = 0;
   open_result_ = succeeded(SQLNumResultCols(statement_.get(), &columns)) && columns > 0;
 }
@@ -172,8 +183,9 @@ void Statement::bind(std::span<const Value> parameters) {
       size = std::max<SQLULEN>(b.text.size(), 1);
       if (size > 8000) sql_type = SQL_LONGVARCHAR;
     } else if (auto flag = std::get_if<bool>(&v)) {
-      b.bit = *flag ? 1 : 0;
-      c_type = SQL_C_BIT, sql_type = SQL_BIT, data = &b.bit;
+      // Yes is -1, as the company database keeps it.
+      b.small = *flag ? -1 : 0;
+      c_type = SQL_C_SSHORT, sql_type = SQL_SMALLINT, size = 5, data = &b.small;
     } else if (auto byte = std::get_if<std::uint8_t>(&v)) {
       b.small = *byte;
       c_type = SQL_C_SSHORT, sql_type = SQL_SMALLINT, size = 5, data = &b.small;
@@ -202,7 +214,7 @@ void Statement::bind(std::span<const Value> parameters) {
     }
     if (!succeeded(SQLBindParameter(statement_.get(), number, SQL_PARAM_INPUT, c_type, sql_type, size, digits, data,
                                     buffer_length, &b.indicator)))
-      fail(statement_, connection_.connection_string());
+      fail();
   }
 }
 
@@ -214,7 +226,7 @@ std::int64_t Statement::affected_rows() const {
 
 int Statement::column_count() const {
   SQLSMALLINT columns = 0;
-  if (!succeeded(SQLNumResultCols(statement_.get(), &columns))) fail(statement_, connection_.connection_string());
+  if (!succeeded(SQLNumResultCols(statement_.get(), &columns))) fail();
   return columns;
 }
 
@@ -223,8 +235,18 @@ std::string Statement::column_name(int column) const {
   SQLSMALLINT length = 0;
   if (!succeeded(SQLColAttribute(statement_.get(), static_cast<SQLUSMALLINT>(column + 1), SQL_DESC_NAME, name,
                                  sizeof name, &length, nullptr)))
-    fail(statement_, connection_.connection_string());
+    fail();
   return reinterpret_cast<const char*>(name);
+}
+
+short Statement::column_type(int column) const {
+  SQLSMALLINT type = 0, digits = 0, nullable = 0, length = 0;
+  SQLULEN size = 0;
+  SQLCHAR name[256] = {};
+  if (!succeeded(SQLDescribeCol(statement_.get(), static_cast<SQLUSMALLINT>(column + 1), name, sizeof name, &length,
+                                &type, &size, &digits, &nullable)))
+    fail();
+  return type;
 }
 
 bool Statement::fetch() {
@@ -234,7 +256,7 @@ bool Statement::fetch() {
     close();
     return false;
   }
-  if (!succeeded(rc)) fail(statement_, connection_.connection_string());
+  if (!succeeded(rc)) fail();
   return true;
 }
 
@@ -246,7 +268,7 @@ std::optional<std::string> Statement::text(int column) {
     SQLRETURN rc = SQLGetData(statement_.get(), static_cast<SQLUSMALLINT>(column + 1), SQL_C_CHAR, chunk,
                               sizeof chunk, &length);
     if (rc == SQL_NO_DATA) break;  // the last call gave the rest
-    if (!succeeded(rc)) fail(statement_, connection_.connection_string());
+    if (!succeeded(rc)) fail();
     if (length == SQL_NULL_DATA) return std::nullopt;
     // A long value comes in pieces, each ended by a terminating zero.
     std::size_t piece = length == SQL_NO_TOTAL || length >= static_cast<SQLLEN>(sizeof chunk)
@@ -263,7 +285,7 @@ std::optional<double> Statement::number(int column) {
   SQLLEN length = 0;
   if (!succeeded(SQLGetData(statement_.get(), static_cast<SQLUSMALLINT>(column + 1), SQL_C_DOUBLE, &value, 0,
                             &length)))
-    fail(statement_, connection_.connection_string());
+    fail();
   if (length == SQL_NULL_DATA) return std::nullopt;
   return value;
 }
@@ -273,7 +295,7 @@ std::optional<std::int64_t> Statement::whole(int column) {
   SQLLEN length = 0;
   if (!succeeded(SQLGetData(statement_.get(), static_cast<SQLUSMALLINT>(column + 1), SQL_C_SBIGINT, &value, 0,
                             &length)))
-    fail(statement_, connection_.connection_string());
+    fail();
   if (length == SQL_NULL_DATA) return std::nullopt;
   return value;
 }

@@ -58,6 +58,8 @@ class Connection {
 
   const std::string& connection_string() const { return connection_string_; }
   void* handle() const { return connection_.get(); }
+  // Whether the driver knows the connection to be gone (after a failure).
+  bool dead() const;
 
  private:
   void end_transaction(short completion);
@@ -93,6 +95,9 @@ class Statement {
 
   // Prepares once; execute() then runs it with each set of parameters.
   void prepare(std::string_view sql);
+  // The text a syntax error names (the query as the caller wrote it);
+  // without one, the SQL itself.
+  void name_query(std::string_view text) { query_name_ = text; }
   // Runs the prepared statement. Parameters are bound by their kind: text,
   // whole numbers, doubles, amounts as exact decimals, dates as timestamps,
   // booleans as bits, Null as Null.
@@ -105,6 +110,8 @@ class Statement {
   // Columns of the result of the last statement (0 when it has none).
   int column_count() const;
   std::string column_name(int column) const;
+  // The column's SQL type code (SQL_INTEGER, SQL_VARCHAR, ...).
+  short column_type(int column) const;
 
   // Moves to the next row of the result; false after the last one, when the
   // result is closed so that the statement can run again.
@@ -123,7 +130,10 @@ class Statement {
 
   Connection& connection_;
   Handle statement_;
+  [[noreturn]] void fail() const;
+
   std::string sql_;  // what the last failure names
+  std::string_view query_name_;
   // What bound parameters point at must live until the statement has run.
   struct Bound;
   std::vector<std::unique_ptr<Bound>> bound_;

@@ -38,8 +38,9 @@ TEST(OdbcConnection, ValuesGoInAndComeBackByTheirKind) {
       {"numeric(19,4)", Value(Currency{-5}), "-0.0005"},
       {"timestamp", Value(DateTime{2024, 2, 29, 23, 59, 58}), "2024-02-29 23:59:58"},
       {"timestamp", Value(DateTime{2011, 6, 15}), "2011-06-15 00:00:00"},
-      {"boolean", Value(true), "1"},
-      {"boolean", Value(false), "0"},
+      // Yes and no as the company database keeps them.
+      {"smallint", Value(true), "-1"},
+      {"smallint", Value(false), "0"},
       {"integer", Value(Null{}), std::nullopt},
       // Text into a number column: the server converts it.
       {"integer", Value("42"), "42"},
@@ -132,10 +133,10 @@ TEST(OdbcConnection, ConstraintFailuresAreTheEngineErrors) {
   };
   const Case cases[] = {
       {"INSERT INTO t (k) VALUES (1)", 3022, "duplicados"},
-      {"INSERT INTO t (k, name) VALUES (2, NULL)", 3314, "'name'"},
+      {"INSERT INTO t (k, name) VALUES (2, NULL)", 3314, "'NAME'"},
       {"INSERT INTO t (k, n) VALUES (3, 0)", 3317, "'n_positive'"},
       {"INSERT INTO t (k, name) VALUES (4, 'too long')", 3000, "(22001)"},
-      {"SELECT * FROM missing", 3000, "missing"},
+      {"SELECT * FROM missing", 3078, "'MISSING'"},
   };
   for (const Case& c : cases) {
     try {

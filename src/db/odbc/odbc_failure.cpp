@@ -108,7 +108,8 @@ std::string server_of(std::string_view connection_string) {
   return "de la cadena de conexión";
 }
 
-Failure failure_from(const std::vector<Diagnostic>& diagnostics, std::string_view connection_string) {
+Failure failure_from(const std::vector<Diagnostic>& diagnostics, std::string_view connection_string,
+                     std::string_view query) {
   if (diagnostics.empty())
     return failure(ErrorCode::EngineFailure, "el controlador ODBC no dio ningún diagnóstico");
   const Diagnostic& first = diagnostics.front();
@@ -118,12 +119,32 @@ Failure failure_from(const std::vector<Diagnostic>& diagnostics, std::string_vie
       // The SQLite driver says HY000 with SQLite's own constraint code.
       (state == "HY000" && first.native == 19 && message.find("UNIQUE constraint failed") != std::string::npos))
     return failure(ErrorCode::DuplicateValue);
-  if (state == "23502") return failure(ErrorCode::RequiredValue, quoted_after(message, "column \""));
+  // The server keeps names in lower case; the catalogue names them as the
+  // company's schema writes them.
+  if (state == "23502") return failure(ErrorCode::RequiredValue, upper(quoted_after(message, "column \"")));
   if (state == "23514") return failure(ErrorCode::ValidationRule, quoted_after(message, "check constraint \""));
   if (state.starts_with("08"))
     return failure(ErrorCode::EngineFailure,
                    fmt::format("no se puede conectar con el servidor de base de datos {} ({}): {}",
                                server_of(connection_string), first.sqlstate, message));
+  if (state == "42P01") return failure(ErrorCode::TableNotFound, upper(quoted_after(message, "relation \"")));
+  if (state == "42703") {
+    std::string column = quoted_after(message, "column \"");
+    if (column.empty()) {
+      // Unquoted: "column f_mae.x does not exist".
+      auto at = message.find("column ");
+      if (at != std::string::npos) {
+        column = message.substr(at + 7);
+        column = column.substr(0, column.find(' '));
+      }
+    }
+    // "column t.c does not exist" names the table too.
+    if (auto dot = column.rfind('.'); dot != std::string::npos) column = column.substr(dot + 1);
+    return failure(ErrorCode::TooFewParameters, upper(column));
+  }
+  if (state == "42601" && !query.empty()) return failure(ErrorCode::QuerySyntax, query);
+  if (state == "22003") return failure(ErrorCode::Overflow);
+  if (state == "40P01" || state == "55P03") return failure(ErrorCode::DatabaseInUse, server_of(connection_string));
   return failure(ErrorCode::EngineFailure, fmt::format("{} ({})", message, first.sqlstate));
 }
 

@@ -22,7 +22,10 @@ std::vector<Diagnostic> read_diagnostics(short handle_type, void* handle);
 // required column and a broken check are the engine's errors for them, a
 // connection failure says which server could not be reached; anything else is
 // an engine failure with the driver's message.
-Failure failure_from(const std::vector<Diagnostic>& diagnostics, std::string_view connection_string);
+// A statement the server cannot read is a syntax error naming `query`, and a
+// table or column it does not know is named as such.
+Failure failure_from(const std::vector<Diagnostic>& diagnostics, std::string_view connection_string,
+                     std::string_view query = {});
 
 // The server a connection string names, for a person: "'host' (puerto N)", or
 // the data source name.

@@ -28,9 +28,12 @@ TEST(OdbcFailure, DiagnosticsBecomeTheCatalogueFailures) {
        "no se puede conectar con el servidor de base de datos 'db.example' (puerto 5433) (08001): could not "
        "connect to server: Connection refused Is the server running?"},
       {{"08S01", 35, "The connection has been lost"}, 3000, "'db.example' (puerto 5433)"},
-      {{"42P01", 7, "ERROR: relation \"F_XYZ\" does not exist;\nError while executing the query"}, 3000,
-       "Error del motor de base de datos: ERROR: relation \"F_XYZ\" does not exist; Error while executing the query "
-       "(42P01)"},
+      // The server's names are in lower case; the catalogue's as the schema writes them.
+      {{"42P01", 7, "ERROR: relation \"f_xyz\" does not exist;\nError while executing the query"}, 3078, "'F_XYZ'"},
+      {{"42703", 7, "ERROR: column f_mae.nommaex does not exist"}, 3061, "NOMMAEX"},
+      {{"42703", 7, "ERROR: column \"nommaex\" does not exist"}, 3061, "NOMMAEX"},
+      {{"22003", 7, "ERROR: numeric field overflow"}, 6, "Desbordamiento"},
+      {{"55P03", 7, "ERROR: could not obtain lock on row in relation \"f_sal\""}, 3045, "'db.example' (puerto 5433)"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.diagnostic.sqlstate + " " + c.diagnostic.message);

@@ -8,6 +8,14 @@
 
 namespace kavelo::db::odbc {
 
+// Every table on the server ends with this column: a number that grows with
+// each row added, by which the engine finds a row again (SQLite's rowid).
+inline constexpr const char* kRowIdentity = "kavelo_row";
+// Domains for the kinds that share a server type: a byte (0 to 255) and a
+// yes/no (-1 or 0) are both smallint.
+inline constexpr const char* kByteDomain = "jet_byte";
+inline constexpr const char* kBitDomain = "jet_bit";
+
 // The server's statements for the schema an SQLite script makes: a
 // case-insensitive collation when a text column compares without case, then
 // each table with its primary and unique keys, then the other indexes.

@@ -10,6 +10,7 @@
 #include "db/odbc/odbc_connection.h"
 #include "db/odbc/server_schema.h"
 #include "db/odbc/test_cluster.h"
+#include "platform/text.h"
 #include "platform/failure.h"
 
 namespace kavelo::db::odbc {
@@ -56,10 +57,10 @@ std::vector<ReferenceColumn> reference_columns() {
 // The server's type of a declared type, as information_schema names it.
 std::string expected_type(const std::string& declared) {
   static const std::map<std::string, std::string> types = {
-      {"LONGTEXT", "text"},  {"BYTE", "smallint"},
+      {"LONGTEXT", "text"},  {"BYTE", "jet_byte"},
       {"SHORT", "smallint"}, {"LONG", "integer"},
       {"DOUBLE", "double precision"}, {"CURRENCY", "numeric(19,4)"},
-      {"DATETIME", "timestamp without time zone"}, {"BIT", "boolean"}};
+      {"DATETIME", "timestamp without time zone"}, {"BIT", "jet_bit"}};
   std::smatch m;
   if (std::regex_match(declared, m, std::regex(R"(TEXT\((\d+)\))"))) return "character varying(" + m[1].str() + ")";
   auto it = types.find(declared);
@@ -73,14 +74,25 @@ TEST(ServerSchema, CreateMakesEveryTableColumnAndKey) {
   Connection connection(database.connection_string());
 
   std::vector<std::string> expected, actual;
-  for (const ReferenceColumn& c : reference_columns())
-    expected.push_back(c.table + "." + c.name + " " + expected_type(c.declared_type) +
-                       (c.required ? " NOT NULL" : "") + (c.default_value.empty() ? "" : " DEFAULT " + c.default_value));
+  std::string table;
+  for (const ReferenceColumn& c : reference_columns()) {
+    // Each table ends with the row identity.
+    if (!table.empty() && table != c.table)
+      expected.push_back(lower(table) + ".kavelo_row bigint NOT NULL");
+    table = c.table;
+    // A yes/no default is stored as -1 or 0.
+    std::string default_value = c.declared_type == "BIT" && !c.default_value.empty()
+                                    ? (c.default_value == "0" ? "0" : "-1")
+                                    : c.default_value;
+    expected.push_back(lower(c.table + "." + c.name) + " " + expected_type(c.declared_type) +
+                       (c.required ? " NOT NULL" : "") + (default_value.empty() ? "" : " DEFAULT " + default_value));
+  }
+  expected.push_back(lower(table) + ".kavelo_row bigint NOT NULL");
   for (const auto& row : rows(connection,
                               "SELECT table_name || '.' || column_name || ' ' || "
                               "CASE WHEN data_type = 'character varying' THEN data_type || '(' || "
                               "character_maximum_length || ')' WHEN data_type = 'numeric' THEN data_type || '(' || "
-                              "numeric_precision || ',' || numeric_scale || ')' ELSE data_type END || "
+                              "numeric_precision || ',' || numeric_scale || ')' ELSE coalesce(domain_name, data_type) END || "
                               "CASE WHEN is_nullable = 'NO' THEN ' NOT NULL' ELSE '' END || "
                               "coalesce(' DEFAULT ' || column_default, '') "
                               "FROM information_schema.columns WHERE table_schema = 'public' "
@@ -99,13 +111,16 @@ TEST(ServerSchema, CreateMakesEveryTableColumnAndKey) {
             "c.constraint_type, c.constraint_name"))
     keys.insert(row[0]);
   EXPECT_EQ(keys, (std::set<std::string>{
-                      "F_EMP PRIMARY KEY CODEMP", "F_AUT PRIMARY KEY CODAUT", "F_DIA PRIMARY KEY CODDIA",
-                      "F_MAE PRIMARY KEY CODMAE", "F_CLI PRIMARY KEY CODCLI", "F_PRO PRIMARY KEY CODPRO",
-                      "F_APU UNIQUE DIAAPU,FECAPU,ASIAPU,ORDAPU", "F_SAL UNIQUE DIASAL,CUESAL",
-                      "F_IVR PRIMARY KEY CODIVR", "F_IVS PRIMARY KEY CODIVS"}));
-  EXPECT_EQ(rows(connection, "SELECT indexdef FROM pg_indexes WHERE indexname = 'F_APU_DIAAPU_ASIAPU'"),
+                      "f_emp PRIMARY KEY codemp", "f_aut PRIMARY KEY codaut", "f_dia PRIMARY KEY coddia",
+                      "f_mae PRIMARY KEY codmae", "f_cli PRIMARY KEY codcli", "f_pro PRIMARY KEY codpro",
+                      "f_apu UNIQUE diaapu,fecapu,asiapu,ordapu", "f_sal UNIQUE diasal,cuesal",
+                      "f_ivr PRIMARY KEY codivr", "f_ivs PRIMARY KEY codivs", "f_emp UNIQUE kavelo_row",
+                      "f_aut UNIQUE kavelo_row", "f_dia UNIQUE kavelo_row", "f_mae UNIQUE kavelo_row",
+                      "f_cli UNIQUE kavelo_row", "f_pro UNIQUE kavelo_row", "f_apu UNIQUE kavelo_row",
+                      "f_sal UNIQUE kavelo_row", "f_ivr UNIQUE kavelo_row", "f_ivs UNIQUE kavelo_row"}));
+  EXPECT_EQ(rows(connection, "SELECT indexdef FROM pg_indexes WHERE indexname = 'f_apu_diaapu_asiapu'"),
             (std::vector<std::vector<std::string>>{
-                {"CREATE INDEX \"F_APU_DIAAPU_ASIAPU\" ON public.\"F_APU\" USING btree (\"DIAAPU\", \"ASIAPU\")"}}));
+                {"CREATE INDEX f_apu_diaapu_asiapu ON public.f_apu USING btree (diaapu, asiapu)"}}));
 }
 
 TEST(ServerSchema, ASecondCreateRefusesAndLeavesTheRows) {
@@ -113,14 +128,14 @@ TEST(ServerSchema, ASecondCreateRefusesAndLeavesTheRows) {
   ScratchDatabase database;
   create_postgres_company_database(database.connection_string());
   Connection connection(database.connection_string());
-  connection.execute("INSERT INTO \"F_EMP\" (\"CODEMP\") VALUES ('ABC')");
+  connection.execute("INSERT INTO f_emp (codemp) VALUES ('ABC')");
   try {
     create_postgres_company_database(database.connection_string());
     FAIL() << "a second create did not refuse";
   } catch (const std::runtime_error& e) {
     EXPECT_NE(std::string(e.what()).find("ya tiene la tabla F_EMP"), std::string::npos) << e.what();
   }
-  EXPECT_EQ(query_text(connection, "SELECT \"CODEMP\" FROM \"F_EMP\""), "ABC");
+  EXPECT_EQ(query_text(connection, "SELECT codemp FROM f_emp"), "ABC");
 }
 
 TEST(ServerSchema, AFailedCreateLeavesNoTable) {
@@ -128,11 +143,11 @@ TEST(ServerSchema, AFailedCreateLeavesNoTable) {
   ScratchDatabase database;
   Connection connection(database.connection_string());
   // Not a company database, but one of its tables is in the way.
-  connection.execute("CREATE TABLE \"F_SAL\" (x integer)");
+  connection.execute("CREATE TABLE f_sal (x integer)");
   EXPECT_THROW(create_postgres_company_database(database.connection_string()), Failure);
   EXPECT_EQ(query_text(connection, "SELECT string_agg(table_name, ',') FROM information_schema.tables "
                                    "WHERE table_schema = 'public'"),
-            "F_SAL");
+            "f_sal");
 }
 
 TEST(ServerSchema, CaselessKeysRefuseTheSameTextInOtherCase) {
@@ -146,12 +161,12 @@ TEST(ServerSchema, CaselessKeysRefuseTheSameTextInOtherCase) {
     bool duplicate;
   };
   const Case cases[] = {
-      {"INSERT INTO \"F_EMP\" (\"CODEMP\") VALUES (?)", "ABC", "abc", true},
-      {"INSERT INTO \"F_MAE\" (\"CODMAE\") VALUES (?)", "430a", "430A", true},
-      {"INSERT INTO \"F_CLI\" (\"CODCLI\") VALUES (?)", "PEÑA", "peña", true},
-      {"INSERT INTO \"F_SAL\" (\"DIASAL\", \"CUESAL\") VALUES (1, ?)", "4300x", "4300X", true},
+      {"INSERT INTO f_emp (codemp) VALUES (?)", "ABC", "abc", true},
+      {"INSERT INTO f_mae (codmae) VALUES (?)", "430a", "430A", true},
+      {"INSERT INTO f_cli (codcli) VALUES (?)", "PEÑA", "peña", true},
+      {"INSERT INTO f_sal (diasal, cuesal) VALUES (1, ?)", "4300x", "4300X", true},
       // Accents still tell keys apart.
-      {"INSERT INTO \"F_PRO\" (\"CODPRO\") VALUES (?)", "CAFE", "CAFÉ", false},
+      {"INSERT INTO f_pro (codpro) VALUES (?)", "CAFE", "CAFÉ", false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.first + " / " + c.second);
@@ -170,7 +185,7 @@ TEST(ServerSchema, CaselessKeysRefuseTheSameTextInOtherCase) {
   }
   // And a look-up finds the key in any case.
   const Value key[] = {Value("abc")};
-  EXPECT_EQ(query_text(connection, "SELECT \"CODEMP\" FROM \"F_EMP\" WHERE \"CODEMP\" = ?", key), "ABC");
+  EXPECT_EQ(query_text(connection, "SELECT codemp FROM f_emp WHERE codemp = ?", key), "ABC");
 }
 
 }  // namespace

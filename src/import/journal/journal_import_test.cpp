@@ -124,7 +124,7 @@ TEST_F(JournalImportTest, NoStatementScansTheLinesOrTheBalances) {
       std::string plan = query_plan(path(), sql);
       // Only the first rows of the whole journal, which the import's record set
       // reads when it opens (a bounded few), may come from a scan.
-      if (sql.starts_with(R"(SELECT rowid, * FROM "F_APU" LIMIT )")) continue;
+      if (sql.starts_with("SELECT rowid, ") && sql.find(R"( FROM "F_APU" LIMIT )") != std::string::npos) continue;
       EXPECT_EQ(plan.find("SCAN F_APU"), std::string::npos) << settings << "\n" << sql << "\n" << plan;
       EXPECT_EQ(plan.find("SCAN F_SAL"), std::string::npos) << settings << "\n" << sql << "\n" << plan;
       EXPECT_EQ(scanned_rows, 0) << sql;

@@ -1,0 +1,340 @@
+#include "db/odbc/server_connection.h"
+
+#include <sql.h>
+#include <sqlext.h>
+
+#include <charconv>
+#include <cmath>
+
+#include <fmt/format.h>
+
+#include "db/engine.h"
+#include "db/odbc/server_schema.h"
+#include "platform/text.h"
+
+namespace kavelo::db::odbc {
+namespace {
+
+std::optional<std::int64_t> whole_of(std::string_view text) {
+  std::int64_t n = 0;
+  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), n);
+  if (ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  return n;
+}
+
+std::optional<double> double_of(std::string_view text) {
+  double d = 0;
+  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), d);
+  if (ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  return d;
+}
+
+// "-123.4500" as an exact amount.
+std::optional<Currency> amount_of(std::string_view text) {
+  bool negative = !text.empty() && text.front() == '-';
+  if (negative) text.remove_prefix(1);
+  std::string digits;
+  std::int64_t exponent = 0;
+  bool point = false;
+  for (char c : text) {
+    if (c == '.' && !point) {
+      point = true;
+    } else if (c >= '0' && c <= '9') {
+      digits += c;
+      if (point) --exponent;
+    } else {
+      return std::nullopt;
+    }
+  }
+  if (digits.empty()) return std::nullopt;
+  return currency_from_decimal(negative, digits, exponent);
+}
+
+// What a column of an SQL type holds when nothing else says.
+ColumnKind kind_of_sql_type(short type) {
+  switch (type) {
+    case SQL_SMALLINT:
+    case SQL_TINYINT: return ColumnKind::Short;
+    case SQL_INTEGER: return ColumnKind::Long;
+    case SQL_FLOAT:
+    case SQL_DOUBLE:
+    case SQL_REAL: return ColumnKind::Double;
+    case SQL_NUMERIC:
+    case SQL_DECIMAL: return ColumnKind::Currency;
+    case SQL_TYPE_TIMESTAMP:
+    case SQL_TYPE_DATE: return ColumnKind::DateTime;
+    case SQL_CHAR:
+    case SQL_VARCHAR:
+    case SQL_LONGVARCHAR:
+    case SQL_WCHAR:
+    case SQL_WVARCHAR:
+    case SQL_WLONGVARCHAR: return ColumnKind::Text;
+    default: return ColumnKind::Untyped;
+  }
+}
+
+// A value read as text, as a value of the column's kind; the text itself
+// when it is none (a value stored by another program).
+Value value_of(std::string text, ColumnKind kind) {
+  switch (kind) {
+    case ColumnKind::Text: return Value(std::move(text));
+    case ColumnKind::Byte:
+      if (auto n = whole_of(text); n && *n >= 0 && *n <= 255) return Value(static_cast<std::uint8_t>(*n));
+      break;
+    case ColumnKind::Short:
+      if (auto n = whole_of(text); n && *n >= INT16_MIN && *n <= INT16_MAX) return Value(static_cast<std::int16_t>(*n));
+      break;
+    case ColumnKind::Long:
+      if (auto n = whole_of(text); n && *n >= INT32_MIN && *n <= INT32_MAX) return Value(static_cast<std::int32_t>(*n));
+      break;
+    case ColumnKind::Bit:
+      if (auto n = whole_of(text)) return Value(*n != 0);
+      break;
+    case ColumnKind::Double:
+      if (auto d = double_of(text)) return Value(*d);
+      break;
+    case ColumnKind::Currency:
+      if (auto c = amount_of(text)) return Value(*c);
+      break;
+    case ColumnKind::DateTime:
+      if (auto d = from_iso(text)) return Value(*d);
+      break;
+    case ColumnKind::Untyped:
+      if (auto n = whole_of(text)) {
+        if (*n >= INT32_MIN && *n <= INT32_MAX) return Value(static_cast<std::int32_t>(*n));
+        return Value(static_cast<double>(*n));
+      }
+      if (auto d = double_of(text)) return Value(*d);
+      break;
+  }
+  return Value(std::move(text));
+}
+
+class ServerCursor final : public Cursor {
+ public:
+  ServerCursor(ServerConnection& owner, Connection& connection, const std::string& sql)
+      : owner_(owner), statement_(connection) {
+    guarded([&] { statement_.prepare(sql); });
+  }
+
+  void bind(int index, const Value& value, Binding) override {
+    auto at = static_cast<std::size_t>(index - 1);
+    if (parameters_.size() <= at) parameters_.resize(at + 1);
+    parameters_[at] = value;
+  }
+  void bind_row_id(int index, RowId id) override {
+    // Row numbers beyond 32 bits travel as exact decimals.
+    if (id >= INT32_MIN && id <= INT32_MAX)
+      bind(index, Value(static_cast<std::int32_t>(id)), Binding::Copied);
+    else
+      bind(index, Value(Currency{id * Currency::kScale}), Binding::Copied);
+  }
+  bool step() override {
+    return guarded([&] {
+      if (!running_) {
+        statement_.execute(parameters_);
+        running_ = true;
+        kinds_.clear();
+      }
+      return statement_.fetch();
+    });
+  }
+  void reset() override {
+    statement_.close();
+    running_ = false;
+  }
+  int column_count() override {
+    return guarded([&] { return statement_.column_count(); });
+  }
+  std::string column_name(int column) override {
+    // The server's names are the schema's in lower case.
+    return upper(guarded([&] { return statement_.column_name(column); }));
+  }
+  ColumnKind column_kind(int column) override {
+    return kind_of_sql_type(guarded([&] { return statement_.column_type(column); }));
+  }
+  Value read(int column, ColumnKind kind) override {
+    auto text = guarded([&] { return statement_.text(column); });
+    if (!text) return Null{};
+    if (kind == ColumnKind::Untyped) kind = untyped_kind(column);
+    return value_of(std::move(*text), kind);
+  }
+  RowId read_row_id(int column) override {
+    return guarded([&] { return statement_.whole(column); }).value_or(0);
+  }
+
+  void renew(std::string_view jet_text) {
+    reset();
+    parameters_.clear();
+    statement_.name_query(jet_text);
+  }
+
+ private:
+  template <class F>
+  auto guarded(F&& call) -> decltype(call()) {
+    try {
+      return call();
+    } catch (const Failure& f) {
+      throw owner_.noted(f);
+    }
+  }
+
+  ColumnKind untyped_kind(int column) {
+    auto at = static_cast<std::size_t>(column);
+    if (kinds_.size() <= at) kinds_.resize(at + 1, std::nullopt);
+    if (!kinds_[at]) kinds_[at] = column_kind(column);
+    return *kinds_[at];
+  }
+
+  ServerConnection& owner_;
+  Statement statement_;
+  std::vector<Value> parameters_;
+  std::vector<std::optional<ColumnKind>> kinds_;
+  bool running_ = false;
+};
+
+// A column default as information_schema shows it ('x'::character varying,
+// 0, '-1'::integer, nextval(...)), as an SQL literal default_from_sql reads.
+std::string default_literal(std::string text) {
+  if (text.empty()) return text;
+  // The cast the server writes after a literal.
+  if (text.front() == '\'') {
+    auto close = text.rfind('\'');
+    if (close != std::string::npos && close > 0) return text.substr(0, close + 1);
+  }
+  if (auto cast = text.find("::"); cast != std::string::npos) text = text.substr(0, cast);
+  while (text.size() >= 2 && text.front() == '(' && text.back() == ')') text = text.substr(1, text.size() - 2);
+  if (text.size() >= 2 && text.front() == '\'' && text.back() == '\'') text = text.substr(1, text.size() - 2);
+  // An expression (a sequence, a function) is the server's to work out.
+  return whole_of(text) || double_of(text) ? text : "(" + text + ")";
+}
+
+ColumnKind kind_of_server_type(const std::string& type, const std::string& domain) {
+  if (domain == kByteDomain) return ColumnKind::Byte;
+  if (domain == kBitDomain) return ColumnKind::Bit;
+  if (type == "character varying" || type == "text" || type == "character") return ColumnKind::Text;
+  if (type == "smallint") return ColumnKind::Short;
+  if (type == "integer") return ColumnKind::Long;
+  if (type == "double precision" || type == "real") return ColumnKind::Double;
+  if (type == "numeric") return ColumnKind::Currency;
+  if (type.starts_with("timestamp") || type == "date") return ColumnKind::DateTime;
+  if (type == "boolean") return ColumnKind::Bit;
+  return ColumnKind::Untyped;
+}
+
+}  // namespace
+
+ServerConnection::ServerConnection(const std::string& path, std::string key, const std::string& connection_string,
+                                   std::chrono::milliseconds busy_wait)
+    : db::Connection(path, std::move(key), Dialect::Postgres), odbc_(connection_string) {
+  busy_wait_ = busy_wait;
+}
+
+ServerConnection::~ServerConnection() {
+  // The statements go before the connection they belong to.
+  statements_.clear();
+}
+
+Failure ServerConnection::noted(const Failure& f) {
+  if (odbc_.dead()) transaction_lost(f);
+  return f;
+}
+
+Cursor& ServerConnection::prepare(const std::string& sql, std::string_view jet_text) {
+  auto it = statements_.find(sql);
+  if (it == statements_.end()) {
+    auto cursor = std::make_unique<ServerCursor>(*this, odbc_, sql);
+    it = statements_.emplace(sql, std::move(cursor)).first;
+  }
+  static_cast<ServerCursor&>(*it->second).renew(jet_text);
+  return *it->second;
+}
+
+RowId ServerConnection::last_insert_row_id() {
+  // The identity of every table draws on a sequence of its own; the last
+  // value drawn in this session is the row just added.
+  Cursor& cursor = prepare("SELECT lastval()", {});
+  CursorScope scope(cursor);
+  if (!cursor.step()) throw failure(ErrorCode::EngineFailure, "lastval()");
+  return cursor.read_row_id(0);
+}
+
+void ServerConnection::execute(const char* sql) {
+  Cursor& cursor = prepare(sql, {});
+  CursorScope scope(cursor);
+  cursor.step();
+}
+
+void ServerConnection::begin_transaction(std::chrono::milliseconds) {
+  // With autocommit off the server opens a transaction with the next statement.
+  try {
+    if (odbc_.autocommit()) odbc_.set_autocommit(false);
+  } catch (const Failure& f) {
+    throw noted(f);
+  }
+}
+
+void ServerConnection::commit_transaction() {
+  try {
+    odbc_.commit();
+  } catch (const Failure& f) {
+    throw noted(f);
+  }
+}
+
+void ServerConnection::rollback_transaction() {
+  try {
+    odbc_.rollback();
+  } catch (const Failure& f) {
+    throw noted(f);
+  }
+}
+
+std::unique_ptr<TableInfo> ServerConnection::load_table(std::string_view name) {
+  Cursor& cursor = prepare(
+      "SELECT column_name, data_type, coalesce(domain_name, ''), coalesce(character_maximum_length, 0), "
+      "is_nullable, coalesce(column_default, ''), coalesce(collation_name, '') FROM information_schema.columns "
+      "WHERE table_schema = current_schema() AND table_name = ? ORDER BY ordinal_position",
+      {});
+  CursorScope scope(cursor);
+  cursor.bind(1, Value(lower(name)));
+  auto info = std::make_unique<TableInfo>();
+  bool identity = false;
+  while (cursor.step()) {
+    auto text = [&](int column) {
+      Value v = cursor.read(column, ColumnKind::Text);
+      return v.is_text() ? *v.get_if<std::string>() : std::string();
+    };
+    ColumnInfo column;
+    column.name = text(0);
+    if (column.name == kRowIdentity) {
+      identity = true;
+      continue;
+    }
+    // Named as the company's schema writes them; SQL names them in lower case.
+    column.name = upper(column.name);
+    column.kind = kind_of_server_type(text(1), text(2));
+    if (column.kind == ColumnKind::Text) column.text_size = static_cast<int>(whole_of(text(3)).value_or(0));
+    column.required = text(4) == "NO";
+    column.default_value = default_from_sql(default_literal(text(5)), column.kind);
+    column.nocase = text(6) == "kavelo_nocase";
+    info->add(std::move(column));
+  }
+  if (info->columns.empty()) return nullptr;
+  if (!identity)
+    throw failure(ErrorCode::EngineFailure,
+                  fmt::format("la tabla {} del servidor no tiene la columna {}, que kavelo-db create pone en cada "
+                              "tabla para encontrar sus filas",
+                              lower(name), kRowIdentity));
+  info->name = std::string(name);
+  return info;
+}
+
+void register_server_backend() {
+  Engine::instance().set_server_opener([](const std::string& path, const std::string& key,
+                                          const std::string& connection_string, std::chrono::milliseconds wait) {
+    return std::make_shared<ServerConnection>(path, key, connection_string, wait);
+  });
+}
+
+}  // namespace kavelo::db::odbc

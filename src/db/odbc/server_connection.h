@@ -1,0 +1,42 @@
+#pragma once
+// A company database on a database server (PostgreSQL), reached through ODBC
+// and named by a link file at the company's database path.
+#include <memory>
+#include <string>
+#include <unordered_map>
+
+#include "db/connection.h"
+#include "db/odbc/odbc_connection.h"
+
+namespace kavelo::db::odbc {
+
+class ServerConnection final : public db::Connection {
+ public:
+  // Connects; a server that cannot be reached fails with a description naming it.
+  ServerConnection(const std::string& path, std::string key, const std::string& connection_string,
+                   std::chrono::milliseconds busy_wait);
+  ~ServerConnection() override;
+
+  Cursor& prepare(const std::string& sql, std::string_view jet_text) override;
+  RowId last_insert_row_id() override;
+  void execute(const char* sql) override;
+
+  // Seen by every failure of a statement: a connection found dead has lost
+  // its transaction with it.
+  Failure noted(const Failure& f);
+
+ protected:
+  void begin_transaction(std::chrono::milliseconds wait) override;
+  void commit_transaction() override;
+  void rollback_transaction() override;
+  std::unique_ptr<TableInfo> load_table(std::string_view name) override;
+
+ private:
+  odbc::Connection odbc_;
+  std::unordered_map<std::string, std::unique_ptr<Cursor>> statements_;
+};
+
+// Makes the engine open link files with this backend.
+void register_server_backend();
+
+}  // namespace kavelo::db::odbc

@@ -1,0 +1,211 @@
+#include "db/sqlite_connection.h"
+
+namespace kavelo::db {
+namespace {
+
+// The part of an SQLite message after "prefix", e.g. the column of
+// "NOT NULL constraint failed: F_MAE.NOMMAE".
+std::string after(std::string_view message, std::string_view prefix) {
+  auto at = message.find(prefix);
+  if (at == std::string_view::npos) return std::string(message);
+  return std::string(message.substr(at + prefix.size()));
+}
+
+std::string column_part(std::string qualified) {
+  auto dot = qualified.rfind('.');
+  return dot == std::string::npos ? qualified : qualified.substr(dot + 1);
+}
+
+class SqliteCursor final : public Cursor {
+ public:
+  SqliteCursor(SqliteConnection& connection, sqlite3_stmt* statement)
+      : connection_(connection), statement_(statement) {}
+  ~SqliteCursor() override { sqlite3_finalize(statement_); }
+  SqliteCursor(const SqliteCursor&) = delete;
+  SqliteCursor& operator=(const SqliteCursor&) = delete;
+
+  void bind(int index, const Value& value, Binding binding) override {
+    bind_value(statement_, index, value, binding);
+  }
+  void bind_row_id(int index, RowId id) override { sqlite3_bind_int64(statement_, index, id); }
+  bool step() override {
+    int rc = sqlite3_step(statement_);
+    if (rc == SQLITE_ROW) return true;
+    if (rc == SQLITE_DONE) return false;
+    throw connection_.failure_of(rc, jet_text_);
+  }
+  void reset() override { sqlite3_reset(statement_); }
+  int column_count() override { return sqlite3_column_count(statement_); }
+  std::string column_name(int column) override { return sqlite3_column_name(statement_, column); }
+  ColumnKind column_kind(int column) override {
+    // SQLite tells the table column a result column comes from.
+    const char* table = sqlite3_column_table_name(statement_, column);
+    const char* origin = sqlite3_column_origin_name(statement_, column);
+    if (!table || !origin) return ColumnKind::Untyped;
+    const TableInfo& info = connection_.table(table);
+    int at = info.find(origin);
+    return at < 0 ? ColumnKind::Untyped : info.columns[static_cast<std::size_t>(at)].kind;
+  }
+  Value read(int column, ColumnKind kind) override { return read_value(statement_, column, kind); }
+  RowId read_row_id(int column) override { return sqlite3_column_int64(statement_, column); }
+
+  // Made ready for a new run.
+  void renew(std::string_view jet_text) {
+    sqlite3_reset(statement_);
+    sqlite3_clear_bindings(statement_);
+    jet_text_ = jet_text;
+  }
+
+ private:
+  SqliteConnection& connection_;
+  sqlite3_stmt* statement_;
+  std::string_view jet_text_;
+};
+
+}  // namespace
+
+SqliteConnection::SqliteConnection(const std::string& path, std::string key, std::chrono::milliseconds busy_wait)
+    : Connection(path, std::move(key), Dialect::Sqlite) {
+  busy_wait_ = busy_wait;
+  int rc = sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+  if (rc != SQLITE_OK) {
+    Failure f = failure(ErrorCode::CannotOpenFile, path);
+    sqlite3_close_v2(db_);
+    db_ = nullptr;
+    throw f;
+  }
+  sqlite3_extended_result_codes(db_, 1);
+  // A quoted name that is no column must fail, not turn into a text.
+  sqlite3_db_config(db_, SQLITE_DBCONFIG_DQS_DML, 0, nullptr);
+  sqlite3_db_config(db_, SQLITE_DBCONFIG_DQS_DDL, 0, nullptr);
+  sqlite3_busy_timeout(db_, static_cast<int>(busy_wait_.count()));
+  // Reading the schema proves that the file is a database and not locked.
+  rc = sqlite3_exec(db_, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr);
+  if (rc != SQLITE_OK) {
+    Failure f = failure_of(rc);
+    sqlite3_close_v2(db_);
+    db_ = nullptr;
+    throw f;
+  }
+}
+
+SqliteConnection::~SqliteConnection() {
+  statements_.clear();
+  if (db_) {
+    // Whatever was not committed by now belongs to no finished record.
+    if (in_transaction()) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close_v2(db_);
+  }
+}
+
+Failure SqliteConnection::failure_of(int rc, std::string_view jet_text) {
+  std::string message = db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
+  Failure result = [&] {
+    switch (rc) {
+      case SQLITE_CONSTRAINT_UNIQUE:
+      case SQLITE_CONSTRAINT_PRIMARYKEY: return failure(ErrorCode::DuplicateValue);
+      case SQLITE_CONSTRAINT_NOTNULL:
+        return failure(ErrorCode::RequiredValue, column_part(after(message, "constraint failed: ")));
+      case SQLITE_CONSTRAINT_CHECK: return failure(ErrorCode::ValidationRule, after(message, "constraint failed: "));
+      default: break;
+    }
+    switch (rc & 0xff) {
+      case SQLITE_BUSY:
+      case SQLITE_LOCKED: return failure(ErrorCode::DatabaseInUse, path());
+      case SQLITE_NOTADB:
+      case SQLITE_CORRUPT: return failure(ErrorCode::UnrecognizedFormat, path());
+      case SQLITE_CANTOPEN:
+      case SQLITE_PERM: return failure(ErrorCode::CannotOpenFile, path());
+      case SQLITE_READONLY: return failure(ErrorCode::ReadOnly);
+      case SQLITE_FULL: return failure(ErrorCode::DiskFull, path());
+      case SQLITE_IOERR: return failure(ErrorCode::DiskIo, path());
+      case SQLITE_CONSTRAINT: return failure(ErrorCode::ValidationRule, message);
+      case SQLITE_ERROR:
+        if (message.starts_with("no such table: ")) return failure(ErrorCode::TableNotFound, after(message, ": "));
+        if (message.starts_with("no such column: ")) return failure(ErrorCode::TooFewParameters, after(message, ": "));
+        if (!jet_text.empty()) return failure(ErrorCode::QuerySyntax, jet_text);
+        break;
+      default: break;
+    }
+    return failure(ErrorCode::EngineFailure, message);
+  }();
+  if (db_ && in_transaction() && sqlite3_get_autocommit(db_)) transaction_lost(result);
+  return result;
+}
+
+int SqliteConnection::step_once(const char* sql) {
+  // Prepared once like every other statement: these run for every record.
+  Cursor& statement = prepare(sql, {});
+  try {
+    statement.step();
+  } catch (...) {
+    statement.reset();
+    throw;
+  }
+  statement.reset();
+  return SQLITE_OK;
+}
+
+void SqliteConnection::execute(const char* sql) { step_once(sql); }
+
+void SqliteConnection::begin_transaction(std::chrono::milliseconds wait) {
+  sqlite3_busy_timeout(db_, static_cast<int>(wait.count()));
+  try {
+    step_once("BEGIN IMMEDIATE");
+  } catch (...) {
+    sqlite3_busy_timeout(db_, static_cast<int>(kWriteBusyWait.count()));
+    throw;
+  }
+  sqlite3_busy_timeout(db_, static_cast<int>(kWriteBusyWait.count()));
+}
+
+void SqliteConnection::commit_transaction() { step_once("COMMIT"); }
+
+void SqliteConnection::rollback_transaction() { step_once("ROLLBACK"); }
+
+Cursor& SqliteConnection::prepare(const std::string& sql, std::string_view jet_text) {
+  auto it = statements_.find(sql);
+  if (it != statements_.end()) {
+    static_cast<SqliteCursor&>(*it->second).renew(jet_text);
+    return *it->second;
+  }
+  sqlite3_stmt* statement = nullptr;
+  int rc = sqlite3_prepare_v3(db_, sql.c_str(), static_cast<int>(sql.size()), SQLITE_PREPARE_PERSISTENT, &statement,
+                              nullptr);
+  if (rc != SQLITE_OK) throw failure_of(rc, jet_text);
+  auto cursor = std::make_unique<SqliteCursor>(*this, statement);
+  cursor->renew(jet_text);
+  return *statements_.emplace(sql, std::move(cursor)).first->second;
+}
+
+std::unique_ptr<TableInfo> SqliteConnection::load_table(std::string_view name) {
+  auto info = std::make_unique<TableInfo>();
+  const std::string table_name(name);
+  sqlite3_stmt* s = nullptr;
+  // Read without the statement cache: a table is read once.
+  if (sqlite3_prepare_v2(db_, "SELECT name, type, \"notnull\", dflt_value FROM pragma_table_info(?)", -1, &s,
+                         nullptr) != SQLITE_OK)
+    throw failure_of(sqlite3_errcode(db_));
+  std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> owner(s, sqlite3_finalize);
+  sqlite3_bind_text(s, 1, table_name.c_str(), -1, SQLITE_TRANSIENT);
+  int rc;
+  while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
+    ColumnInfo column;
+    column.name = reinterpret_cast<const char*>(sqlite3_column_text(s, 0));
+    const char* declared = reinterpret_cast<const char*>(sqlite3_column_text(s, 1));
+    column.kind = column_kind(declared ? declared : "", &column.text_size);
+    column.required = sqlite3_column_int(s, 2) != 0;
+    const char* dflt = reinterpret_cast<const char*>(sqlite3_column_text(s, 3));
+    column.default_value = default_from_sql(dflt ? dflt : "", column.kind);
+    const char* collation = nullptr;
+    if (sqlite3_table_column_metadata(db_, nullptr, table_name.c_str(), column.name.c_str(), nullptr, &collation,
+                                      nullptr, nullptr, nullptr) == SQLITE_OK && collation)
+      column.nocase = sqlite3_stricmp(collation, "NOCASE") == 0;
+    info->add(std::move(column));
+  }
+  if (rc != SQLITE_DONE) throw failure_of(rc);
+  info->name = table_name;
+  return info;
+}
+
+}  // namespace kavelo::db

@@ -1,0 +1,42 @@
+#pragma once
+// A company database in an SQLite file.
+#include <sqlite3.h>
+
+#include <memory>
+#include <string>
+#include <unordered_map>
+
+#include "db/connection.h"
+
+namespace kavelo::db {
+
+class SqliteConnection final : public Connection {
+ public:
+  // Opens `path` (which must exist): fails when it is not a database or its
+  // schema cannot be read within `busy_wait`.
+  SqliteConnection(const std::string& path, std::string key, std::chrono::milliseconds busy_wait);
+  ~SqliteConnection() override;
+
+  Cursor& prepare(const std::string& sql, std::string_view jet_text) override;
+  RowId last_insert_row_id() override { return sqlite3_last_insert_rowid(db_); }
+  void execute(const char* sql) override;
+
+  // The Failure for SQLite's result code `rc` of the last call. Some failures
+  // (a full disk, an I/O error) make SQLite roll back the whole transaction:
+  // the connection then knows it has none.
+  Failure failure_of(int rc, std::string_view jet_text = {});
+
+ protected:
+  void begin_transaction(std::chrono::milliseconds wait) override;
+  void commit_transaction() override;
+  void rollback_transaction() override;
+  std::unique_ptr<TableInfo> load_table(std::string_view name) override;
+
+ private:
+  int step_once(const char* sql);
+
+  sqlite3* db_ = nullptr;
+  std::unordered_map<std::string, std::unique_ptr<Cursor>> statements_;
+};
+
+}  // namespace kavelo::db
