@@ -132,7 +132,13 @@ class ServerCursor final : public Cursor {
   bool step() override {
     return guarded([&] {
       if (!running_) {
-        statement_.execute(parameters_);
+        owner_.before_statement();
+        try {
+          statement_.execute(parameters_);
+        } catch (const Failure&) {
+          owner_.after_failed_statement();
+          throw;
+        }
         running_ = true;
         kinds_.clear();
       }
@@ -224,10 +230,62 @@ ColumnKind kind_of_server_type(const std::string& type, const std::string& domai
 
 }  // namespace
 
+namespace {
+
+// The driver's own statement savepoints would swallow the engine's record
+// savepoints (releasing one made before them releases them too): the engine
+// keeps its statements atomic itself.
+std::string without_driver_savepoints(std::string connection_string) {
+  if (upper(connection_string).find("PROTOCOL=") != std::string::npos) return connection_string;
+  if (!connection_string.empty() && connection_string.back() != ';') connection_string += ';';
+  return connection_string + "Protocol=7.4-0;";
+}
+
+constexpr const char* kStatementSavepoint = "kavelo_statement";
+
+}  // namespace
+
 ServerConnection::ServerConnection(const std::string& path, std::string key, const std::string& connection_string,
                                    std::chrono::milliseconds busy_wait)
-    : db::Connection(path, std::move(key), Dialect::Postgres), odbc_(connection_string) {
+    : db::Connection(path, std::move(key), Dialect::Postgres),
+      odbc_(without_driver_savepoints(connection_string)),
+      commands_(odbc_) {
   busy_wait_ = busy_wait;
+}
+
+void ServerConnection::before_statement() {
+  // In autocommit every statement is its own transaction already.
+  if (odbc_.autocommit()) return;
+  try {
+    commands_.execute_direct(guard_open_ ? fmt::format("RELEASE SAVEPOINT {0}; SAVEPOINT {0}", kStatementSavepoint)
+                                         : fmt::format("SAVEPOINT {}", kStatementSavepoint));
+  } catch (const Failure& f) {
+    throw noted(f);
+  }
+  guard_open_ = true;
+}
+
+void ServerConnection::after_failed_statement() {
+  if (!guard_open_ || odbc_.dead()) return;
+  try {
+    commands_.execute_direct(fmt::format("ROLLBACK TO SAVEPOINT {}", kStatementSavepoint));
+  } catch (const Failure&) {
+    // The statement's own failure is the one to report.
+  }
+}
+
+void ServerConnection::run_command(const std::string& sql) {
+  try {
+    // A record's savepoint must not be made inside a statement's, whose
+    // release would take it along.
+    if (guard_open_) {
+      guard_open_ = false;
+      commands_.execute_direct(fmt::format("RELEASE SAVEPOINT {}", kStatementSavepoint));
+    }
+    commands_.execute_direct(sql);
+  } catch (const Failure& f) {
+    throw noted(f);
+  }
 }
 
 ServerConnection::~ServerConnection() {
@@ -236,7 +294,10 @@ ServerConnection::~ServerConnection() {
 }
 
 Failure ServerConnection::noted(const Failure& f) {
-  if (odbc_.dead()) transaction_lost(f);
+  if (odbc_.dead()) {
+    guard_open_ = false;
+    transaction_lost(f);
+  }
   return f;
 }
 
@@ -259,11 +320,7 @@ RowId ServerConnection::last_insert_row_id() {
   return cursor.read_row_id(0);
 }
 
-void ServerConnection::execute(const char* sql) {
-  Cursor& cursor = prepare(sql, {});
-  CursorScope scope(cursor);
-  cursor.step();
-}
+void ServerConnection::execute(const char* sql) { run_command(sql); }
 
 void ServerConnection::begin_transaction(std::chrono::milliseconds) {
   // With autocommit off the server opens a transaction with the next statement.
@@ -275,6 +332,7 @@ void ServerConnection::begin_transaction(std::chrono::milliseconds) {
 }
 
 void ServerConnection::commit_transaction() {
+  guard_open_ = false;
   try {
     odbc_.commit();
   } catch (const Failure& f) {
@@ -283,6 +341,7 @@ void ServerConnection::commit_transaction() {
 }
 
 void ServerConnection::rollback_transaction() {
+  guard_open_ = false;
   try {
     odbc_.rollback();
   } catch (const Failure& f) {

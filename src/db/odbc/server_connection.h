@@ -25,6 +25,12 @@ class ServerConnection final : public db::Connection {
   // its transaction with it.
   Failure noted(const Failure& f);
 
+  // A failed statement undoes only itself, as in SQLite: the server would
+  // otherwise refuse every statement after it until the transaction ends.
+  // Each statement is therefore run inside a savepoint of its own.
+  void before_statement();
+  void after_failed_statement();
+
  protected:
   void begin_transaction(std::chrono::milliseconds wait) override;
   void commit_transaction() override;
@@ -32,8 +38,13 @@ class ServerConnection final : public db::Connection {
   std::unique_ptr<TableInfo> load_table(std::string_view name) override;
 
  private:
+  // Runs the engine's own savepoint commands, outside any statement's savepoint.
+  void run_command(const std::string& sql);
+
   odbc::Connection odbc_;
+  Statement commands_;
   std::unordered_map<std::string, std::unique_ptr<Cursor>> statements_;
+  bool guard_open_ = false;
 };
 
 // Makes the engine open link files with this backend.
