@@ -17,6 +17,10 @@
 #include <iostream>
 #include <sstream>
 #include <stdexcept>
+#include <string_view>
+
+#include "db/odbc/test_cluster.h"
+#include "server_sql.h"
 
 extern char** environ;
 
@@ -251,9 +255,26 @@ RunResult kavelo_db(const std::vector<std::string>& args, const std::optional<st
   return run_program(argv, "", input);
 }
 
+Backend test_backend() {
+  const char* name = std::getenv("KAVELO_TEST_BACKEND");
+  if (name == nullptr || *name == '\0' || std::string_view(name) == "sqlite") return Backend::sqlite;
+  if (std::string_view(name) == "postgres") return Backend::postgres;
+  // A misspelt name must not quietly test SQLite again.
+  throw std::runtime_error("KAVELO_TEST_BACKEND: unknown backend '" + std::string(name) + "' (sqlite, postgres)");
+}
+
+std::optional<std::string> backend_missing() {
+  if (test_backend() == Backend::postgres) return db::odbc::testing::cluster_missing();
+  return std::nullopt;
+}
+
 std::string make_company(const std::string& dir, const std::string& code, const std::string& suffix,
                          const std::string& extra_sql) {
   const std::string path = join_path(dir, code + suffix + ".MDB");
+  if (on_server()) {
+    make_server_company(path, extra_sql);
+    return path;
+  }
   const std::string tool = bin_path("kavelo-db");
   RunResult created = run_program({tool, "create", path});
   if (created.exit_status != 0) {
@@ -268,6 +289,14 @@ std::string make_company(const std::string& dir, const std::string& code, const 
     }
   }
   return path;
+}
+
+void copy_company(const std::string& database, const std::string& copy_path) {
+  if (on_server()) {
+    copy_server_company(database, copy_path);
+  } else {
+    std::filesystem::copy_file(database, copy_path, std::filesystem::copy_options::overwrite_existing);
+  }
 }
 
 std::vector<std::string> connection_lines(const std::string& interchange_dir, const std::string& data_dir,

@@ -61,12 +61,27 @@ std::string bin_path(const std::string& name);
 // Runs the build's kavelo-db with these arguments (stdin from `input`).
 RunResult kavelo_db(const std::vector<std::string>& args, const std::optional<std::string>& input = std::nullopt);
 
+// Where the scenarios keep the company database, by KAVELO_TEST_BACKEND:
+// "sqlite" (or not set) a database file, "postgres" a database on the test
+// server (KAVELO_PG_DIR) that a link file at the database path leads to.
+// Throws std::runtime_error for any other value.
+enum class Backend { sqlite, postgres };
+Backend test_backend();
+inline bool on_server() { return test_backend() == Backend::postgres; }
+// Why the scenarios cannot run on that backend, or nullopt when they can.
+std::optional<std::string> backend_missing();
+
 // Creates the company database `dir`/code+suffix+".MDB" with `kavelo-db create`,
-// then runs `extra_sql` on it with `kavelo-db sql` when it is not empty. Returns
-// the database path; throws std::runtime_error with kavelo-db's stderr when a
-// step fails.
+// then runs `extra_sql` (written for SQLite) on it when it is not empty: with
+// `kavelo-db sql` on a file, statement by statement in one transaction on the
+// server, in the server's words (server_sql.h). Returns the database path;
+// throws std::runtime_error with the failing step's message.
 std::string make_company(const std::string& dir, const std::string& code, const std::string& suffix,
                          const std::string& extra_sql = "");
+
+// A copy of the company database at `copy_path` (replaced when there is one),
+// to compare with after a run: the file, or a new server database and its link.
+void copy_company(const std::string& database, const std::string& copy_path);
 
 // The eight lines of a connection file, in the order kavelo reads them.
 std::vector<std::string> connection_lines(const std::string& interchange_dir, const std::string& data_dir,
@@ -91,3 +106,10 @@ std::string cp1252(const std::string& utf8);
 std::string expected_final_txt();
 
 }  // namespace kavelo::e2e
+
+// Skips the scenario when its backend cannot run here, saying why.
+#define KAVELO_REQUIRE_BACKEND()                                         \
+  do {                                                                   \
+    if (auto kavelo_missing = ::kavelo::e2e::backend_missing())          \
+      GTEST_SKIP() << *kavelo_missing;                                   \
+  } while (false)

@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <stdexcept>
 
+#include "server_sql.h"
+
 namespace kavelo::e2e {
 namespace {
 
@@ -41,6 +43,7 @@ std::string utf8(const std::string& bytes) {
 }  // namespace
 
 std::vector<QueriedRow> query_rows(const std::string& database, const std::string& sql) {
+  if (on_server()) return query_server_rows(database, sql);
   sqlite3* db = nullptr;
   if (sqlite3_open_v2(database.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
     sqlite3_close(db);
@@ -63,6 +66,10 @@ std::vector<QueriedRow> query_rows(const std::string& database, const std::strin
   return rows;
 }
 
+std::string unquoted(const std::string& quoted) {
+  return quoted.size() >= 2 && quoted.front() == '\'' ? quoted.substr(1, quoted.size() - 2) : quoted;
+}
+
 std::string error_line(const std::string& label, int record, const std::string& field_code,
                        const std::string& description) {
   return label + std::to_string(record) + "/" + field_code + ") " + description + "\r\n";
@@ -77,6 +84,8 @@ ImportScenario::ImportScenario() {
   write_connection_file(conn, connection_lines(inter, data, "EMP", "01"));
   empty_files();
 }
+
+void ImportScenario::SetUp() { KAVELO_REQUIRE_BACKEND(); }
 
 void ImportScenario::empty_files() {
   for (const char* name : kInterchangeFiles) write_bytes(inter + "/" + name, "");

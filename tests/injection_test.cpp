@@ -1,15 +1,13 @@
 // Codes made to look like SQL: quotes, comments, statement ends, conditions
 // that are always true. Each imports as itself and touches no other row.
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
-#include <filesystem>
 #include <fmt/format.h>
 #include <fmt/ranges.h>
 #include <string>
 #include <vector>
 
-#include "e2e_support.h"
+#include "import_scenario.h"
 
 namespace kavelo::e2e {
 namespace {
@@ -28,26 +26,16 @@ std::string record(const std::string& identifier, int fields, const std::string&
   return fmt::format("{}\r\n", fmt::join(values, "|"));
 }
 
+// The first two columns of every row, text without its quotes.
 std::vector<std::pair<std::string, std::string>> rows_of(const std::string& database, const std::string& sql) {
-  sqlite3* db = nullptr;
-  sqlite3_open_v2(database.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
-  sqlite3_stmt* s = nullptr;
   std::vector<std::pair<std::string, std::string>> rows;
-  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &s, nullptr) == SQLITE_OK) {
-    while (sqlite3_step(s) == SQLITE_ROW) {
-      auto text = [&](int i) {
-        auto p = sqlite3_column_text(s, i);
-        return p ? std::string(reinterpret_cast<const char*>(p)) : std::string("NULL");
-      };
-      rows.emplace_back(text(0), text(1));
-    }
-  }
-  sqlite3_finalize(s);
-  sqlite3_close(db);
+  for (const QueriedRow& row : query_rows(database, sql))
+    rows.emplace_back(unquoted(row.at(0).second), unquoted(row.at(1).second));
   return rows;
 }
 
 TEST(Injection, HostileCodesImportAsThemselvesAndTouchNoOtherRow) {
+  KAVELO_REQUIRE_BACKEND();
   TempDir tmp;
   const std::string inter = tmp / "inter", data = tmp / "datos";
   make_dir(inter);
@@ -74,7 +62,7 @@ TEST(Injection, HostileCodesImportAsThemselvesAndTouchNoOtherRow) {
   write_bytes(inter + "/APU.TXT", cp1252(journal));
   for (const char* name : {"IVR.TXT", "IVS.TXT"}) write_bytes(inter + "/" + name, "");
   const std::string baseline = tmp / "ANTES.MDB";
-  std::filesystem::copy_file(database, baseline);
+  copy_company(database, baseline);
   write_connection_file(tmp / "conexion.txt", connection_lines(inter, data, "INJ", "01", "|"));
 
   RunResult result = run_program({bin_path("kavelo"), tmp / "conexion.txt"});

@@ -2,7 +2,6 @@
 // added and changed, the conversions of their fields, and every way a file's
 // import ends early, checked on the stored values and the error report.
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include <cstdio>
 #include <cstdlib>

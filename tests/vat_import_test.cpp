@@ -2,7 +2,6 @@
 // register codes, columns written only from a field that is not empty, the
 // fields where the two registers part, and a whole run's error report.
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include <cstdlib>
 #include <filesystem>

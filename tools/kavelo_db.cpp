@@ -17,6 +17,7 @@
 
 #include "db/company_database.h"
 #include "db/odbc/server_schema.h"
+#include "db/odbc/server_connection.h"
 #include "import/journal/balance_invariant.h"
 #include "platform/product.h"
 #include "sample_data.h"
@@ -171,6 +172,8 @@ int run(const std::vector<std::string>& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // verify reads a company through the engine, which may be on a server.
+  kavelo::db::odbc::register_server_backend();
   try {
     return run(std::vector<std::string>(argv + 1, argv + argc));
   } catch (const std::exception& e) {

@@ -258,6 +258,18 @@ void emit(TokenSpan tokens, TranslatedSql& out, Dialect dialect) {
   }
 }
 
+// A condition holds no list: a comma at its top level (a decimal comma
+// written by mistake, "A = 12,5") is refused, whatever a store would make of it.
+bool has_top_level_comma(TokenSpan condition) {
+  int depth = 0;
+  for (const Token& t : condition) {
+    if (is_symbol(t, "(")) ++depth;
+    if (is_symbol(t, ")")) --depth;
+    if (depth == 0 && is_symbol(t, ",")) return true;
+  }
+  return false;
+}
+
 // An ORDER BY list. Null sorts first going up and last going down, on the
 // server as in SQLite.
 void emit_order(TokenSpan items, TranslatedSql& out, Dialect dialect) {
@@ -283,8 +295,28 @@ void emit_order(TokenSpan items, TranslatedSql& out, Dialect dialect) {
   item(items.size());
 }
 
+// A minus before a number, where no value precedes it, belongs to the number:
+// "= -3" binds -3, which every store reads as the number it is.
+void fold_signs(std::vector<Token>& tokens) {
+  for (std::size_t i = 0; i + 1 < tokens.size(); ++i) {
+    if (!is_symbol(tokens[i], "-") || tokens[i + 1].kind != TokenKind::Literal) continue;
+    const Token* before = i > 0 ? &tokens[i - 1] : nullptr;
+    bool unary = !before || before->kind == TokenKind::Keyword ||
+                 (before->kind == TokenKind::Symbol && before->text != ")");
+    if (!unary) continue;
+    const Value& v = tokens[i + 1].literal;
+    std::optional<Value> negated;
+    if (auto n = v.get_if<std::int32_t>()) negated = *n == INT32_MIN ? Value(-static_cast<double>(*n)) : Value(-*n);
+    if (auto d = v.get_if<double>()) negated = Value(-*d);
+    if (!negated) continue;
+    tokens[i + 1].literal = std::move(*negated);
+    tokens.erase(tokens.begin() + static_cast<std::ptrdiff_t>(i));
+  }
+}
+
 std::vector<Token> tokenize(std::string_view text) {
   auto tokens = Tokenizer(text).run();
+  fold_signs(tokens);
   if (!tokens.empty() && is_symbol(tokens.back(), ";")) tokens.pop_back();
   int depth = 0;
   for (const Token& t : tokens) {
@@ -485,6 +517,7 @@ TranslatedSql translate_condition(std::string_view jet_condition, Dialect dialec
          t.text == "HAVING"))
       throw failure(ErrorCode::QuerySyntax, jet_condition);
   }
+  if (has_top_level_comma(tokens)) throw failure(ErrorCode::QuerySyntax, jet_condition);
   TranslatedSql out;
   emit(tokens, out, dialect);
   return out;
@@ -523,6 +556,15 @@ static TranslatedSelect translate_select_uncached(std::string_view jet_sql, Dial
     last = at;
   }
 
+  auto clause_end = [&](std::size_t start) {
+    std::size_t end = tokens.size();
+    for (std::size_t at : {from, where, group, having, order})
+      if (at > start && at < end) end = at;
+    return end;
+  };
+  for (std::size_t at : {where, having})
+    if (at != 0 && has_top_level_comma(TokenSpan(tokens).subspan(at + 1, clause_end(at) - at - 1))) throw refuse();
+
   TranslatedSelect out;
   if (auto fast = max_of_one_group(tokens, from, where, group, having, order, dialect)) {
     out.query = std::move(*fast);
@@ -534,12 +576,6 @@ static TranslatedSelect translate_select_uncached(std::string_view jet_sql, Dial
     emit_order(TokenSpan(tokens).subspan(order + 2), out.query, dialect);
   }
 
-  auto clause_end = [&](std::size_t start) {
-    std::size_t end = tokens.size();
-    for (std::size_t at : {from, where, group, having, order})
-      if (at > start && at < end) end = at;
-    return end;
-  };
   bool whole_rows = from == 2 && is_symbol(tokens[1], "*") && group == 0 && having == 0 &&
                     clause_end(from) == from + 2 && tokens[from + 1].kind == TokenKind::Identifier;
   if (whole_rows) {

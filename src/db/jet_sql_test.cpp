@@ -36,7 +36,11 @@ TEST(JetSql, TranslatesTheQueriesOfTheImporters) {
            {"SELECT * FROM F_APU WHERE [D-HAPU]=\"D\" ORDER BY ORDAPU ASC",
             R"(SELECT * FROM "F_APU" WHERE "D-HAPU" = ? ORDER BY "ORDAPU" ASC)", {Value("D")}},
            {"SELECT * FROM F_IVS WHERE 347IVS = -1.5E2 OR NOT ACT = True",
-            R"(SELECT * FROM "F_IVS" WHERE "347IVS" = - ? OR NOT "ACT" = ?)", {Value(150.0), Value(true)}},
+            R"(SELECT * FROM "F_IVS" WHERE "347IVS" = ? OR NOT "ACT" = ?)", {Value(-150.0), Value(true)}},
+           // A minus that follows a value subtracts.
+           {"SELECT A - 1, (B) -2 FROM T WHERE C = -(3) AND D = -7",
+            R"(SELECT "A" - ? , ( "B" ) - ? FROM "T" WHERE "C" = - ( ? ) AND "D" = ?)",
+            {Value(std::int32_t{1}), Value(std::int32_t{2}), Value(std::int32_t{3}), Value(std::int32_t{-7})}},
            {"SELECT A & 'x' FROM T WHERE D <> #12/31/1999 23:59:58#", R"(SELECT "A" || ? FROM "T" WHERE "D" <> ?)",
             {Value("x"), Value(DateTime{1999, 12, 31, 23, 59, 58})}},
        }) {
@@ -79,12 +83,41 @@ TEST(JetSql, RefusesWhatIsNotInTheSubset) {
   for (const char* jet : {"", "DELETE FROM F_MAE", "SELECT * FROM F_MAE; DROP TABLE F_MAE", "SELECT * F_MAE",
                           "SELECT * FROM T WHERE A = 'open", "SELECT * FROM T WHERE D = #13/45/2011#",
                           "SELECT * FROM T WHERE (A = 1", "SELECT * FROM T WHERE A = 1)", "SELECT * FROM T WHERE A ? 1",
-                          "SELECT * FROM T ORDER BY A WHERE B = 1", "SELECT LOAD_EXTENSION('x') FROM T"}) {
+                          "SELECT * FROM T ORDER BY A WHERE B = 1", "SELECT LOAD_EXTENSION('x') FROM T",
+                          "SELECT * FROM T WHERE A = 12,5", "SELECT MAX(A) AS M, B FROM T GROUP BY B HAVING B = 1,5"}) {
     EXPECT_THROW(translate_select(jet), Failure)
         << jet;
   }
   EXPECT_THROW(translate_condition("CODMAE='O'BRIEN'"), Failure);
+  EXPECT_THROW(translate_condition("UNIART = 12,5"), Failure);
+  EXPECT_EQ(translate_condition("CUEAPU IN ('1', '2')").params.size(), 2u);
   EXPECT_EQ(translate_condition("CODMAE='100'").sql, R"("CODMAE" = ?)");
+}
+
+// The server keeps names in lower case and sorts Null last going up: the same
+// Jet text asks the same of it.
+TEST(JetSql, TheServersDialect) {
+  struct Case {
+    const char* jet;
+    const char* server;
+  };
+  for (const auto& c : std::vector<Case>{
+           {"SELECT * FROM F_APU WHERE [D-HAPU]=\"D\" ORDER BY ORDAPU, CueApu DESC",
+            R"(SELECT * FROM "f_apu" WHERE "d-hapu" = ? ORDER BY "ordapu" NULLS FIRST, "cueapu" DESC NULLS LAST)"},
+           {"SELECT MAX(F_APU.ASIAPU) AS MAX, DIAAPU FROM F_APU GROUP BY DIAAPU HAVING (DIAAPU=3);",
+            R"(SELECT "f_apu"."asiapu" AS "max", "diaapu" FROM "f_apu" WHERE ("diaapu" = ?) ORDER BY "f_apu"."asiapu" DESC NULLS LAST LIMIT 1)"},
+           {"SELECT 347IVR FROM F_IVR ORDER BY MAX(A, B), C", R"(SELECT "347ivr" FROM "f_ivr" ORDER BY MAX ( "a" , "b" ) NULLS FIRST, "c" NULLS FIRST)"},
+       }) {
+    EXPECT_EQ(translate_select(c.jet, Dialect::Postgres).query.sql, c.server) << c.jet;
+  }
+  auto whole = translate_select("SELECT * FROM F_SAL WHERE CUESAL='4' ORDER BY DIASAL DESC", Dialect::Postgres);
+  EXPECT_EQ(whole.where.sql, R"("cuesal" = ?)");
+  EXPECT_EQ(whole.order_by, R"("diasal" DESC NULLS LAST)");
+  EXPECT_EQ(translate_condition("CODMAE='100'", Dialect::Postgres).sql, R"("codmae" = ?)");
+  // Each store's translation is kept apart.
+  EXPECT_EQ(translate_select("SELECT * FROM F_SAL WHERE CUESAL='4' ORDER BY DIASAL DESC").order_by, R"("DIASAL" DESC)");
+  EXPECT_EQ(row_id_column(Dialect::Sqlite), "rowid");
+  EXPECT_EQ(row_id_column(Dialect::Postgres), R"("kavelo_row")");
 }
 
 }  // namespace

@@ -140,7 +140,16 @@ class ServerCursor final : public Cursor {
           throw;
         }
         running_ = true;
-        kinds_.clear();
+        // The result's shape is read while the result is open: the last
+        // fetch closes it. The same statement always gives the same shape.
+        if (!described_) {
+          int count = statement_.column_count();
+          for (int i = 0; i < count; ++i) {
+            names_.push_back(upper(statement_.column_name(i)));
+            types_.push_back(kind_of_sql_type(statement_.column_type(i)));
+          }
+          described_ = true;
+        }
       }
       return statement_.fetch();
     });
@@ -149,20 +158,15 @@ class ServerCursor final : public Cursor {
     statement_.close();
     running_ = false;
   }
-  int column_count() override {
-    return guarded([&] { return statement_.column_count(); });
-  }
-  std::string column_name(int column) override {
-    // The server's names are the schema's in lower case.
-    return upper(guarded([&] { return statement_.column_name(column); }));
-  }
-  ColumnKind column_kind(int column) override {
-    return kind_of_sql_type(guarded([&] { return statement_.column_type(column); }));
-  }
+  // Known once the statement has run.
+  int column_count() override { return static_cast<int>(names_.size()); }
+  // The server's names are the schema's in lower case.
+  std::string column_name(int column) override { return names_.at(static_cast<std::size_t>(column)); }
+  ColumnKind column_kind(int column) override { return types_.at(static_cast<std::size_t>(column)); }
   Value read(int column, ColumnKind kind) override {
     auto text = guarded([&] { return statement_.text(column); });
     if (!text) return Null{};
-    if (kind == ColumnKind::Untyped) kind = untyped_kind(column);
+    if (kind == ColumnKind::Untyped) kind = column_kind(column);
     return value_of(std::move(*text), kind);
   }
   RowId read_row_id(int column) override {
@@ -185,17 +189,12 @@ class ServerCursor final : public Cursor {
     }
   }
 
-  ColumnKind untyped_kind(int column) {
-    auto at = static_cast<std::size_t>(column);
-    if (kinds_.size() <= at) kinds_.resize(at + 1, std::nullopt);
-    if (!kinds_[at]) kinds_[at] = column_kind(column);
-    return *kinds_[at];
-  }
-
   ServerConnection& owner_;
   Statement statement_;
   std::vector<Value> parameters_;
-  std::vector<std::optional<ColumnKind>> kinds_;
+  std::vector<std::string> names_;
+  std::vector<ColumnKind> types_;
+  bool described_ = false;
   bool running_ = false;
 };
 

@@ -47,7 +47,47 @@ struct Table {
   std::vector<Column> columns;
   std::vector<std::string> primary_key;
   std::vector<Index> indexes;
+  std::vector<std::string> checks;  // each "(expression)" as SQLite has it
 };
+
+// The CHECK (...) clauses of a CREATE TABLE text, each with its parentheses.
+std::vector<std::string> checks_of(std::string_view sql) {
+  std::vector<std::string> checks;
+  const std::string up = upper(sql);
+  char quote = 0;
+  for (std::size_t i = 0; i < sql.size(); ++i) {
+    char c = sql[i];
+    if (quote) {
+      if (c == quote) quote = 0;
+      continue;
+    }
+    if (c == '\'' || c == '"' || c == '[' || c == '`') {
+      quote = c == '[' ? ']' : c;
+      continue;
+    }
+    bool word_start = i == 0 || !(std::isalnum(static_cast<unsigned char>(sql[i - 1])) || sql[i - 1] == '_');
+    if (!word_start || up.compare(i, 5, "CHECK") != 0) continue;
+    std::size_t open = sql.find_first_not_of(" \t\r\n", i + 5);
+    if (open == std::string_view::npos || sql[open] != '(') continue;
+    int depth = 0;
+    char inner = 0;
+    for (std::size_t j = open; j < sql.size(); ++j) {
+      char d = sql[j];
+      if (inner) {
+        if (d == inner) inner = 0;
+        continue;
+      }
+      if (d == '\'' || d == '"') inner = d;
+      if (d == '(') ++depth;
+      if (d == ')' && --depth == 0) {
+        checks.emplace_back(sql.substr(open, j - open + 1));
+        i = j;
+        break;
+      }
+    }
+  }
+  return checks;
+}
 
 std::string quoted_list(const std::vector<std::string>& names) {
   std::string text;
@@ -76,9 +116,9 @@ class SchemaReader {
 
   std::vector<Table> tables() {
     std::vector<Table> result;
-    query("SELECT name FROM sqlite_schema WHERE type = 'table' AND name NOT LIKE 'sqlite\\_%' ESCAPE '\\' "
+    query("SELECT name, sql FROM sqlite_schema WHERE type = 'table' AND name NOT LIKE 'sqlite\\_%' ESCAPE '\\' "
           "ORDER BY rowid",
-          {}, [&](sqlite3_stmt* row) { result.push_back({text(row, 0), {}, {}, {}}); });
+          {}, [&](sqlite3_stmt* row) { result.push_back({text(row, 0), {}, {}, {}, checks_of(text(row, 1))}); });
     for (Table& table : result) read_table(table);
     return result;
   }
@@ -235,6 +275,9 @@ std::string create_table(const Table& table) {
   if (!table.primary_key.empty()) lines.push_back("  PRIMARY KEY (" + quoted_list(table.primary_key) + ")");
   for (const Index& index : table.indexes)
     if (index.origin == "u") lines.push_back("  UNIQUE (" + quoted_list(index.columns) + ")");
+  // Rules keep their text: the server reads unquoted names in lower case,
+  // as it names the columns.
+  for (const std::string& check : table.checks) lines.push_back("  CHECK " + check);
   std::string sql = "CREATE TABLE " + server_name(table.name) + " (\n";
   for (std::size_t i = 0; i < lines.size(); ++i) sql += lines[i] + (i + 1 < lines.size() ? ",\n" : "\n");
   return sql + ")";
