@@ -124,6 +124,9 @@ class Connection {
 
   // Runs a statement without result rows.
   virtual void execute(const char* sql) = 0;
+  // False once the store is out of reach (a server that dropped the
+  // connection): the engine then opens a new connection for the next open.
+  virtual bool usable() const { return true; }
 
  protected:
   virtual void begin_transaction(std::chrono::milliseconds wait) = 0;

@@ -123,6 +123,14 @@ Failure failure_from(const std::vector<Diagnostic>& diagnostics, std::string_vie
   // company's schema writes them.
   if (state == "23502") return failure(ErrorCode::RequiredValue, upper(quoted_after(message, "column \"")));
   if (state == "23514") return failure(ErrorCode::ValidationRule, quoted_after(message, "check constraint \""));
+  // A connection lost on the way is told apart from one never made.
+  // A server that ends the session (shut down, or by an administrator) is a
+  // connection lost too.
+  if (state == "08S01" || state == "08003" || state == "08006" || state == "08007" || state == "57P01" ||
+      state == "57P02" || state == "57P03")
+    return failure(ErrorCode::EngineFailure,
+                   fmt::format("se ha perdido la conexión con el servidor de base de datos {} ({}): {}",
+                               server_of(connection_string), first.sqlstate, message));
   if (state.starts_with("08"))
     return failure(ErrorCode::EngineFailure,
                    fmt::format("no se puede conectar con el servidor de base de datos {} ({}): {}",

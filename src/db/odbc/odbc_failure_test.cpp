@@ -27,7 +27,10 @@ TEST(OdbcFailure, DiagnosticsBecomeTheCatalogueFailures) {
       {{"08001", 101, "could not connect to server: Connection refused\n\tIs the server running?"}, 3000,
        "no se puede conectar con el servidor de base de datos 'db.example' (puerto 5433) (08001): could not "
        "connect to server: Connection refused Is the server running?"},
-      {{"08S01", 35, "The connection has been lost"}, 3000, "'db.example' (puerto 5433)"},
+      {{"08S01", 35, "The connection has been lost"}, 3000,
+       "se ha perdido la conexión con el servidor de base de datos 'db.example' (puerto 5433)"},
+      {{"57P01", 1, "FATAL: terminating connection due to administrator command"}, 3000,
+       "se ha perdido la conexión con el servidor de base de datos 'db.example' (puerto 5433) (57P01)"},
       // The server's names are in lower case; the catalogue's as the schema writes them.
       {{"42P01", 7, "ERROR: relation \"f_xyz\" does not exist;\nError while executing the query"}, 3078, "'F_XYZ'"},
       {{"42703", 7, "ERROR: column f_mae.nommaex does not exist"}, 3061, "NOMMAEX"},

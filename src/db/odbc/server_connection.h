@@ -20,6 +20,7 @@ class ServerConnection final : public db::Connection {
   Cursor& prepare(const std::string& sql, std::string_view jet_text) override;
   RowId last_insert_row_id() override;
   void execute(const char* sql) override;
+  bool usable() const override { return !odbc_.dead(); }
 
   // Seen by every failure of a statement: a connection found dead has lost
   // its transaction with it.
