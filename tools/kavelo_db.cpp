@@ -18,6 +18,8 @@
 #include "db/company_database.h"
 #include "db/odbc/server_schema.h"
 #include "db/odbc/server_connection.h"
+#include "db/odbc/server_script.h"
+#include "db/store_location.h"
 #include "import/journal/balance_invariant.h"
 #include "platform/product.h"
 #include "sample_data.h"
@@ -32,6 +34,8 @@ constexpr const char* kUsage =
     "                                  PostgreSQL vacía de la cadena de conexión CADENA\n"
     "     kavelo-db sql RUTA ARCHIVO   ejecuta las sentencias SQL de ARCHIVO (\"-\": la entrada\n"
     "                                  estándar) en una sola transacción\n"
+    "     RUTA puede ser un archivo de enlace a una base de datos de servidor (su primera\n"
+    "     línea: ODBC;CADENA); sql y count aceptan también \"ODBC;CADENA\"\n"
     "     kavelo-db count RUTA         escribe \"TABLA filas\" por cada tabla\n"
     "     kavelo-db verify RUTA [--baseline COPIA] [--company CODIGO]\n"
     "                                  comprueba que los saldos de F_SAL son lo que tenían en\n"
@@ -120,6 +124,19 @@ void balances(const std::vector<std::string>& args) {
   }
 }
 
+// The connection string an argument names: "ODBC;..." itself, or a link file
+// at a company's database path. nullopt for a database file.
+std::optional<std::string> server_database(const std::string& argument) {
+  std::string prefix = argument.substr(0, 5);
+  for (char& c : prefix) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  if (prefix == "ODBC;") return argument.substr(5);
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(argument, ec)) return std::nullopt;
+  kavelo::db::StoreLocation location = kavelo::db::locate_store(argument);
+  if (location.kind != kavelo::db::StoreLocation::Kind::Server) return std::nullopt;
+  return location.connection_string;
+}
+
 std::string read_script(const std::string& file) {
   if (file == "-") return {std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>()};
   std::ifstream in(file, std::ios::binary);
@@ -145,9 +162,14 @@ int run(const std::vector<std::string>& args) {
     else
       kavelo::db::create_company_database(args[1]);
   } else if (args.size() == 3 && verb == "sql") {
-    kavelo::db::run_sql_script(args[1], read_script(args[2]));
+    if (auto server = server_database(args[1]))
+      kavelo::db::odbc::run_server_sql_script(*server, read_script(args[2]));
+    else
+      kavelo::db::run_sql_script(args[1], read_script(args[2]));
   } else if (args.size() == 2 && verb == "count") {
-    for (const auto& [table, rows] : kavelo::db::count_rows(args[1])) std::cout << table << ' ' << rows << '\n';
+    auto server = server_database(args[1]);
+    for (const auto& [table, rows] : server ? kavelo::db::odbc::count_server_rows(*server) : kavelo::db::count_rows(args[1]))
+      std::cout << table << ' ' << rows << '\n';
   } else if (args.size() >= 2 && verb == "verify") {
     int status = verify(args);
     if (status >= 0) return status;

@@ -1,6 +1,7 @@
 // kavelo-db create with a connection string: the reference schema on the
 // throwaway PostgreSQL server of the tests.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "db/odbc/odbc_connection.h"
 #include "db/odbc/test_cluster.h"
@@ -38,6 +39,39 @@ TEST(KaveloDbCreatePostgres, ADatabaseThatCannotBeOpenedNamesItsServer) {
   EXPECT_NE(result.err.find("no se puede conectar con el servidor de base de datos '127.0.0.1'"), std::string::npos)
       << result.err;
   EXPECT_NE(result.err.find("no_such_db"), std::string::npos) << result.err;
+}
+
+}  // namespace
+}  // namespace kavelo::e2e
+
+namespace kavelo::e2e {
+namespace {
+
+// sql and count take a connection string or a link file, as they take a file.
+TEST(KaveloDbOnServer, SqlRunsWholeOrNotAtAllAndCountNamesTheTables) {
+  KAVELO_REQUIRE_POSTGRES();
+  db::odbc::testing::ScratchDatabase database;
+  const std::string odbc = "ODBC;" + database.connection_string();
+  ASSERT_EQ(kavelo_db({"create", odbc}).exit_status, 0);
+  TempDir tmp;
+  const std::string link = tmp / "ABC01.MDB";
+  write_bytes(link, odbc + "\r\n");
+  ::chmod(link.c_str(), 0600);
+
+  RunResult ran = kavelo_db({"sql", odbc, "-"}, "INSERT INTO F_EMP (CODEMP) VALUES ('ABC');\n"
+                                                "-- a comment; not a statement\n"
+                                                "INSERT INTO F_MAE (CODMAE, NOMMAE) VALUES ('430', 'Clientes; varios');");
+  EXPECT_EQ(ran.exit_status, 0) << ran.err;
+  // The second statement fails: the first is undone with it.
+  RunResult failed = kavelo_db({"sql", link, "-"}, "INSERT INTO F_MAE (CODMAE) VALUES ('431');\n"
+                                                   "INSERT INTO F_MAE (CODMAE) VALUES ('430');");
+  EXPECT_EQ(failed.exit_status, 1);
+  EXPECT_NE(failed.err.find("sentencia 2"), std::string::npos) << failed.err;
+
+  RunResult counted = kavelo_db({"count", link});
+  EXPECT_EQ(counted.exit_status, 0) << counted.err;
+  EXPECT_EQ(counted.out,
+            "F_EMP 1\nF_AUT 0\nF_DIA 0\nF_MAE 1\nF_CLI 0\nF_PRO 0\nF_APU 0\nF_SAL 0\nF_IVR 0\nF_IVS 0\n");
 }
 
 }  // namespace
