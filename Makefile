@@ -4,6 +4,7 @@
 # make screenshot  builds and takes docs/window.png: the window in mid-run
 # make bench  measures kavelo against SQLite on 200,000 records a file (QUICK=1: 10,000;
 #             ROUNDS=R: the fastest of R runs of each)
+# make bench-server  kavelo on a throwaway PostgreSQL server beside SQLite (RECORDS=N)
 # make install  builds and installs kavelo, kavelo-db, their manual pages, the schema and
 #               the README (PREFIX=/usr: under /usr instead of /usr/local; DESTDIR=D: under D)
 # make package  builds and makes the Debian package kavelo_VERSION_ARCH.deb in the build folder
@@ -16,7 +17,7 @@ FUZZ_SECONDS ?= 60
 FUZZ_TARGETS = line_fuzz conversion_fuzz jet_sql_fuzz connection_file_fuzz record_import_fuzz
 BENCH_BUILD ?= build-bench
 
-.PHONY: all build demo test test-sanitize fuzz bench setup clean install package
+.PHONY: all build demo test test-sanitize fuzz bench bench-server setup clean install package
 
 all: build
 
@@ -60,6 +61,13 @@ bench: setup
 	cmake --build $(BENCH_BUILD) -j $(JOBS) --target kavelo kavelo-db raw_journal
 	BENCH_COMMAND="make bench$(if $(QUICK), QUICK=$(QUICK))$(if $(ROUNDS), ROUNDS=$(ROUNDS))" \
 	  ./bench/run.sh $(BENCH_BUILD) $(if $(QUICK),--quick) $(if $(ROUNDS),--rounds $(ROUNDS))
+
+bench-server: setup
+	test -f $(BENCH_BUILD)/build.ninja || cmake -S . -B $(BENCH_BUILD) -G Ninja \
+	  -DCMAKE_BUILD_TYPE=Release -DKAVELO_WERROR=OFF
+	cmake --build $(BENCH_BUILD) -j $(JOBS) --target kavelo kavelo-db
+	BENCH_COMMAND="make bench-server$(if $(RECORDS), RECORDS=$(RECORDS))" \
+	  ./bench/server.sh $(BENCH_BUILD) $(if $(RECORDS),--records $(RECORDS))
 
 install: build
 	$(if $(DESTDIR),DESTDIR='$(DESTDIR)' )cmake --install $(BUILD)$(if $(PREFIX), --prefix '$(PREFIX)')
