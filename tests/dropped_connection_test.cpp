@@ -52,21 +52,30 @@ TEST(DroppedConnection, NamesTheLostRecordsKeepsTheCommittedOnesWholeAndGoesOn) 
   importer.join();
   ASSERT_TRUE(dropped) << "the journal never reached 200 lines: " << run.err;
 
-  EXPECT_EQ(run.exit_status, 1) << run.err;
+  EXPECT_EQ(run.exit_status, 1) << run.out << run.err;
   const std::string report = read_bytes(dir + "/ERRORES.TXT");
   EXPECT_NE(report.find("se ha perdido la conexi\xF3n con el servidor de base de datos"), std::string::npos) << report;
   // The journal's lines in the report; the first record they name is the
   // first that is not stored.
   std::int64_t first_named = -1;
+  int lines = 0;
   std::regex line("Apuntes: \\((\\d+)/");
   for (auto it = std::sregex_iterator(report.begin(), report.end(), line); it != std::sregex_iterator(); ++it) {
     std::int64_t named = std::stoll((*it)[1].str());
     if (first_named < 0 || named < first_named) first_named = named;
+    ++lines;
   }
   const std::int64_t stored = count_of(link, "F_APU");
   EXPECT_GT(stored, 0);
   EXPECT_LT(stored, kRecords);
-  EXPECT_EQ(first_named, stored + 1) << report;
+  // No record goes missing unnamed. Only a drop during the commit itself
+  // leaves its outcome unknown: the one line then names the first record of
+  // the group, which the server may have stored after all.
+  EXPECT_LE(first_named, stored + 1) << report;
+  if (lines == 2) {
+    EXPECT_EQ(first_named, stored + 1) << report;
+  }
+  EXPECT_TRUE(lines == 1 || lines == 2) << report;
   RunResult verify = kavelo_db({"verify", link});
   EXPECT_EQ(verify.exit_status, 0) << verify.out << verify.err;
   // The registers after the journal import whole on a new connection.

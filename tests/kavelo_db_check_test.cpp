@@ -1,6 +1,7 @@
 // kavelo-db check run as a process on real company databases, and the manual
 // page of kavelo-db held to the verbs and options of its --help.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdlib>
 #include <regex>
@@ -88,6 +89,10 @@ TEST(KaveloDbCheck, WhatIsNoDatabaseOrNoUse) {
   TempDir dir;
   const std::string database = make_company(dir.path(), "DEMO", "01", kCompanyRows);
   write_bytes(dir / "NOTAS.TXT", std::string(300, 'x'));
+  write_bytes(dir / "ENLACE.MDB", "ODBC;DSN=contabilidad;UID=kavelo\r\n");
+  write_bytes(dir / "ABIERTO.MDB", "ODBC;DSN=contabilidad;UID=kavelo;PWD=secreta\r\n");
+  ::chmod((dir / "ENLACE.MDB").c_str(), 0600);
+  ::chmod((dir / "ABIERTO.MDB").c_str(), 0644);
   struct Case {
     std::vector<std::string> args;
     int status;
@@ -96,7 +101,11 @@ TEST(KaveloDbCheck, WhatIsNoDatabaseOrNoUse) {
   const Case cases[] = {
       {{"check", dir / "FALTA.MDB"}, 1, "'" + (dir / "FALTA.MDB") + "': no existe el archivo"},
       {{"check", dir / "NOTAS.TXT"}, 1, "no es una base de datos SQLite"},
-      {{"check", "ODBC;DSN=contabilidad;UID=kavelo"}, 2, "bases de datos de servidor (ODBC)"},
+      // A server database, named directly or by a link file, that cannot be reached.
+      {{"check", "ODBC;DSN=contabilidad;UID=kavelo;PWD=secreta"}, 1, "No se puede abrir la base de datos del servidor"},
+      {{"check", dir / "ENLACE.MDB"}, 1, "No se puede abrir la base de datos del servidor"},
+      // A link that others may read does not give its password away.
+      {{"check", dir / "ABIERTO.MDB"}, 1, "chmod 600"},
       {{"check"}, 2, "kavelo-db check RUTA [--company CODIGO]"},
       {{"check", database, "--company"}, 2, "kavelo-db check RUTA [--company CODIGO]"},
       {{"check", database, "--baseline", database}, 2, "kavelo-db check RUTA [--company CODIGO]"},
@@ -108,6 +117,8 @@ TEST(KaveloDbCheck, WhatIsNoDatabaseOrNoUse) {
     EXPECT_EQ(result.exit_status, c.status);
     EXPECT_EQ(result.out, "");
     EXPECT_NE(result.err.find(c.err), std::string::npos) << result.err;
+    // A password is never shown.
+    EXPECT_EQ(result.err.find("secreta"), std::string::npos) << result.err;
   }
   EXPECT_FALSE(exists(dir / "FALTA.MDB"));
 }

@@ -17,7 +17,7 @@ add_executable(kavelo_postgres_e2e_test ${postgres_scenarios} ${CMAKE_CURRENT_SO
                                         ${CMAKE_CURRENT_SOURCE_DIR}/server_sql.cpp)
 target_include_directories(kavelo_postgres_e2e_test PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(kavelo_postgres_e2e_test PRIVATE kavelo_db_odbc kavelo_platform GTest::gtest_main)
-add_dependencies(kavelo_postgres_e2e_test kavelo-db)
+add_dependencies(kavelo_postgres_e2e_test kavelo kavelo-db)
 gtest_discover_tests(kavelo_postgres_e2e_test DISCOVERY_TIMEOUT 60
   PROPERTIES FIXTURES_REQUIRED postgres
              ENVIRONMENT "KAVELO_BIN_DIR=${PROJECT_BINARY_DIR}"

@@ -24,6 +24,7 @@
 #include "platform/product.h"
 #include "sample_data.h"
 #include "schema_check.h"
+#include "schema_check_server.h"
 
 namespace {
 
@@ -35,7 +36,7 @@ constexpr const char* kUsage =
     "     kavelo-db sql RUTA ARCHIVO   ejecuta las sentencias SQL de ARCHIVO (\"-\": la entrada\n"
     "                                  estándar) en una sola transacción\n"
     "     RUTA puede ser un archivo de enlace a una base de datos de servidor (su primera\n"
-    "     línea: ODBC;CADENA); sql y count aceptan también \"ODBC;CADENA\"\n"
+    "     línea: ODBC;CADENA); sql, count y check aceptan también \"ODBC;CADENA\"\n"
     "     kavelo-db count RUTA         escribe \"TABLA filas\" por cada tabla\n"
     "     kavelo-db verify RUTA [--baseline COPIA] [--company CODIGO]\n"
     "                                  comprueba que los saldos de F_SAL son lo que tenían en\n"
@@ -44,7 +45,8 @@ constexpr const char* kUsage =
     "     kavelo-db check RUTA [--company CODIGO]\n"
     "                                  comprueba que kavelo puede importar en la base de datos:\n"
     "                                  tablas y columnas, empresa y niveles, numeración, diarios\n"
-    "                                  y columnas de saldos; estado 3 si algo falla\n"
+    "                                  y columnas de saldos (en un servidor, también la columna\n"
+    "                                  kavelo_row de cada tabla); estado 3 si algo falla\n"
     "     kavelo-db balances RUTA CUENTA...\n"
     "                                  escribe los saldos mensuales de esas cuentas\n"
     "     kavelo-db sample CARPETA [--records N] [--seed S] [--numbering counter|date|journal]\n"
@@ -69,36 +71,6 @@ int verify(const std::vector<std::string>& args) {
   }
   std::cout << "Saldos correctos: " << result.lines << " apuntes, " << result.rows << " filas de saldos.\n";
   return 0;
-}
-
-// check RUTA [--company CODIGO]
-int check(const std::vector<std::string>& args) {
-  std::optional<std::string> company;
-  for (std::size_t i = 2; i < args.size(); i += 2) {
-    if (i + 1 >= args.size() || args[i] != "--company" || company) return -1;
-    company = args[i + 1];
-  }
-  // A connection string names a server database, whose backend is still to come.
-  std::string prefix = args[1].substr(0, 5);
-  for (char& c : prefix) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  if (prefix == "ODBC;") {
-    std::cerr << "kavelo-db: check aún no sabe comprobar bases de datos de servidor (ODBC); "
-                 "solo archivos SQLite.\n";
-    return 2;
-  }
-  std::vector<kavelo::check::CheckResult> results = kavelo::check::check_company_database(args[1], company);
-  std::size_t failed = 0;
-  for (const kavelo::check::CheckResult& result : results) {
-    std::cout << kavelo::check::checklist_line(result) << '\n';
-    if (!result.ok) ++failed;
-  }
-  if (failed == 0) {
-    std::cout << "Todo correcto: kavelo puede importar en esta base de datos.\n";
-    return 0;
-  }
-  std::cout << (failed == 1 ? std::string("1 comprobación fallida.\n")
-                            : fmt::format("{} comprobaciones fallidas.\n", failed));
-  return 3;
 }
 
 // balances RUTA CUENTA...: per account, journal, month and side, the two totals.
@@ -135,6 +107,31 @@ std::optional<std::string> server_database(const std::string& argument) {
   kavelo::db::StoreLocation location = kavelo::db::locate_store(argument);
   if (location.kind != kavelo::db::StoreLocation::Kind::Server) return std::nullopt;
   return location.connection_string;
+}
+
+// check RUTA [--company CODIGO]: RUTA a database file, a link file or
+// "ODBC;" and a connection string.
+int check(const std::vector<std::string>& args) {
+  std::optional<std::string> company;
+  for (std::size_t i = 2; i < args.size(); i += 2) {
+    if (i + 1 >= args.size() || args[i] != "--company" || company) return -1;
+    company = args[i + 1];
+  }
+  auto server = server_database(args[1]);
+  std::vector<kavelo::check::CheckResult> results = server ? kavelo::check::check_server_database(*server, company)
+                                                           : kavelo::check::check_company_database(args[1], company);
+  std::size_t failed = 0;
+  for (const kavelo::check::CheckResult& result : results) {
+    std::cout << kavelo::check::checklist_line(result) << '\n';
+    if (!result.ok) ++failed;
+  }
+  if (failed == 0) {
+    std::cout << "Todo correcto: kavelo puede importar en esta base de datos.\n";
+    return 0;
+  }
+  std::cout << (failed == 1 ? std::string("1 comprobación fallida.\n")
+                            : fmt::format("{} comprobaciones fallidas.\n", failed));
+  return 3;
 }
 
 std::string read_script(const std::string& file) {

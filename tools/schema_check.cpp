@@ -3,7 +3,6 @@
 #include <sqlite3.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cstdint>
 #include <filesystem>
 #include <initializer_list>
@@ -14,7 +13,6 @@
 #include <stdexcept>
 #include <string_view>
 #include <system_error>
-#include <tuple>
 #include <utility>
 
 #include <fmt/format.h>
@@ -29,8 +27,22 @@
 #include "import/journal/entry_numbering.h"
 #include "platform/failure.h"
 #include "platform/text.h"
+#include "schema_facts.h"
 
 namespace kavelo::check {
+
+const Column* Table::column(std::string_view wanted) const {
+  for (const Column& c : columns)
+    if (upper(c.name) == upper(wanted)) return &c;
+  return nullptr;
+}
+
+const Table* Schema::find(std::string_view name) const {
+  for (const Table& t : tables)
+    if (upper(t.name) == upper(name)) return &t;
+  return nullptr;
+}
+
 namespace {
 
 using db::ColumnKind;
@@ -43,12 +55,7 @@ std::string listed(const std::vector<std::string>& items, std::size_t most = 10)
   return text;
 }
 
-// A read of the database that failed after it was opened: the check being
-// made fails with it, the others still run.
-class ReadError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
+// ---- Reading an SQLite file ----
 
 class Sqlite {
  public:
@@ -57,6 +64,7 @@ class Sqlite {
     if (rc != SQLITE_OK) {
       std::string reason = db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
       sqlite3_close(db_);
+      db_ = nullptr;
       throw ReadError(reason);
     }
     // kavelo may be writing to it for a moment.
@@ -98,65 +106,35 @@ class Statement {
   sqlite3_stmt* statement_ = nullptr;
 };
 
-struct Column {
-  std::string name;
-  std::string declared;  // the type as written in the table's definition
-  ColumnKind kind = ColumnKind::Untyped;
-  int text_size = 0;  // 0: any length
-  bool required = false;
-  bool has_default = false;
-  int key_position = 0;  // in the primary key, from 1; 0 when not part of it
-};
-
-struct Table {
-  std::string name;
-  bool view = false;
-  bool rowid = true;
-  std::string unreadable;  // why its columns could not be read
-  std::vector<Column> columns;
-
-  // Names compare without regard to case, as SQL compares them.
-  const Column* column(std::string_view wanted) const {
-    for (const Column& c : columns)
-      if (upper(c.name) == upper(wanted)) return &c;
-    return nullptr;
-  }
-  // An INTEGER PRIMARY KEY column is the rowid itself and fills itself in.
-  bool is_rowid_alias(const Column& c) const {
-    if (view || !rowid || c.key_position != 1 || upper(c.declared) != "INTEGER") return false;
-    return std::count_if(columns.begin(), columns.end(), [](const Column& o) { return o.key_position > 0; }) == 1;
-  }
-};
-
-struct Schema {
-  std::vector<Table> tables;  // in the order they were created
-  const Table* find(std::string_view name) const {
-    for (const Table& t : tables)
-      if (upper(t.name) == upper(name)) return &t;
-    return nullptr;
-  }
-};
-
 void read_columns(sqlite3* db, Table& table) {
   Statement info(db, "SELECT name, type, \"notnull\", dflt_value, pk FROM pragma_table_info(?)");
   sqlite3_bind_text(info.get(), 1, table.name.c_str(), -1, SQLITE_TRANSIENT);
+  std::vector<int> key_positions;
   while (info.step()) {
     Column c;
     c.name = info.text(0);
-    c.declared = info.text(1);
-    c.kind = db::column_kind(c.declared, &c.text_size);
+    c.type = info.text(1);
+    c.kind = db::column_kind(c.type, &c.text_size);
     c.required = sqlite3_column_int(info.get(), 2) != 0;
-    c.has_default = !info.is_null(3);
-    c.key_position = sqlite3_column_int(info.get(), 4);
+    c.fills_itself = !info.is_null(3);
+    key_positions.push_back(sqlite3_column_int(info.get(), 4));
     table.columns.push_back(std::move(c));
   }
-  if (!table.view) {
-    // The engine tells rows apart by rowid: a WITHOUT ROWID table has none.
-    sqlite3_stmt* probe = nullptr;
-    std::string sql = "SELECT rowid FROM " + db::quote_identifier(table.name);
-    table.rowid = sqlite3_prepare_v2(db, sql.c_str(), -1, &probe, nullptr) == SQLITE_OK;
-    sqlite3_finalize(probe);
+  if (table.view) return;
+  // The engine tells rows apart by rowid: a WITHOUT ROWID table has none.
+  sqlite3_stmt* probe = nullptr;
+  std::string sql = "SELECT rowid FROM " + db::quote_identifier(table.name);
+  const bool rowid = sqlite3_prepare_v2(db, sql.c_str(), -1, &probe, nullptr) == SQLITE_OK;
+  sqlite3_finalize(probe);
+  if (!rowid) {
+    table.faults.push_back("es una tabla sin rowid (WITHOUT ROWID) y kavelo distingue las filas por él");
+    return;
   }
+  // An INTEGER PRIMARY KEY column, the only column of its key, is the rowid
+  // itself and fills itself in.
+  if (std::count_if(key_positions.begin(), key_positions.end(), [](int p) { return p > 0; }) != 1) return;
+  for (std::size_t i = 0; i < table.columns.size(); ++i)
+    if (key_positions[i] == 1 && upper(table.columns[i].type) == "INTEGER") table.columns[i].fills_itself = true;
 }
 
 // The tables and views of the database. A failure to list them means the file
@@ -167,7 +145,12 @@ Schema read_schema(sqlite3* db) {
   Statement list(db,
                  "SELECT name, type FROM sqlite_schema WHERE type IN ('table', 'view') "
                  "AND name NOT LIKE 'sqlite\\_%' ESCAPE '\\' ORDER BY rowid");
-  while (list.step()) schema.tables.push_back({list.text(0), list.text(1) == "view", true, {}, {}});
+  while (list.step()) {
+    Table table;
+    table.name = list.text(0);
+    table.view = list.text(1) == "view";
+    schema.tables.push_back(std::move(table));
+  }
   for (Table& table : schema.tables) {
     try {
       read_columns(db, table);
@@ -178,6 +161,50 @@ Schema read_schema(sqlite3* db) {
   return schema;
 }
 
+class SqliteReader final : public FactReader {
+ public:
+  // Only reads: checking must not change the database, nor wait for writing.
+  explicit SqliteReader(const std::string& path) {
+    auto cannot_open = [&](const std::string& reason) {
+      return std::runtime_error(fmt::format("No se puede abrir la base de datos '{}': {}", path, reason));
+    };
+    std::error_code ec;
+    if (!std::filesystem::exists(path, ec)) throw cannot_open(ec ? ec.message() : "no existe el archivo");
+    if (std::filesystem::is_directory(path, ec)) throw cannot_open("es una carpeta");
+    try {
+      db_ = std::make_unique<Sqlite>(path, SQLITE_OPEN_READONLY);
+      schema_ = read_schema(db_->get());
+    } catch (const ReadError& e) {
+      int code = db_ ? sqlite3_errcode(db_->get()) & 0xff : SQLITE_CANTOPEN;
+      if (code == SQLITE_NOTADB) throw cannot_open("no es una base de datos SQLite");
+      if (code == SQLITE_BUSY) throw cannot_open("otro programa la tiene bloqueada");
+      if (code == SQLITE_CANTOPEN || code == SQLITE_PERM) throw cannot_open("no se puede leer el archivo");
+      throw cannot_open(e.what());
+    }
+  }
+
+  const Schema& schema() override { return schema_; }
+
+  std::vector<std::vector<db::Value>> rows(const std::string& sql, const std::vector<db::Value>& parameters,
+                                           const std::vector<ColumnKind>& kinds) override {
+    Statement s(db_->get(), sql);
+    for (std::size_t i = 0; i < parameters.size(); ++i) db::bind_value(s.get(), static_cast<int>(i + 1), parameters[i]);
+    std::vector<std::vector<db::Value>> out;
+    while (s.step()) {
+      auto& row = out.emplace_back();
+      for (std::size_t i = 0; i < kinds.size(); ++i)
+        row.push_back(db::read_value(s.get(), static_cast<int>(i), kinds[i]));
+    }
+    return out;
+  }
+
+  std::string type_name(const Column& reference) const override { return reference.type; }
+
+ private:
+  std::unique_ptr<Sqlite> db_;
+  Schema schema_;
+};
+
 Schema reference_schema() {
   Sqlite db(":memory:", SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
   if (sqlite3_exec(db.get(), db::company_schema_sql(), nullptr, nullptr, nullptr) != SQLITE_OK)
@@ -185,18 +212,33 @@ Schema reference_schema() {
   return read_schema(db.get());
 }
 
-// "es TEXT(50)", or what a column declared without a type is.
-std::string declared_as(const Column& c) { return c.declared.empty() ? "no tiene tipo" : "es " + c.declared; }
+// ---- The checks, on the facts of any store ----
 
-std::optional<std::string> type_fault(const Column& want, const Column& have) {
+// "es TEXT(50)", or what a column declared without a type is.
+std::string declared_as(const Column& c) { return c.type.empty() ? "no tiene tipo" : "es " + c.type; }
+
+// The engine's amounts: 15 whole digits and 4 decimals.
+constexpr int kAmountWholeDigits = 15;
+constexpr int kAmountDecimals = 4;
+
+std::optional<std::string> type_fault(FactReader& reader, const Column& want, const Column& have) {
+  const std::string wanted = reader.type_name(want);
   if (have.kind != want.kind)
-    return fmt::format("la columna {} {} y debe ser {}", have.name, declared_as(have), want.declared);
+    return fmt::format("la columna {} {} y debe ser {}", have.name, declared_as(have), wanted);
   // A text of any length holds whatever the reference length holds.
   bool too_short =
       want.kind == ColumnKind::Text && have.text_size != 0 && (want.text_size == 0 || have.text_size < want.text_size);
   if (too_short)
-    return fmt::format("la columna {} {} y debe ser {}{}", have.name, declared_as(have), want.declared,
+    return fmt::format("la columna {} {} y debe ser {}{}", have.name, declared_as(have), wanted,
                        want.text_size ? " o más larga" : "");
+  // A narrower decimal rounds or refuses the amounts without a word.
+  bool too_narrow = want.kind == ColumnKind::Currency && have.precision != 0 &&
+                    (have.scale < kAmountDecimals || have.precision - have.scale < kAmountWholeDigits);
+  if (too_narrow)
+    return fmt::format(
+        "la columna {} {} y debe ser {} o más amplia: guardaría los importes redondeados o no los "
+        "guardaría",
+        have.name, declared_as(have), wanted);
   return std::nullopt;
 }
 
@@ -210,8 +252,8 @@ bool gets_new_rows(const Table& reference) {
 // A column that must hold a value and has no default stops every new row that
 // does not write it: columns kavelo does not know, and the monthly balances a
 // new F_SAL row leaves to their defaults.
-std::optional<std::string> new_row_fault(const Table& reference, const Table& found, const Column& have) {
-  if (!have.required || have.has_default || found.is_rowid_alias(have)) return std::nullopt;
+std::optional<std::string> new_row_fault(const Table& reference, const Column& have) {
+  if (!have.required || have.fills_itself) return std::nullopt;
   if (!reference.column(have.name))
     return fmt::format(
         "la columna {} es obligatoria y no tiene valor por defecto: kavelo no la escribe, así que "
@@ -225,8 +267,8 @@ std::optional<std::string> new_row_fault(const Table& reference, const Table& fo
   return std::nullopt;
 }
 
-void check_table(const Table& reference, const Schema& found, std::vector<CheckResult>& out) {
-  const Table* table = found.find(reference.name);
+void check_table(FactReader& reader, const Table& reference, std::vector<CheckResult>& out) {
+  const Table* table = reader.schema().find(reference.name);
   if (!table) {
     out.push_back({false, reference.name + ": falta la tabla"});
     return;
@@ -236,20 +278,25 @@ void check_table(const Table& reference, const Schema& found, std::vector<CheckR
     return;
   }
   std::vector<std::string> faults;
-  if (table->view)
+  if (table->view) {
     faults.push_back("es una vista y kavelo necesita una tabla");
-  else if (!table->rowid)
-    faults.push_back("es una tabla sin rowid (WITHOUT ROWID) y kavelo distingue las filas por él");
+  } else {
+    faults = table->faults;
+    if (gets_new_rows(reference))
+      faults.insert(faults.end(), table->new_row_faults.begin(), table->new_row_faults.end());
+  }
   for (const Column& want : reference.columns) {
     const Column* have = table->column(want.name);
-    if (!have)
-      faults.push_back(fmt::format("falta la columna {} ({})", want.name, want.declared));
-    else if (auto fault = type_fault(want, *have))
-      faults.push_back(*fault);
+    if (!have) {
+      faults.push_back(fmt::format("falta la columna {} ({})", want.name, reader.type_name(want)));
+      continue;
+    }
+    if (!have->fault.empty()) faults.push_back(have->fault);
+    if (auto fault = type_fault(reader, want, *have)) faults.push_back(*fault);
   }
   if (gets_new_rows(reference))
     for (const Column& have : table->columns)
-      if (auto fault = new_row_fault(reference, *table, have)) faults.push_back(*fault);
+      if (auto fault = new_row_fault(reference, have)) faults.push_back(*fault);
 
   if (faults.empty())
     out.push_back({true, fmt::format("{}: las {} columnas que usa kavelo", reference.name, reference.columns.size())});
@@ -267,58 +314,47 @@ std::optional<std::string> unreadable(const Schema& schema, std::string_view tab
   return std::nullopt;
 }
 
-// A column of a row as the engine reads it: by the column's declared type.
-db::Value value_at(const Statement& s, int index, const Column& column) {
-  return db::read_value(s.get(), index, column.kind);
-}
+std::string q(const std::string& name) { return db::quote_identifier(name); }
 
 std::string shown_value(const db::Value& value) { return value.is_null() ? "vacío" : db::to_text(value); }
 
-std::vector<std::string> company_codes(sqlite3* db, const Table& table) {
-  const Column& code = *table.column("CODEMP");
-  Statement s(db, fmt::format("SELECT {} FROM {}", db::quote_identifier(code.name), db::quote_identifier(table.name)));
-  std::vector<std::string> codes;
-  while (s.step()) codes.push_back(db::to_text(value_at(s, 0, code)));
-  return codes;
-}
-
 // The company's row and its level mask: the characters of FRMEMP say which
 // lengths of account code carry balances ("1" at position i: length i).
-CheckResult check_company(sqlite3* db, const Schema& schema, const std::optional<std::string>& wanted) {
+CheckResult check_company(FactReader& reader, const std::optional<std::string>& wanted) {
+  const Schema& schema = reader.schema();
   if (auto why = unreadable(schema, "F_EMP", {"CODEMP", "FRMEMP"}))
     return {false, "F_EMP: no se puede comprobar la empresa: " + *why};
   const Table& table = *schema.find("F_EMP");
   const Column& code_column = *table.column("CODEMP");
   const Column& mask_column = *table.column("FRMEMP");
+  const std::string select =
+      fmt::format("SELECT {}, {} FROM {}", q(code_column.name), q(mask_column.name), q(table.name));
+  const std::vector<ColumnKind> kinds = {code_column.kind, mask_column.kind};
 
   std::string code;
   db::Value mask;
   if (wanted) {
     // Found as kavelo finds it: by the column's own comparison.
-    Statement s(db, fmt::format("SELECT {}, {} FROM {} WHERE {} = ?", db::quote_identifier(code_column.name),
-                                db::quote_identifier(mask_column.name), db::quote_identifier(table.name),
-                                db::quote_identifier(code_column.name)));
-    db::bind_value(s.get(), 1, db::Value(*wanted));
-    if (!s.step()) {
-      std::vector<std::string> codes = company_codes(db, table);
+    auto rows = reader.rows(fmt::format("{} WHERE {} = ?", select, q(code_column.name)), {db::Value(*wanted)}, kinds);
+    if (rows.empty()) {
+      std::vector<std::string> codes;
+      for (const auto& row : reader.rows(select, {}, kinds)) codes.push_back(db::to_text(row[0]));
       return {false, codes.empty()
                          ? fmt::format("F_EMP: no hay empresa con el código '{}' (F_EMP está vacía)", *wanted)
                          : fmt::format("F_EMP: no hay empresa con el código '{}' (hay: {})", *wanted, listed(codes))};
     }
-    code = db::to_text(value_at(s, 0, code_column));
-    mask = value_at(s, 1, mask_column);
+    code = db::to_text(rows.front()[0]);
+    mask = rows.front()[1];
   } else {
-    Statement s(db, fmt::format("SELECT {}, {} FROM {}", db::quote_identifier(code_column.name),
-                                db::quote_identifier(mask_column.name), db::quote_identifier(table.name)));
-    std::vector<std::pair<std::string, db::Value>> rows;
-    while (s.step()) rows.emplace_back(db::to_text(value_at(s, 0, code_column)), value_at(s, 1, mask_column));
+    auto rows = reader.rows(select, {}, kinds);
     if (rows.empty()) return {false, "F_EMP: no hay ninguna empresa"};
     if (rows.size() > 1) {
       std::vector<std::string> codes;
-      for (const auto& row : rows) codes.push_back(row.first);
+      for (const auto& row : rows) codes.push_back(db::to_text(row[0]));
       return {false, fmt::format("F_EMP: hay {} empresas ({}): diga cuál con --company", rows.size(), listed(codes))};
     }
-    std::tie(code, mask) = rows.front();
+    code = db::to_text(rows.front()[0]);
+    mask = rows.front()[1];
   }
 
   const std::string text = db::to_text(mask);
@@ -342,22 +378,26 @@ CheckResult check_company(sqlite3* db, const Schema& schema, const std::optional
 }
 
 // The numbering settings: row 1 of F_AUT. The mode is known when it reads.
-CheckResult check_numbering(sqlite3* db, const Schema& schema, std::optional<NumberingMode>& mode) {
+CheckResult check_numbering(FactReader& reader, std::optional<NumberingMode>& mode) {
+  const Schema& schema = reader.schema();
   if (auto why = unreadable(schema, "F_AUT", {"CODAUT"}))
     return {false, "F_AUT: no se pueden leer los ajustes de numeración: " + *why};
   const Table& table = *schema.find("F_AUT");
-  Statement s(db, fmt::format("SELECT * FROM {} WHERE {} = 1", db::quote_identifier(table.name),
-                              db::quote_identifier(table.column("CODAUT")->name)));
-  if (!s.step())
+  // Every column, as kavelo reads the row.
+  std::string names;
+  std::vector<ColumnKind> kinds;
+  for (const Column& column : table.columns) {
+    names += (names.empty() ? "" : ", ") + q(column.name);
+    kinds.push_back(column.kind);
+  }
+  auto rows = reader.rows(
+      fmt::format("SELECT {} FROM {} WHERE {} = 1", names, q(table.name), q(table.column("CODAUT")->name)), {}, kinds);
+  if (rows.empty())
     return {false,
             "F_AUT: no hay fila con CODAUT 1: sin ella kavelo no sabe numerar, y el primer apunte de "
             "APU.TXT con asiento 0 y orden 1 detiene la importación de APU.TXT"};
   db::Row settings;
-  for (int i = 0; i < sqlite3_column_count(s.get()); ++i) {
-    const std::string name = sqlite3_column_name(s.get(), i);
-    const Column* column = table.column(name);
-    settings.add(name, db::read_value(s.get(), i, column ? column->kind : ColumnKind::Untyped));
-  }
+  for (std::size_t i = 0; i < table.columns.size(); ++i) settings.add(table.columns[i].name, rows.front()[i]);
   try {
     mode = numbering_mode(settings);
   } catch (const Failure& f) {
@@ -382,7 +422,8 @@ CheckResult check_numbering(sqlite3* db, const Schema& schema, std::optional<Num
 // The journals. Only counter numbering reads them: it takes the next number
 // from ASIDIA and, for a journal without a row or without a counter, fails
 // the line and stops the import of APU.TXT; it never makes the row.
-CheckResult check_journals(sqlite3* db, const Schema& schema, const std::optional<NumberingMode>& mode) {
+CheckResult check_journals(FactReader& reader, const std::optional<NumberingMode>& mode) {
+  const Schema& schema = reader.schema();
   const bool counter = mode == NumberingMode::JournalCounter;
   const char* unused = mode ? "la numeración elegida no usa sus contadores" : "sin F_AUT no se sabe si hacen falta";
   if (auto why = unreadable(schema, "F_DIA", {"CODDIA", "ASIDIA"})) {
@@ -392,16 +433,15 @@ CheckResult check_journals(sqlite3* db, const Schema& schema, const std::optiona
   const Table& table = *schema.find("F_DIA");
   const Column& code_column = *table.column("CODDIA");
   const Column& counter_column = *table.column("ASIDIA");
-  Statement s(db, fmt::format("SELECT {}, {} FROM {}", db::quote_identifier(code_column.name),
-                              db::quote_identifier(counter_column.name), db::quote_identifier(table.name)));
   std::vector<std::string> journals, without_counter;
-  while (s.step()) {
-    journals.push_back(db::to_text(value_at(s, 0, code_column)));
-    db::Value next = value_at(s, 1, counter_column);
+  for (const auto& row :
+       reader.rows(fmt::format("SELECT {}, {} FROM {}", q(code_column.name), q(counter_column.name), q(table.name)), {},
+                   {code_column.kind, counter_column.kind})) {
+    journals.push_back(db::to_text(row[0]));
     try {
-      db::to_int32(next);
+      db::to_int32(row[1]);
     } catch (const Failure&) {
-      without_counter.push_back(fmt::format("{} (ASIDIA {})", journals.back(), shown_value(next)));
+      without_counter.push_back(fmt::format("{} (ASIDIA {})", journals.back(), shown_value(row[1])));
     }
   }
   const std::string count = journals.size() == 1 ? "1 diario" : fmt::format("{} diarios", journals.size());
@@ -424,7 +464,8 @@ CheckResult check_journals(sqlite3* db, const Schema& schema, const std::optiona
 // text of "D-HAPU" names the monthly columns of the line's side. Lines without
 // an account are not posted. Sides that differ only in case name the same
 // columns.
-void check_sides(sqlite3* db, const Schema& schema, std::vector<CheckResult>& out) {
+void check_sides(FactReader& reader, std::vector<CheckResult>& out) {
+  const Schema& schema = reader.schema();
   std::optional<std::string> why = unreadable(schema, "F_APU", {"D-HAPU", "CUEAPU"});
   if (!why) why = unreadable(schema, "F_SAL", {});
   if (why) {
@@ -434,14 +475,15 @@ void check_sides(sqlite3* db, const Schema& schema, std::vector<CheckResult>& ou
   const Table& lines = *schema.find("F_APU");
   const Table& balances = *schema.find("F_SAL");
   const Column& side_column = *lines.column("D-HAPU");
-  const std::string account = db::quote_identifier(lines.column("CUEAPU")->name);
-  Statement s(db, fmt::format("SELECT {0}, COUNT(*) FROM {1} WHERE {2} IS NOT NULL AND {2} <> '' GROUP BY {0}",
-                              db::quote_identifier(side_column.name), db::quote_identifier(lines.name), account));
+  const std::string account = q(lines.column("CUEAPU")->name);
   std::map<std::string, std::pair<std::string, std::int64_t>> sides;  // by upper-cased side: as found, lines
-  while (s.step()) {
-    std::string side = db::to_text(value_at(s, 0, side_column));
+  for (const auto& row : reader.rows(fmt::format("SELECT {0}, COUNT(*) FROM {1} WHERE {2} IS NOT NULL AND {2} <> '' "
+                                                 "GROUP BY {0}",
+                                                 q(side_column.name), q(lines.name), account),
+                                     {}, {side_column.kind, ColumnKind::Untyped})) {
+    std::string side = db::to_text(row[0]);
     auto& entry = sides.try_emplace(upper(side), side, 0).first->second;
-    entry.second += sqlite3_column_int64(s.get(), 1);
+    entry.second += static_cast<std::int64_t>(db::to_double(row[1]));
   }
   if (sides.empty()) {
     out.push_back({true, "F_SAL: F_APU no tiene apuntes con cuenta: no hay lados que comprobar"});
@@ -492,43 +534,22 @@ void run_check(std::vector<CheckResult>& out, std::string_view table, F&& check)
   }
 }
 
-std::unique_ptr<Sqlite> open_database(const std::string& path, Schema& schema) {
-  auto cannot_open = [&](const std::string& reason) {
-    return std::runtime_error(fmt::format("No se puede abrir la base de datos '{}': {}", path, reason));
-  };
-  std::error_code ec;
-  if (!std::filesystem::exists(path, ec)) throw cannot_open(ec ? ec.message() : "no existe el archivo");
-  if (std::filesystem::is_directory(path, ec)) throw cannot_open("es una carpeta");
-  std::unique_ptr<Sqlite> db;
-  try {
-    // Only read: checking must not change the database, nor wait for writing.
-    db = std::make_unique<Sqlite>(path, SQLITE_OPEN_READONLY);
-    schema = read_schema(db->get());
-  } catch (const ReadError& e) {
-    int code = db ? sqlite3_errcode(db->get()) & 0xff : SQLITE_CANTOPEN;
-    if (code == SQLITE_NOTADB) throw cannot_open("no es una base de datos SQLite");
-    if (code == SQLITE_BUSY) throw cannot_open("otro programa la tiene bloqueada");
-    if (code == SQLITE_CANTOPEN || code == SQLITE_PERM) throw cannot_open("no se puede leer el archivo");
-    throw cannot_open(e.what());
-  }
-  return db;
-}
-
 }  // namespace
 
-std::vector<CheckResult> check_company_database(const std::string& path, const std::optional<std::string>& company) {
-  Schema found;
-  std::unique_ptr<Sqlite> database = open_database(path, found);
-  sqlite3* db = database->get();
-
+std::vector<CheckResult> run_checks(FactReader& reader, const std::optional<std::string>& company) {
   std::vector<CheckResult> out;
-  for (const Table& reference : reference_schema().tables) check_table(reference, found, out);
-  run_check(out, "F_EMP", [&] { out.push_back(check_company(db, found, company)); });
+  for (const Table& reference : reference_schema().tables) check_table(reader, reference, out);
+  run_check(out, "F_EMP", [&] { out.push_back(check_company(reader, company)); });
   std::optional<NumberingMode> mode;
-  run_check(out, "F_AUT", [&] { out.push_back(check_numbering(db, found, mode)); });
-  run_check(out, "F_DIA", [&] { out.push_back(check_journals(db, found, mode)); });
-  run_check(out, "F_SAL", [&] { check_sides(db, found, out); });
+  run_check(out, "F_AUT", [&] { out.push_back(check_numbering(reader, mode)); });
+  run_check(out, "F_DIA", [&] { out.push_back(check_journals(reader, mode)); });
+  run_check(out, "F_SAL", [&] { check_sides(reader, out); });
   return out;
+}
+
+std::vector<CheckResult> check_company_database(const std::string& path, const std::optional<std::string>& company) {
+  SqliteReader reader(path);
+  return run_checks(reader, company);
 }
 
 std::string checklist_line(const CheckResult& result) { return (result.ok ? "[ok] " : "[FALLO] ") + result.text; }

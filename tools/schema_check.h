@@ -2,7 +2,9 @@
 // Whether a company database is one kavelo can load into, as a checklist a
 // person reads in a few seconds: the tables and columns against the reference
 // schema, the company's level mask, the numbering settings, the journals, and
-// the balance columns for every side of the stored journal lines.
+// the balance columns for every side of the stored journal lines. One
+// checklist for every store: a database on a server is checked by
+// check_server_database (schema_check_server.h).
 #include <optional>
 #include <string>
 #include <vector>

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
@@ -10,6 +11,7 @@
 
 #include "db/company_database.h"
 #include "db/test_database.h"
+#include "schema_facts.h"
 
 namespace kavelo::check {
 namespace {
@@ -251,6 +253,75 @@ TEST(SchemaCheck, BalanceColumnsForEverySideOfTheStoredLines) {
         found.push_back((result.ok ? "+" : "-") + result.text);
     EXPECT_EQ(found, c.lines);
   }
+}
+
+// What only a store's own reader can find (a server's row identity, its exact
+// decimals) goes through the same checklist: a fault of telling rows apart
+// counts on every table, one of finding a new row only where kavelo adds
+// rows, and neither on a view, which fails as a view.
+TEST(SchemaCheck, StoreFaultsCountWhereTheyMatter) {
+  class Store final : public FactReader {
+   public:
+    Store() {
+      auto column = [](const std::string& name, const std::string& type, db::ColumnKind kind) {
+        Column c;
+        c.name = name;
+        c.type = type;
+        c.kind = kind;
+        return c;
+      };
+      auto table = [&](const std::string& name, std::vector<Column> columns) -> Table& {
+        Table& t = schema_.tables.emplace_back();
+        t.name = name;
+        t.columns = std::move(columns);
+        return t;
+      };
+      Table& journals = table("f_dia", {column("CODDIA", "s", db::ColumnKind::Short),
+                                        column("NOMDIA", "t", db::ColumnKind::Text),
+                                        column("ASIDIA", "l", db::ColumnKind::Long)});
+      journals.faults = {"sin identidad"};
+      journals.new_row_faults = {"no numera filas nuevas"};
+      Table& settings = table("f_aut", {});
+      settings.view = true;
+      settings.faults = {"vista sin identidad"};
+      Column narrow = column("RETCLI", "numeric(19,2)", db::ColumnKind::Currency);
+      narrow.precision = 19;
+      narrow.scale = 2;
+      Column wide = column("IVACLI", "numeric(24,6)", db::ColumnKind::Currency);
+      wide.precision = 24;
+      wide.scale = 6;
+      Column misnamed = column("RECCLI", "numeric", db::ColumnKind::Currency);
+      misnamed.fault = "la columna RECCLI se escribe mal";
+      Table& customers = table("f_cli", {narrow, wide, misnamed});
+      customers.new_row_faults = {"no numera filas nuevas"};
+    }
+    const Schema& schema() override { return schema_; }
+    std::vector<std::vector<db::Value>> rows(const std::string&, const std::vector<db::Value>&,
+                                             const std::vector<db::ColumnKind>&) override {
+      return {};
+    }
+    std::string type_name(const Column& reference) const override { return "<" + reference.type + ">"; }
+
+   private:
+    Schema schema_;
+  } store;
+
+  std::vector<std::string> found = failures(run_checks(store, std::nullopt));
+  auto has = [&](const std::string& line) { return std::find(found.begin(), found.end(), line) != found.end(); };
+  std::string all;
+  for (const std::string& line : found) all += line + "\n";
+  EXPECT_TRUE(has("F_DIA: sin identidad")) << all;
+  EXPECT_FALSE(has("F_DIA: no numera filas nuevas")) << all;
+  EXPECT_TRUE(has("F_AUT: es una vista y kavelo necesita una tabla")) << all;
+  EXPECT_FALSE(has("F_AUT: vista sin identidad")) << all;
+  EXPECT_TRUE(has("F_CLI: no numera filas nuevas")) << all;
+  // A missing column is named in the store's words.
+  EXPECT_TRUE(has("F_CLI: falta la columna NCOCLI (<TEXT(100)>)")) << all;
+  EXPECT_TRUE(has("F_CLI: la columna RETCLI es numeric(19,2) y debe ser <CURRENCY> o más amplia: guardaría los "
+                  "importes redondeados o no los guardaría"))
+      << all;
+  EXPECT_TRUE(has("F_CLI: la columna RECCLI se escribe mal")) << all;
+  for (const std::string& line : found) EXPECT_EQ(line.find("IVACLI"), std::string::npos) << line;
 }
 
 TEST(SchemaCheck, AFileThatIsNoDatabaseCannotBeOpened) {

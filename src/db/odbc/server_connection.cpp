@@ -10,6 +10,7 @@
 
 #include "db/engine.h"
 #include "db/odbc/server_schema.h"
+#include "db/odbc/server_types.h"
 #include "platform/text.h"
 
 namespace kavelo::db::odbc {
@@ -212,19 +213,6 @@ std::string default_literal(std::string text) {
   if (text.size() >= 2 && text.front() == '\'' && text.back() == '\'') text = text.substr(1, text.size() - 2);
   // An expression (a sequence, a function) is the server's to work out.
   return whole_of(text) || double_of(text) ? text : "(" + text + ")";
-}
-
-ColumnKind kind_of_server_type(const std::string& type, const std::string& domain) {
-  if (domain == kByteDomain) return ColumnKind::Byte;
-  if (domain == kBitDomain) return ColumnKind::Bit;
-  if (type == "character varying" || type == "text" || type == "character") return ColumnKind::Text;
-  if (type == "smallint") return ColumnKind::Short;
-  if (type == "integer") return ColumnKind::Long;
-  if (type == "double precision" || type == "real") return ColumnKind::Double;
-  if (type == "numeric") return ColumnKind::Currency;
-  if (type.starts_with("timestamp") || type == "date") return ColumnKind::DateTime;
-  if (type == "boolean") return ColumnKind::Bit;
-  return ColumnKind::Untyped;
 }
 
 }  // namespace

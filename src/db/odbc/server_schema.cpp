@@ -14,6 +14,7 @@
 #include "db/company_database.h"
 #include "db/odbc/odbc_connection.h"
 #include "db/odbc/odbc_failure.h"
+#include "db/odbc/server_types.h"
 #include "platform/failure.h"
 #include "db/jet_sql.h"
 #include "platform/text.h"
@@ -245,19 +246,11 @@ std::optional<std::string> server_default(const Table& table, const Column& colu
 }
 
 std::string server_type(const Table& table, const Column& column, ColumnKind kind, int text_size) {
-  switch (kind) {
-    case ColumnKind::Text: return text_size > 0 ? fmt::format("varchar({})", text_size) : "text";
-    case ColumnKind::Byte: return kByteDomain;
-    case ColumnKind::Short: return "smallint";
-    case ColumnKind::Long: return "integer";
-    case ColumnKind::Double: return "double precision";
-    case ColumnKind::Currency: return "numeric(19,4)";
-    case ColumnKind::DateTime: return "timestamp";
-    case ColumnKind::Bit: return kBitDomain;
-    case ColumnKind::Untyped: break;
-  }
-  throw std::runtime_error(fmt::format("El tipo '{}' de {}.{} no se traduce.", column.declared_type, table.name,
-                                       column.name));
+  std::string type = server_type_of(kind, text_size);
+  if (type.empty())
+    throw std::runtime_error(fmt::format("El tipo '{}' de {}.{} no se traduce.", column.declared_type, table.name,
+                                         column.name));
+  return type;
 }
 
 std::string create_table(const Table& table) {
