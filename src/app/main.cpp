@@ -1,6 +1,8 @@
 // kavelo CONNFILE: imports the interchange files that the connection file
 // points to into the company database, then writes FINAL.TXT (and ERRORES.TXT
 // when anything failed) into the interchange folder.
+#include <malloc.h>
+
 #include <chrono>
 #include <exception>
 #include <string>
@@ -45,6 +47,11 @@ namespace {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  // SQLite frees and takes back its cache pages record after record; without
+  // this, the allocator gives the top of the heap back to the system each time
+  // and asks for it again (tens of thousands of brk calls in a long journal).
+  mallopt(M_TRIM_THRESHOLD, 16 * 1024 * 1024);
+  mallopt(M_MMAP_THRESHOLD, 4 * 1024 * 1024);
   const kavelo::CommandLine command = kavelo::parse_command_line(std::vector<std::string>(argv + 1, argv + argc));
   if (command.mode == kavelo::Mode::Help) {
     fmt::print("{}", kavelo::usage_text());
