@@ -243,12 +243,10 @@ ServerConnection::ServerConnection(const std::string& path, std::string key, con
 void ServerConnection::before_statement() {
   // In autocommit every statement is its own transaction already.
   if (odbc_.autocommit()) return;
-  try {
+  noting([&] {
     commands_.execute_direct(guard_open_ ? fmt::format("RELEASE SAVEPOINT {0}; SAVEPOINT {0}", kStatementSavepoint)
                                          : fmt::format("SAVEPOINT {}", kStatementSavepoint));
-  } catch (const Failure& f) {
-    throw noted(f);
-  }
+  });
   guard_open_ = true;
 }
 
@@ -262,7 +260,7 @@ void ServerConnection::after_failed_statement() {
 }
 
 void ServerConnection::run_command(const std::string& sql) {
-  try {
+  noting([&] {
     // A record's savepoint must not be made inside a statement's, whose
     // release would take it along.
     if (guard_open_) {
@@ -270,9 +268,7 @@ void ServerConnection::run_command(const std::string& sql) {
       commands_.execute_direct(fmt::format("RELEASE SAVEPOINT {}", kStatementSavepoint));
     }
     commands_.execute_direct(sql);
-  } catch (const Failure& f) {
-    throw noted(f);
-  }
+  });
 }
 
 ServerConnection::~ServerConnection() {
@@ -311,29 +307,19 @@ void ServerConnection::execute(const char* sql) { run_command(sql); }
 
 void ServerConnection::begin_transaction(std::chrono::milliseconds) {
   // With autocommit off the server opens a transaction with the next statement.
-  try {
+  noting([&] {
     if (odbc_.autocommit()) odbc_.set_autocommit(false);
-  } catch (const Failure& f) {
-    throw noted(f);
-  }
+  });
 }
 
 void ServerConnection::commit_transaction() {
   guard_open_ = false;
-  try {
-    odbc_.commit();
-  } catch (const Failure& f) {
-    throw noted(f);
-  }
+  noting([&] { odbc_.commit(); });
 }
 
 void ServerConnection::rollback_transaction() {
   guard_open_ = false;
-  try {
-    odbc_.rollback();
-  } catch (const Failure& f) {
-    throw noted(f);
-  }
+  noting([&] { odbc_.rollback(); });
 }
 
 std::unique_ptr<TableInfo> ServerConnection::load_table(std::string_view name) {

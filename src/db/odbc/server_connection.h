@@ -41,6 +41,15 @@ class ServerConnection final : public db::Connection {
  private:
   // Runs the engine's own savepoint commands, outside any statement's savepoint.
   void run_command(const std::string& sql);
+  // Calls the driver; a failure is noted before it goes on.
+  template <class F>
+  void noting(F&& call) {
+    try {
+      call();
+    } catch (const Failure& f) {
+      throw noted(f);
+    }
+  }
 
   odbc::Connection odbc_;
   Statement commands_;

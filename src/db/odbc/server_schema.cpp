@@ -14,6 +14,7 @@
 #include "db/company_database.h"
 #include "db/odbc/odbc_connection.h"
 #include "db/odbc/odbc_failure.h"
+#include "db/odbc/server_script.h"
 #include "db/odbc/server_types.h"
 #include "platform/failure.h"
 #include "db/jet_sql.h"
@@ -316,14 +317,7 @@ void create_postgres_company_database(const std::string& connection_string) {
     throw std::runtime_error(fmt::format("La base de datos del servidor {} ya tiene la tabla F_EMP: ya es una base "
                                          "de datos de empresa y no se crea de nuevo.",
                                          server_of(connection_string)));
-  for (std::size_t i = 0; i < statements.size(); ++i) {
-    try {
-      connection.execute(statements[i]);
-    } catch (const Failure& f) {
-      std::string start = statements[i].substr(0, statements[i].find('\n'));
-      throw Failure(f.number(), fmt::format("{} (sentencia {}: {})", f.description(), i + 1, start));
-    }
-  }
+  run_statements(connection, statements);
   transaction.commit();
 }
 

@@ -43,10 +43,7 @@ std::vector<std::string> script_statements(std::string_view script) {
   return statements;
 }
 
-void run_server_sql_script(const std::string& connection_string, const std::string& sql) {
-  std::vector<std::string> statements = script_statements(sql);
-  Connection connection(connection_string);
-  Transaction transaction(connection);
+void run_statements(Connection& connection, const std::vector<std::string>& statements) {
   for (std::size_t i = 0; i < statements.size(); ++i) {
     try {
       connection.execute(statements[i]);
@@ -55,6 +52,13 @@ void run_server_sql_script(const std::string& connection_string, const std::stri
       throw Failure(f.number(), fmt::format("{} (sentencia {}: {})", f.description(), i + 1, start));
     }
   }
+}
+
+void run_server_sql_script(const std::string& connection_string, const std::string& sql) {
+  std::vector<std::string> statements = script_statements(sql);
+  Connection connection(connection_string);
+  Transaction transaction(connection);
+  run_statements(connection, statements);
   transaction.commit();
 }
 

@@ -13,6 +13,12 @@ namespace kavelo::db::odbc {
 // inside a 'text', a "name" or a -- comment ends nothing.
 std::vector<std::string> script_statements(std::string_view script);
 
+class Connection;
+
+// Runs the statements one after another on `connection`; a failure names the
+// statement by its number and its first line.
+void run_statements(Connection& connection, const std::vector<std::string>& statements);
+
 // Runs every statement of the script in one transaction: either all take
 // effect or none does.
 void run_server_sql_script(const std::string& connection_string, const std::string& sql);
