@@ -115,7 +115,7 @@ class ServerCursor final : public Cursor {
  public:
   ServerCursor(ServerConnection& owner, Connection& connection, const std::string& sql)
       : owner_(owner), statement_(connection) {
-    guarded([&] { statement_.prepare(sql); });
+    owner_.noting([&] { statement_.prepare(sql); });
   }
 
   void bind(int index, const Value& value, Binding) override {
@@ -131,7 +131,7 @@ class ServerCursor final : public Cursor {
       bind(index, Value(Currency{id * Currency::kScale}), Binding::Copied);
   }
   bool step() override {
-    return guarded([&] {
+    return owner_.noting([&] {
       if (!running_) {
         owner_.before_statement();
         try {
@@ -165,13 +165,13 @@ class ServerCursor final : public Cursor {
   std::string column_name(int column) override { return names_.at(static_cast<std::size_t>(column)); }
   ColumnKind column_kind(int column) override { return types_.at(static_cast<std::size_t>(column)); }
   Value read(int column, ColumnKind kind) override {
-    auto text = guarded([&] { return statement_.text(column); });
+    auto text = owner_.noting([&] { return statement_.text(column); });
     if (!text) return Null{};
     if (kind == ColumnKind::Untyped) kind = column_kind(column);
     return value_of(std::move(*text), kind);
   }
   RowId read_row_id(int column) override {
-    return guarded([&] { return statement_.whole(column); }).value_or(0);
+    return owner_.noting([&] { return statement_.whole(column); }).value_or(0);
   }
 
   void renew(std::string_view jet_text) {
@@ -181,15 +181,6 @@ class ServerCursor final : public Cursor {
   }
 
  private:
-  template <class F>
-  auto guarded(F&& call) -> decltype(call()) {
-    try {
-      return call();
-    } catch (const Failure& f) {
-      throw owner_.noted(f);
-    }
-  }
-
   ServerConnection& owner_;
   Statement statement_;
   std::vector<Value> parameters_;

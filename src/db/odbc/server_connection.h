@@ -25,6 +25,15 @@ class ServerConnection final : public db::Connection {
   // Seen by every failure of a statement: a connection found dead has lost
   // its transaction with it.
   Failure noted(const Failure& f);
+  // Calls the driver; a failure is noted before it goes on.
+  template <class F>
+  auto noting(F&& call) -> decltype(call()) {
+    try {
+      return call();
+    } catch (const Failure& f) {
+      throw noted(f);
+    }
+  }
 
   // A failed statement undoes only itself, as in SQLite: the server would
   // otherwise refuse every statement after it until the transaction ends.
@@ -41,15 +50,7 @@ class ServerConnection final : public db::Connection {
  private:
   // Runs the engine's own savepoint commands, outside any statement's savepoint.
   void run_command(const std::string& sql);
-  // Calls the driver; a failure is noted before it goes on.
-  template <class F>
-  void noting(F&& call) {
-    try {
-      call();
-    } catch (const Failure& f) {
-      throw noted(f);
-    }
-  }
+
 
   odbc::Connection odbc_;
   Statement commands_;
