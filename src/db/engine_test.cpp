@@ -93,6 +93,41 @@ TEST_F(EngineTest, EditChangesOnlyTheColumnsWritten) {
   EXPECT_EQ(rs.get("FECART"), Value(DateTime{2011, 3, 5}));
 }
 
+// A row given back the values it holds is not written; one value that differs
+// writes the row.
+TEST(EngineEdit, WritesNothingWhenNothingChanges) {
+  KAVELO_SQLITE_ONLY("counts the writes with an SQLite trigger");
+  set_regional(RegionalSettings::spanish());
+  TestDatabase file(std::string(kSchema) +
+                    "CREATE TABLE WRITES (N LONG);\n"
+                    "CREATE TRIGGER COUNTED AFTER UPDATE ON F_ART BEGIN INSERT INTO WRITES VALUES (1); END;\n");
+  {
+    Database db = Engine::instance().open_database(file.path());
+    auto rs = db.open_recordset("SELECT * FROM F_ART;", RecordsetType::Dynaset);
+    struct Case {
+      const char* column;
+      Value value;
+      const char* writes;  // after this edit
+    };
+    for (const Case& c : std::vector<Case>{
+             {"DESART", Value("Tuerca"), "0"},
+             {"PREART", Value("0,25"), "0"},  // the same amount, as text
+             {"FECART", Value("05/03/2011"), "0"},
+             {"UNIART", Value(std::int32_t{20}), "0"},
+             {"DESART", Value("tuerca"), "1"},  // case is a change in a text that is no key
+             {"OBSART", Value(), "1"},          // Null stays Null: nothing written
+         }) {
+      rs.find_first("CODART='B2'");
+      rs.edit();
+      rs.set(c.column, c.value);
+      rs.update();
+      Engine::instance().commit();
+      EXPECT_EQ(file.outside_query("SELECT count(*) FROM WRITES"), c.writes) << c.column;
+    }
+  }
+  Engine::instance().shutdown();
+}
+
 // Amounts stored as whole numbers (as other programs store 0) read as
 // amounts; one beyond the type's range reads as the plain number it is.
 TEST(EngineValues, WholeNumbersInACurrencyColumn) {

@@ -359,8 +359,14 @@ std::string RecordsetImpl::build_store_sql() const {
 void RecordsetImpl::update() {
   require_table();
   if (mode_ == Mode::Browse) throw failure(ErrorCode::UpdateWithoutEdit);
-  bool any = std::any_of(buffer_.begin(), buffer_.end(), [](const auto& v) { return v.has_value(); });
-  if (mode_ == Mode::Editing && !any) return cancel_edit();
+  if (mode_ == Mode::Editing) {
+    // A row that would get back exactly the values it holds is not written:
+    // loading the same file again changes nothing and writes nothing. A row
+    // with any change is written whole, as set, so the statements stay few.
+    bool changes = false;
+    for (std::size_t i = 0; i < buffer_.size() && !changes; ++i) changes = buffer_[i] && !(*buffer_[i] == current_[i]);
+    if (!changes) return cancel_edit();
+  }
 
   connection_->begin_write();
   {
