@@ -54,14 +54,11 @@ Engine& Engine::instance() {
 
 std::shared_ptr<Connection> Engine::connection_for(const std::string& path) {
   // A path seen before names its connection without asking the file system.
-  if (auto it = by_path_.find(path); it != by_path_.end()) {
-    if (it->second->usable()) return it->second;
-    // A connection the server dropped is replaced; what it held uncommitted
-    // was reported lost when it failed.
-    std::shared_ptr<Connection> dropped = it->second;
-    std::erase(connections_, dropped);
-    std::erase_if(by_path_, [&](const auto& entry) { return entry.second == dropped; });
-  }
+  if (auto it = by_path_.find(path); it != by_path_.end() && it->second->usable()) return it->second;
+  // A connection the server dropped is replaced; what it held uncommitted was
+  // reported lost when it failed.
+  std::erase_if(connections_, [](const auto& connection) { return !connection->usable(); });
+  std::erase_if(by_path_, [](const auto& entry) { return !entry.second->usable(); });
   std::error_code ec;
   if (!std::filesystem::is_regular_file(path, ec)) throw failure(ErrorCode::DatabaseFileNotFound, path);
   std::string key = std::filesystem::canonical(path, ec).string();

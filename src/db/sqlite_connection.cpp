@@ -133,25 +133,17 @@ Failure SqliteConnection::failure_of(int rc, std::string_view jet_text) {
   return result;
 }
 
-int SqliteConnection::step_once(const char* sql) {
+void SqliteConnection::execute(const char* sql) {
   // Prepared once like every other statement: these run for every record.
   Cursor& statement = prepare(sql, {});
-  try {
-    statement.step();
-  } catch (...) {
-    statement.reset();
-    throw;
-  }
-  statement.reset();
-  return SQLITE_OK;
+  CursorScope scope(statement);
+  statement.step();
 }
-
-void SqliteConnection::execute(const char* sql) { step_once(sql); }
 
 void SqliteConnection::begin_transaction(std::chrono::milliseconds wait) {
   sqlite3_busy_timeout(db_, static_cast<int>(wait.count()));
   try {
-    step_once("BEGIN IMMEDIATE");
+    execute("BEGIN IMMEDIATE");
   } catch (...) {
     sqlite3_busy_timeout(db_, static_cast<int>(kWriteBusyWait.count()));
     throw;
@@ -159,9 +151,9 @@ void SqliteConnection::begin_transaction(std::chrono::milliseconds wait) {
   sqlite3_busy_timeout(db_, static_cast<int>(kWriteBusyWait.count()));
 }
 
-void SqliteConnection::commit_transaction() { step_once("COMMIT"); }
+void SqliteConnection::commit_transaction() { execute("COMMIT"); }
 
-void SqliteConnection::rollback_transaction() { step_once("ROLLBACK"); }
+void SqliteConnection::rollback_transaction() { execute("ROLLBACK"); }
 
 Cursor& SqliteConnection::prepare(const std::string& sql, std::string_view jet_text) {
   auto it = statements_.find(sql);

@@ -33,8 +33,6 @@ class SqliteConnection final : public Connection {
   std::unique_ptr<TableInfo> load_table(std::string_view name) override;
 
  private:
-  int step_once(const char* sql);
-
   sqlite3* db_ = nullptr;
   std::unordered_map<std::string, std::unique_ptr<Cursor>> statements_;
 };
