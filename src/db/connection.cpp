@@ -57,6 +57,7 @@ void Connection::begin_write() {
 }
 
 void Connection::transaction_lost(const Failure& why) {
+  for (DeferredWrites* writes : deferred_) writes->discard();
   if (!in_transaction_) return;
   if (dirty_ && !lost_) lost_ = why;
   in_transaction_ = false;
@@ -64,7 +65,52 @@ void Connection::transaction_lost(const Failure& why) {
   unit_open_ = false;
 }
 
+void Connection::flush_deferred() {
+  try {
+    for (DeferredWrites* writes : deferred_) writes->flush();
+  } catch (const Failure& why) {
+    // The records since the last commit would be stored without what they
+    // deferred: none of them is.
+    lose(why);
+  }
+}
+
+void Connection::lose(const Failure& why) {
+  for (DeferredWrites* writes : deferred_) writes->discard();
+  if (!in_transaction_) return;
+  if (!lost_) lost_ = why;
+  unit_open_ = false;
+  try {
+    rollback_transaction();
+  } catch (const Failure&) {
+    // The store's own journal undoes what a failed rollback leaves.
+  }
+  in_transaction_ = false;
+  dirty_ = false;
+}
+
+void Connection::defer(DeferredWrites& writes) {
+  if (std::find(deferred_.begin(), deferred_.end(), &writes) == deferred_.end()) deferred_.push_back(&writes);
+}
+
+void Connection::withdraw(DeferredWrites& writes) {
+  auto it = std::find(deferred_.begin(), deferred_.end(), &writes);
+  if (it == deferred_.end()) return;
+  if (in_transaction_ && !unit_open_) {
+    try {
+      writes.flush();
+    } catch (const Failure& why) {
+      lose(why);
+    }
+  } else {
+    writes.discard();
+  }
+  std::erase(deferred_, &writes);
+}
+
 void Connection::commit() {
+  // A check run flushes too: its writes meet the same refusals as a real run's.
+  if (in_transaction_ && !unit_open_) flush_deferred();
   if (lost_) {
     Failure why = *std::exchange(lost_, std::nullopt);
     throw why;
@@ -77,6 +123,7 @@ void Connection::commit() {
 
 void Connection::roll_back() {
   lost_.reset();
+  for (DeferredWrites* writes : deferred_) writes->discard();
   if (!in_transaction_) return;
   unit_open_ = false;
   // A rollback that fails leaves the store's own journal to undo the writes.
@@ -94,8 +141,16 @@ void Connection::begin_unit() {
 void Connection::end_unit(bool keep) {
   if (!unit_open_) return;
   unit_open_ = false;
-  if (!keep) execute("ROLLBACK TO SAVEPOINT record_unit");
-  execute("RELEASE SAVEPOINT record_unit");
+  try {
+    if (!keep) execute("ROLLBACK TO SAVEPOINT record_unit");
+    execute("RELEASE SAVEPOINT record_unit");
+  } catch (const Failure&) {
+    for (DeferredWrites* writes : deferred_) writes->unit_ended(false);
+    throw;
+  }
+  bool flush = false;
+  for (DeferredWrites* writes : deferred_) flush = writes->unit_ended(keep) || flush;
+  if (flush) flush_deferred();
 }
 
 const TableInfo& Connection::table(std::string_view name) {

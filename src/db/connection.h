@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "db/column_type.h"
+#include "db/engine.h"
 #include "db/jet_sql.h"
 #include "db/value.h"
 #include "platform/failure.h"
@@ -122,6 +123,12 @@ class Connection {
   void end_unit(bool keep);
   bool in_unit() const { return unit_open_; }
 
+  // Writes kept in memory by a caller: flushed before every commit, told of
+  // the ends of record units, dropped with a lost or rolled-back transaction.
+  void defer(DeferredWrites& writes);
+  // Flushes them when no record unit is open, then forgets them.
+  void withdraw(DeferredWrites& writes);
+
   // Runs a statement without result rows.
   virtual void execute(const char* sql) = 0;
   // False once the store is out of reach (a server that dropped the
@@ -142,6 +149,10 @@ class Connection {
 
  private:
   void begin(std::chrono::milliseconds wait);
+  // Writes the deferred writes; one that fails loses the transaction.
+  void flush_deferred();
+  // Rolls the transaction back as lost for `why`: reported at the next commit.
+  void lose(const Failure& why);
 
   std::string path_;
   std::string key_;
@@ -153,6 +164,7 @@ class Connection {
   bool unit_open_ = false;
   bool held_ = false;
   std::optional<Failure> lost_;
+  std::vector<DeferredWrites*> deferred_;
 };
 
 // A write that meets a lock taken by another program waits this long: the

@@ -27,6 +27,20 @@ Recordset Database::open_recordset(std::string_view jet_sql, RecordsetType) {
                                                    translate_select(jet_sql, connection_->dialect())));
 }
 
+const std::vector<ColumnInfo>& Database::columns(std::string_view table) {
+  if (!connection_) throw failure(ErrorCode::InvalidOperation);
+  return connection_->table(table).columns;
+}
+
+void Database::defer(DeferredWrites& writes) {
+  if (!connection_) throw failure(ErrorCode::InvalidOperation);
+  connection_->defer(writes);
+}
+
+void Database::withdraw(DeferredWrites& writes) {
+  if (connection_) connection_->withdraw(writes);
+}
+
 RecordUnit::RecordUnit(std::shared_ptr<Connection> connection) : connection_(std::move(connection)) {
   connection_->begin_unit();
 }

@@ -15,6 +15,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "db/column_type.h"
 #include "db/value.h"
 
 namespace kavelo::db {
@@ -71,6 +72,21 @@ class Recordset {
   std::unique_ptr<RecordsetImpl> impl_;
 };
 
+// Writes that a caller keeps in memory over many records (the balances that a
+// journal's lines add up to) and hands to the store before the transaction
+// commits, so that every commit is whole: no record without what it deferred.
+class DeferredWrites {
+ public:
+  virtual ~DeferredWrites() = default;
+  // Writes what is kept and forgets it. A failure here loses the transaction.
+  virtual void flush() = 0;
+  // A record unit ended: what it changed is kept, or undone. True when what
+  // is kept has grown enough to be written now.
+  virtual bool unit_ended(bool kept) = 0;
+  // The transaction is gone, and what was kept for it with it.
+  virtual void discard() = 0;
+};
+
 class Database {
  public:
   Database() = default;
@@ -82,6 +98,16 @@ class Database {
   Recordset open_recordset(std::string_view jet_sql, RecordsetType type = RecordsetType::Default);
   void close();
   bool is_open() const { return connection_ != nullptr; }
+
+  // The columns of a table, in order; error 3078 when there is no such table.
+  const std::vector<ColumnInfo>& columns(std::string_view table);
+
+  // Tells `writes` of the ends of this database's record units and
+  // transactions, and has them flushed before every commit, until
+  // withdraw(), which flushes them a last time (between records). They must
+  // outlive their registration.
+  void defer(DeferredWrites& writes);
+  void withdraw(DeferredWrites& writes);
 
  private:
   std::shared_ptr<Connection> connection_;

@@ -58,7 +58,7 @@ const ImportDescription kJournalLines{
 // the entry has been numbered, and is posted to the balances once stored.
 class JournalLineSteps : public RecordSteps {
  public:
-  JournalLineSteps() : settings_(run().settings) {}
+  JournalLineSteps() : settings_(run().settings), posting_(settings_.RutaBase) {}
 
   void before_open() override {
     numbering_.emplace(db::LeerRegistro("F_AUT", settings_.RutaBase, {{"CODAUT", db::Value(std::int16_t{1})}}),
@@ -96,7 +96,8 @@ class JournalLineSteps : public RecordSteps {
     return db::Engine::instance().begin_record(settings_.RutaBase);
   }
 
-  void after_store() override { SaldarApuntes(journal_, date_, entry_, order_, settings_.RutaBase); }
+  // The balances are held in memory and written before each commit.
+  void after_store() override { posting_.post(journal_, date_, entry_, order_); }
 
   std::string_view key_column_of(std::string_view field_code) const override {
     if (field_code == "01") return "DIAAPU";
@@ -108,6 +109,7 @@ class JournalLineSteps : public RecordSteps {
 
  private:
   const RunSettings& settings_;
+  BalancePosting posting_;
   std::optional<EntryNumbering> numbering_;
   std::int16_t journal_ = 0;
   DateTime date_;
