@@ -381,6 +381,32 @@ TEST_F(JournalImportTest, APostingThatFailsTakesItsLineBackAndEndsTheImport) {
   }
 }
 
+// A balance table that refuses any change to the row of account 4 once it is
+// there: the change that a second line makes is written only before the commit.
+constexpr const char* kFreeze4 =
+    "CREATE TRIGGER freeze_4 BEFORE UPDATE ON F_SAL WHEN OLD.CUESAL = '4' "
+    "BEGIN SELECT RAISE(ABORT, 'saldo 4 cerrado'); END;";
+constexpr const char* kFreeze4OnServer =
+    "CREATE FUNCTION freeze_4() RETURNS trigger LANGUAGE plpgsql AS $$ "
+    "BEGIN RAISE EXCEPTION 'saldo 4 cerrado'; END $$;\n"
+    "CREATE TRIGGER freeze_4 BEFORE UPDATE ON F_SAL FOR EACH ROW WHEN (OLD.CUESAL = '4') "
+    "EXECUTE FUNCTION freeze_4();";
+
+TEST_F(JournalImportTest, ABalanceChangeRefusedBeforeTheCommitLosesTheRecordsSinceTheLastOneAndSaysSo) {
+  counter_mode(on_server() ? kFreeze4OnServer : kFreeze4);
+  Apu second = line("15/03/2011", "0", "2");
+  second.account = "4300002";
+  RunResult result = import({line("15/03/2011", "0", "1"), second, line("16/03/2011", "0", "1")});
+  EXPECT_EQ(result.exit_status, 1);
+  // The lines were stored and posted; the balances held for them could not be
+  // written, so none of the three is kept, and the report names the first.
+  EXPECT_TRUE(errors().starts_with("Apuntes: (1/) ")) << errors();
+  EXPECT_NE(errors().find("saldo 4 cerrado"), std::string::npos) << errors();
+  EXPECT_EQ(value("SELECT count(*) FROM F_APU"), "0");
+  EXPECT_EQ(value("SELECT count(*) FROM F_SAL"), "0");
+  expect_balanced();
+}
+
 TEST_F(JournalImportTest, ADateWithATimeIsFoundAgainAndPosted) {
   counter_mode();
   Apu a = line("15/03/2011 10:30", "25", "1");

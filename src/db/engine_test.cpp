@@ -280,6 +280,76 @@ TEST_F(EngineTest, ARecordUnitIsUndoneAsAWhole) {
   EXPECT_EQ(file_.outside_query("SELECT UNIART FROM F_ART WHERE CODART='A1'"), "10");
 }
 
+// Writes kept aside by a caller: an article added at each flush, or a refusal.
+struct ArticleAtFlush : DeferredWrites {
+  explicit ArticleAtFlush(Database& database) : db(database) {}
+  void flush() override {
+    events.push_back("flush");
+    if (refuse) throw failure(ErrorCode::DiskFull);
+    auto rs = db.open_recordset("SELECT * FROM F_ART;", RecordsetType::Dynaset);
+    rs.add_new();
+    rs.set("CODART", Value(fmt::format("D{}", ++added)));
+    rs.update();
+  }
+  bool unit_ended(bool kept) override {
+    events.push_back(kept ? "kept" : "undone");
+    return false;
+  }
+  void discard() override { events.push_back("discard"); }
+
+  Database& db;
+  std::vector<std::string> events;
+  bool refuse = false;
+  int added = 0;
+};
+
+TEST_F(EngineTest, DeferredWritesAreFlushedBeforeEachCommitAndLostWithTheirTransaction) {
+  auto add = [&](const char* code, bool keep) {
+    auto unit = Engine::instance().begin_record(file_.path());
+    auto rs = articles();
+    rs.add_new();
+    rs.set("CODART", Value(code));
+    rs.update();
+    if (keep) unit.commit();
+  };
+  auto count = [&](const char* code) {
+    return file_.outside_query(std::string("SELECT count(*) FROM F_ART WHERE CODART = '") + code + "'");
+  };
+  ArticleAtFlush deferred(db_);
+  db_.defer(deferred);
+  add("X1", true);
+  add("X0", false);
+  Engine::instance().commit();
+  EXPECT_EQ(deferred.events, (std::vector<std::string>{"kept", "undone", "flush"}));
+  EXPECT_EQ(count("X1"), "1");
+  EXPECT_EQ(count("D1"), "1");
+
+  // A flush that fails loses the transaction: the commit says so.
+  deferred.events.clear();
+  deferred.refuse = true;
+  add("X2", true);
+  try {
+    Engine::instance().commit();
+    ADD_FAILURE() << "the commit reports the loss";
+  } catch (const Failure& f) {
+    EXPECT_EQ(f.number(), static_cast<int>(ErrorCode::DiskFull));
+  }
+  EXPECT_EQ(deferred.events, (std::vector<std::string>{"kept", "flush", "discard"}));
+  EXPECT_EQ(count("X2"), "0");
+
+  // Withdrawn, they are flushed a last time and left alone after.
+  deferred.events.clear();
+  deferred.refuse = false;
+  add("X3", true);
+  db_.withdraw(deferred);
+  add("X4", true);
+  Engine::instance().commit();
+  EXPECT_EQ(deferred.events, (std::vector<std::string>{"kept", "flush"}));
+  EXPECT_EQ(count("X3"), "1");
+  EXPECT_EQ(count("X4"), "1");
+  EXPECT_EQ(count("D2"), "1");
+}
+
 TEST_F(EngineTest, WalksFindsAndCounts) {
   auto rs = db_.open_recordset("SELECT * FROM F_ART WHERE UNIART >= 10 ORDER BY UNIART DESC;");
   std::vector<std::string> seen;

@@ -109,5 +109,78 @@ TEST_F(SaldarApuntesTest, GivingUpTheOpenShowsItsMessage) {
                         "Error al abrir la base de datos en el proceso de saldar apuntes: " + missing}));
 }
 
+// The posting of a journal import: rows held over many record units.
+class BalancePostingTest : public testing::JournalTest {
+ protected:
+  // Posts one line as the import does, in a record unit of its own that is
+  // kept when the posting succeeds.
+  void post_in_unit(BalancePosting& posting, std::int32_t order) {
+    db::RecordUnit unit = db::Engine::instance().begin_record(path());
+    posting.post(1, kMarch, 5, order);
+    unit.commit();
+  }
+  std::string balance(const std::string& column, const std::string& account) {
+    return outside("SELECT " + column + " FROM F_SAL WHERE DIASAL = 1 AND CUESAL = '" + account + "'");
+  }
+};
+
+TEST_F(BalancePostingTest, AUnitUndoneTakesBackWhatItChangedInTheRowsHeld) {
+  // Row 4 is close to the largest amount: the second line overflows it after
+  // its other levels have changed in memory.
+  make_database(R"sql(
+INSERT INTO F_SAL (CUESAL, DIASAL, PD3SAL) VALUES ('4', 1, 900000000000000);
+INSERT INTO F_APU (DIAAPU, FECAPU, ASIAPU, ORDAPU, CUEAPU, "D-HAPU", IMEAPU, IMPAPU) VALUES
+  (1, '2011-03-15', 5, 1, '4300001', 'D', 1, 10),
+  (1, '2011-03-15', 5, 2, '4300002', 'D', 1, 30000000000000),
+  (1, '2011-03-15', 5, 3, '4300A', 'D', 1, 1),
+  (1, '2011-03-15', 5, 4, '4300a', 'D', 1, 1);
+)sql");
+  {
+    BalancePosting posting(path());
+    post_in_unit(posting, 1);
+    try {
+      post_in_unit(posting, 2);
+      ADD_FAILURE() << "the second line overflows row 4";
+    } catch (const Failure& f) {
+      EXPECT_EQ(f.number(), 6);
+    }
+    // Codes that differ only in case name one row of a column compared
+    // without regard to case, held or not.
+    post_in_unit(posting, 3);
+    post_in_unit(posting, 4);
+  }
+  EXPECT_EQ(outside("SELECT group_concat(CUESAL, ' ') FROM (SELECT CUESAL FROM F_SAL ORDER BY rowid)"),
+            "4 4300001 430 43 4300A");
+  EXPECT_EQ(balance("PD3SAL", "430"), "12");
+  EXPECT_EQ(balance("PD3SAL", "43"), "12");
+  EXPECT_EQ(balance("PD3SAL", "4300A"), "2");
+  EXPECT_EQ(balance("PD3SAL", "4"), "900000000000012");
+  EXPECT_EQ(balance("ED3SAL", "4"), "3");
+}
+
+TEST_F(BalancePostingTest, ManyRowsAreWrittenBetweenRecordsAndAddUpAsOne) {
+  // More accounts than rows are held: the rows are written once between two
+  // records, then read again. A trigger counts the writes of row 4.
+  const int lines = static_cast<int>(BalancePosting::kHeldRows) + 100;
+  make_database(R"sql(
+CREATE TABLE writes_of_4 (n INTEGER);
+INSERT INTO writes_of_4 VALUES (0);
+CREATE TRIGGER count_4 AFTER UPDATE ON F_SAL WHEN NEW.CUESAL = '4' BEGIN UPDATE writes_of_4 SET n = n + 1; END;
+WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < )sql" +
+                std::to_string(lines) + R"sql()
+INSERT INTO F_APU (DIAAPU, FECAPU, ASIAPU, ORDAPU, CUEAPU, "D-HAPU", IMEAPU, IMPAPU)
+  SELECT 1, '2011-03-15', 5, i, printf('43%05d', i), 'H', 1, 0.5 FROM n;
+)sql");
+  {
+    BalancePosting posting(path());
+    for (int order = 1; order <= lines; ++order) post_in_unit(posting, order);
+  }
+  EXPECT_EQ(outside("SELECT count(*) FROM F_SAL"), std::to_string(lines + 3));
+  EXPECT_EQ(balance("EH3SAL", "4"), std::to_string(lines));
+  EXPECT_EQ(balance("PH3SAL", "43"), std::to_string(lines / 2) + (lines % 2 ? ".5" : ""));
+  EXPECT_EQ(balance("EH3SAL", "4300007"), "1");
+  EXPECT_EQ(outside("SELECT n FROM writes_of_4"), "2");
+}
+
 }  // namespace
 }  // namespace kavelo
