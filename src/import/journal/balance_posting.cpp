@@ -261,6 +261,17 @@ void BalancePosting::store_new(std::size_t index, db::Recordset& stored) {
 }
 
 void BalancePosting::flush() {
+  try {
+    write_held();
+  } catch (const Failure&) {
+    // What was not written is not tried again: the transaction is lost.
+    rows_->clear();
+    throw;
+  }
+  rows_->clear();
+}
+
+void BalancePosting::write_held() {
   std::vector<Row>& held = rows_->held;
   auto needs_writing = [](const Row& row) { return std::find(row.written.begin(), row.written.end(), true) != row.written.end(); };
   std::size_t next = 0;
@@ -288,11 +299,10 @@ void BalancePosting::flush() {
                                   row.code, row.journal));
       balances.edit();
       for (std::size_t c = 0; c < row.values.size(); ++c)
-        if (row.written[c]) balances.set(static_cast<int>(c), std::move(row.values[c]));
+        if (row.written[c]) balances.set(static_cast<int>(c), db::Value(row.values[c]));
       balances.update();
     }
   }
-  rows_->clear();
 }
 
 bool BalancePosting::unit_ended(bool kept) {

@@ -59,6 +59,7 @@ class BalancePosting : private db::DeferredWrites {
  private:
   struct Row;
   void flush() override;
+  void write_held();
   bool unit_ended(bool kept) override;
   void discard() override;
   Row& held_row(const std::string& journal, const std::string& code, const db::Value& line_journal,
