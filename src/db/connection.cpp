@@ -56,6 +56,10 @@ void Connection::begin_write() {
   dirty_ = true;
 }
 
+void Connection::begin_read() {
+  if (!in_transaction_ && handles_ > 0) begin(kWriteBusyWait);
+}
+
 void Connection::transaction_lost(const Failure& why) {
   for (DeferredWrites* writes : deferred_) writes->discard();
   if (!in_transaction_) return;

@@ -109,6 +109,10 @@ class Connection {
 
   // Called before every write: begins the grouped transaction when none is open.
   void begin_write();
+  // Called before every read: a database held open reads inside a transaction
+  // (begun again after each commit), so that the store does not take and drop
+  // its lock for every statement.
+  void begin_read();
   // Commits the grouped transaction, unless the connection holds its writes.
   // When the store lost a transaction with writes in it (it rolled it back
   // on its own), the loss is reported here once.

@@ -44,8 +44,13 @@ void RecordsetImpl::read_row(Cursor& cursor, std::vector<Value>& row) const {
   for (std::size_t i = 0; i < row.size(); ++i) row[i] = cursor.read(static_cast<int>(i + 1), table_->columns[i].kind);
 }
 
+Cursor& RecordsetImpl::reading(const std::string& sql) {
+  connection_->begin_read();
+  return connection_->prepare(sql, jet_sql_);
+}
+
 bool RecordsetImpl::fetch(const std::string& sql, const std::vector<Value>& params, std::optional<RowId> rowid) {
-  Cursor& cursor = connection_->prepare(sql, jet_sql_);
+  Cursor& cursor = reading(sql);
   CursorScope scope(cursor);
   cursor.bind_all(params);
   if (rowid) cursor.bind_row_id(static_cast<int>(params.size() + 1), *rowid);
@@ -63,7 +68,7 @@ void RecordsetImpl::load_keys() {
   // Without an order of its own the set is read as SQLite finds it best (an
   // ORDER BY rowid would make it walk the table) and put in rowid order here.
   std::string sql = rows_from() + where_with({}) + (ordered ? order() : fmt::format(" LIMIT {}", kCachedRows + 1));
-  Cursor& cursor = connection_->prepare(sql, jet_sql_);
+  Cursor& cursor = reading(sql);
   CursorScope scope(cursor);
   cursor.bind_all(where_.params);
   keys_.emplace();
@@ -140,7 +145,7 @@ void RecordsetImpl::settle() {
 }
 
 void RecordsetImpl::read_query(const TranslatedSql& query) {
-  Cursor& cursor = connection_->prepare(query.sql, jet_sql_);
+  Cursor& cursor = reading(query.sql);
   CursorScope scope(cursor);
   cursor.bind_all(query.params);
   bool more = cursor.step();
@@ -215,8 +220,8 @@ std::int64_t RecordsetImpl::record_count() {
   if (!on_table()) return static_cast<std::int64_t>(rows_.size());
   if (keys_) return counted_ ? static_cast<std::int64_t>(keys_->size()) : visited_;
   if (!counted_) return visited_;
-  Cursor& cursor = connection_->prepare(
-      "SELECT count(*) FROM " + quote_identifier(table_->name, connection_->dialect()) + where_with({}), jet_sql_);
+  Cursor& cursor = reading(
+      "SELECT count(*) FROM " + quote_identifier(table_->name, connection_->dialect()) + where_with({}));
   CursorScope scope(cursor);
   cursor.bind_all(where_.params);
   if (!cursor.step()) throw failure(ErrorCode::EngineFailure, "count(*)");

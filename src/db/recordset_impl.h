@@ -46,6 +46,8 @@ class RecordsetImpl {
   void cancel_edit();
   // Runs a query whose first column is the row identity and the others the table's
   // columns, and makes its first row the current one.
+  // A prepared statement that reads, inside the connection's transaction.
+  Cursor& reading(const std::string& sql);
   bool fetch(const std::string& sql, const std::vector<Value>& params, std::optional<RowId> rowid = std::nullopt);
   const std::string& rows_from() const { return table_->rows_from; }  // SELECT rowid, ... FROM "T"
   const std::string& row_id() const { return row_id_; }
