@@ -34,16 +34,11 @@ void TableInfo::add(ColumnInfo column) {
   columns.push_back(std::move(column));
 }
 
-void Connection::begin(std::chrono::milliseconds wait) {
-  begin_transaction(wait);
-  in_transaction_ = true;
-  dirty_ = false;
-}
-
 void Connection::acquire() {
   // Taking the write lock is the test that no other program holds it; it is
-  // kept, since whoever opens the database means to write to it.
-  if (!in_transaction_) begin(busy_wait_);
+  // kept, since whoever opens the database means to write to it. After a
+  // loss, the first read or write reports it instead.
+  if (!in_transaction_ && !lost_) begin(busy_wait_);
   ++handles_;
 }
 
@@ -58,6 +53,16 @@ void Connection::begin_write() {
 
 void Connection::begin_read() {
   if (!in_transaction_ && handles_ > 0) begin(kWriteBusyWait);
+}
+
+void Connection::begin(std::chrono::milliseconds wait) {
+  // Nothing more is stored after a lost transaction until a commit has
+  // reported the loss: the records after it would stand in a file whose
+  // report stops before them.
+  if (lost_) throw *lost_;
+  begin_transaction(wait);
+  in_transaction_ = true;
+  dirty_ = false;
 }
 
 void Connection::transaction_lost(const Failure& why) {
@@ -154,7 +159,12 @@ void Connection::end_unit(bool keep) {
   }
   bool flush = false;
   for (DeferredWrites* writes : deferred_) flush = writes->unit_ended(keep) || flush;
-  if (flush) flush_deferred();
+  if (flush) {
+    flush_deferred();
+    // The record that ended fails with the others lost; the next commit
+    // names the first of them.
+    if (lost_) throw *lost_;
+  }
 }
 
 const TableInfo& Connection::table(std::string_view name) {

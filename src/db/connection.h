@@ -64,6 +64,9 @@ class Cursor {
   // The kind of a result column, as far as the store tells it.
   virtual ColumnKind column_kind(int column) = 0;
   virtual Value read(int column, ColumnKind kind) = 0;
+  // The same into a value that may hold a text already, whose memory is
+  // then used again (a row read record after record).
+  virtual void read_into(int column, ColumnKind kind, Value& into) { into = read(column, kind); }
   virtual RowId read_row_id(int column) = 0;
 
   void bind_all(const std::vector<Value>& params, int first = 1) {

@@ -293,13 +293,14 @@ struct ArticleAtFlush : DeferredWrites {
   }
   bool unit_ended(bool kept) override {
     events.push_back(kept ? "kept" : "undone");
-    return false;
+    return grown;
   }
   void discard() override { events.push_back("discard"); }
 
   Database& db;
   std::vector<std::string> events;
   bool refuse = false;
+  bool grown = false;  // asks to be flushed at the end of each unit
   int added = 0;
 };
 
@@ -337,9 +338,22 @@ TEST_F(EngineTest, DeferredWritesAreFlushedBeforeEachCommitAndLostWithTheirTrans
   EXPECT_EQ(deferred.events, (std::vector<std::string>{"kept", "flush", "discard"}));
   EXPECT_EQ(count("X2"), "0");
 
+  // Flushed at the end of a unit, a failure fails that record, and nothing is
+  // stored until a commit has reported the loss.
+  deferred.grown = true;
+  EXPECT_THROW(add("X5", true), Failure);
+  EXPECT_THROW(add("X6", true), Failure);
+  EXPECT_THROW(Engine::instance().commit(), Failure);
+  deferred.grown = false;
+  deferred.refuse = false;
+  add("X7", true);
+  Engine::instance().commit();
+  EXPECT_EQ(count("X5"), "0");
+  EXPECT_EQ(count("X6"), "0");
+  EXPECT_EQ(count("X7"), "1");
+
   // Withdrawn, they are flushed a last time and left alone after.
   deferred.events.clear();
-  deferred.refuse = false;
   add("X3", true);
   db_.withdraw(deferred);
   add("X4", true);
@@ -347,7 +361,7 @@ TEST_F(EngineTest, DeferredWritesAreFlushedBeforeEachCommitAndLostWithTheirTrans
   EXPECT_EQ(deferred.events, (std::vector<std::string>{"kept", "flush"}));
   EXPECT_EQ(count("X3"), "1");
   EXPECT_EQ(count("X4"), "1");
-  EXPECT_EQ(count("D2"), "1");
+  EXPECT_EQ(count("D3"), "1");
 }
 
 TEST_F(EngineTest, WalksFindsAndCounts) {

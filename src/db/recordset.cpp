@@ -41,7 +41,7 @@ std::string RecordsetImpl::order() const {
 
 void RecordsetImpl::read_row(Cursor& cursor, std::vector<Value>& row) const {
   row.resize(table_->columns.size());
-  for (std::size_t i = 0; i < row.size(); ++i) row[i] = cursor.read(static_cast<int>(i + 1), table_->columns[i].kind);
+  for (std::size_t i = 0; i < row.size(); ++i) cursor.read_into(static_cast<int>(i + 1), table_->columns[i].kind, row[i]);
 }
 
 Cursor& RecordsetImpl::reading(const std::string& sql) {

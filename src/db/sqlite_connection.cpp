@@ -47,6 +47,15 @@ class SqliteCursor final : public Cursor {
     return at < 0 ? ColumnKind::Untyped : info.columns[static_cast<std::size_t>(at)].kind;
   }
   Value read(int column, ColumnKind kind) override { return read_value(statement_, column, kind); }
+  void read_into(int column, ColumnKind kind, Value& into) override {
+    std::string* text = into.get_if<std::string>();
+    if (text && kind == ColumnKind::Text && sqlite3_column_type(statement_, column) == SQLITE_TEXT) {
+      auto p = reinterpret_cast<const char*>(sqlite3_column_text(statement_, column));
+      text->assign(p, static_cast<std::size_t>(sqlite3_column_bytes(statement_, column)));
+      return;
+    }
+    into = read_value(statement_, column, kind);
+  }
   RowId read_row_id(int column) override { return sqlite3_column_int64(statement_, column); }
 
   // Made ready for a new run.
@@ -64,9 +73,27 @@ class SqliteCursor final : public Cursor {
 
 }  // namespace
 
+namespace {
+
+// SQLite counts every allocation under a process-wide mutex so that it can
+// report its memory use, which nothing here asks for: a row read takes one
+// allocation per text column. Set once, before SQLite starts; where another
+// part of the process started it first, the setting is refused and nothing
+// else changes.
+void start_sqlite() {
+  static const bool started = [] {
+    sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
+    return sqlite3_initialize() == SQLITE_OK;
+  }();
+  (void)started;
+}
+
+}  // namespace
+
 SqliteConnection::SqliteConnection(const std::string& path, std::string key, std::chrono::milliseconds busy_wait)
     : Connection(path, std::move(key), Dialect::Sqlite) {
   busy_wait_ = busy_wait;
+  start_sqlite();
   int rc = sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
   if (rc != SQLITE_OK) {
     Failure f = failure(ErrorCode::CannotOpenFile, path);

@@ -43,6 +43,10 @@ class Value {
   const T* get_if() const {
     return std::get_if<T>(&v_);
   }
+  template <class T>
+  T* get_if() {
+    return std::get_if<T>(&v_);
+  }
 
   bool operator==(const Value&) const = default;
 
