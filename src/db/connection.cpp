@@ -85,17 +85,14 @@ void Connection::flush_deferred() {
 }
 
 void Connection::lose(const Failure& why) {
-  for (DeferredWrites* writes : deferred_) writes->discard();
-  if (!in_transaction_) return;
-  if (!lost_) lost_ = why;
-  unit_open_ = false;
-  try {
-    rollback_transaction();
-  } catch (const Failure&) {
-    // The store's own journal undoes what a failed rollback leaves.
+  if (in_transaction_) {
+    try {
+      rollback_transaction();
+    } catch (const Failure&) {
+      // The store's own journal undoes what a failed rollback leaves.
+    }
   }
-  in_transaction_ = false;
-  dirty_ = false;
+  transaction_lost(why);
 }
 
 void Connection::defer(DeferredWrites& writes) {
@@ -105,15 +102,10 @@ void Connection::defer(DeferredWrites& writes) {
 void Connection::withdraw(DeferredWrites& writes) {
   auto it = std::find(deferred_.begin(), deferred_.end(), &writes);
   if (it == deferred_.end()) return;
-  if (in_transaction_ && !unit_open_) {
-    try {
-      writes.flush();
-    } catch (const Failure& why) {
-      lose(why);
-    }
-  } else {
+  if (in_transaction_ && !unit_open_)
+    flush_deferred();
+  else
     writes.discard();
-  }
   std::erase(deferred_, &writes);
 }
 

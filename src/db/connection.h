@@ -133,7 +133,7 @@ class Connection {
   // Writes kept in memory by a caller: flushed before every commit, told of
   // the ends of record units, dropped with a lost or rolled-back transaction.
   void defer(DeferredWrites& writes);
-  // Flushes them when no record unit is open, then forgets them.
+  // Flushes them (and any others) when no record unit is open, then forgets them.
   void withdraw(DeferredWrites& writes);
 
   // Runs a statement without result rows.
