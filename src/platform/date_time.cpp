@@ -1,9 +1,9 @@
 #include "platform/date_time.h"
 
-#include <fmt/format.h>
-
 #include <chrono>
 #include <cmath>
+
+#include "platform/text.h"
 
 namespace kavelo {
 namespace {
@@ -44,9 +44,24 @@ bool is_valid(const DateTime& value) {
 }
 
 std::string to_iso(const DateTime& value) {
-  auto date = fmt::format("{:04}-{:02}-{:02}", value.year, value.month, value.day);
-  if (!value.has_time()) return date;
-  return fmt::format("{} {:02}:{:02}:{:02}", date, value.hour, value.minute, value.second);
+  std::string text;
+  text.reserve(19);
+  append_padded(text, value.year, 4);
+  text += '-';
+  append_padded(text, value.month, 2);
+  text += '-';
+  append_padded(text, value.day, 2);
+  if (value.has_time()) append_time(text, value);
+  return text;
+}
+
+void append_time(std::string& text, const DateTime& value) {
+  text += ' ';
+  append_padded(text, value.hour, 2);
+  text += ':';
+  append_padded(text, value.minute, 2);
+  text += ':';
+  append_padded(text, value.second, 2);
 }
 
 std::optional<DateTime> from_iso(std::string_view text) {

@@ -25,6 +25,8 @@ bool is_valid(const DateTime& value);
 
 // Storage form: "YYYY-MM-DD", or "YYYY-MM-DD HH:MM:SS" when there is a time.
 std::string to_iso(const DateTime& value);
+// Appends " HH:MM:SS".
+void append_time(std::string& text, const DateTime& value);
 // Reads the storage form back; nullopt for anything else.
 std::optional<DateTime> from_iso(std::string_view text);
 

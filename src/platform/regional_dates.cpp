@@ -1,8 +1,10 @@
 // Dates read and written by the regional settings.
-#include <fmt/format.h>
+
+#include <tuple>
 
 #include "platform/failure.h"
 #include "platform/regional.h"
+#include "platform/text.h"
 
 namespace kavelo {
 namespace {
@@ -100,14 +102,18 @@ DateTime parse_date(std::string_view text, const RegionalSettings& settings) {
 }
 
 std::string format_date(const DateTime& value, const RegionalSettings& settings) {
-  const char s = settings.date_separator;
   std::string text;
+  text.reserve(19);
+  auto part = [&](int number, int width, bool last) {
+    append_padded(text, number, width);
+    if (!last) text += settings.date_separator;
+  };
   switch (settings.date_order) {
-    case DateOrder::DayMonthYear: text = fmt::format("{:02}{}{:02}{}{:04}", value.day, s, value.month, s, value.year); break;
-    case DateOrder::MonthDayYear: text = fmt::format("{:02}{}{:02}{}{:04}", value.month, s, value.day, s, value.year); break;
-    case DateOrder::YearMonthDay: text = fmt::format("{:04}{}{:02}{}{:02}", value.year, s, value.month, s, value.day); break;
+    case DateOrder::DayMonthYear: part(value.day, 2, false), part(value.month, 2, false), part(value.year, 4, true); break;
+    case DateOrder::MonthDayYear: part(value.month, 2, false), part(value.day, 2, false), part(value.year, 4, true); break;
+    case DateOrder::YearMonthDay: part(value.year, 4, false), part(value.month, 2, false), part(value.day, 2, true); break;
   }
-  if (value.has_time()) text += fmt::format(" {:02}:{:02}:{:02}", value.hour, value.minute, value.second);
+  if (value.has_time()) append_time(text, value);
   return text;
 }
 

@@ -23,6 +23,21 @@ inline std::string lower(std::string_view text) {
   return out;
 }
 
+// Appends a whole number with at least `width` digits, zeros in front (after
+// the sign), as "{:0<width>}" formats it: dates are written for every row.
+inline void append_padded(std::string& out, int value, int width) {
+  char digits[12];
+  int count = 0;
+  unsigned magnitude = value < 0 ? 0u - static_cast<unsigned>(value) : static_cast<unsigned>(value);
+  do {
+    digits[count++] = static_cast<char>('0' + magnitude % 10);
+    magnitude /= 10;
+  } while (magnitude != 0);
+  if (value < 0) out += '-';
+  if (int zeros = width - count - (value < 0 ? 1 : 0); zeros > 0) out.append(static_cast<std::size_t>(zeros), '0');
+  while (count > 0) out += digits[--count];
+}
+
 // The UTF-8 characters of a text, one string each.
 inline std::vector<std::string> utf8_characters(std::string_view text) {
   std::vector<std::string> out;

@@ -3,13 +3,20 @@
 #include <fmt/format.h>
 
 #include "db/open_retry.h"
+#include "platform/text.h"
 
 namespace kavelo {
 
 std::string jet_date_literal(const DateTime& date) {
-  std::string literal = fmt::format("#{:02}/{:02}/{:04}", date.month, date.day, date.year);
-  if (date.has_time()) literal += fmt::format(" {:02}:{:02}:{:02}", date.hour, date.minute, date.second);
-  return literal + "#";
+  std::string literal = "#";
+  literal.reserve(21);
+  append_padded(literal, date.month, 2);
+  literal += '/';
+  append_padded(literal, date.day, 2);
+  literal += '/';
+  append_padded(literal, date.year, 4);
+  if (date.has_time()) append_time(literal, date);
+  return literal + '#';
 }
 
 std::string entry_lines_query(std::int16_t journal, const DateTime& date, std::int32_t entry) {
