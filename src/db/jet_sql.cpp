@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cctype>
 #include <charconv>
 #include <functional>
 #include <span>
@@ -23,6 +22,8 @@ struct Token {
   // functions (upper-cased): tokens allocate nothing but text literals.
   std::string_view text;
   Value literal;
+  // For a literal: which one of the text it is, counted from 0.
+  std::uint32_t ordinal = 0;
 };
 
 constexpr std::array<std::string_view, 18> kKeywords = {"SELECT", "FROM", "WHERE", "AND", "OR",  "NOT",      "GROUP", "BY",
@@ -30,9 +31,30 @@ constexpr std::array<std::string_view, 18> kKeywords = {"SELECT", "FROM", "WHERE
                                   "BETWEEN", "DISTINCT"};
 constexpr std::array<std::string_view, 5> kFunctions = {"MAX", "MIN", "COUNT", "SUM", "AVG"};
 
+// The upper-cased letters of a word of up to eight, as one number (no letter
+// is a zero byte, so two words make the same number only when they are equal).
+constexpr std::uint64_t packed(std::string_view word) {
+  std::uint64_t n = 0;
+  for (char c : word) n = n << 8 | static_cast<unsigned char>(c);
+  return n;
+}
+template <std::size_t N>
+constexpr std::array<std::uint64_t, N> packed_all(const std::array<std::string_view, N>& words) {
+  std::array<std::uint64_t, N> out{};
+  for (std::size_t i = 0; i < N; ++i) out[i] = packed(words[i]);
+  return out;
+}
+constexpr std::uint64_t kTrue = packed("TRUE"), kFalse = packed("FALSE");
+constexpr auto kPackedKeywords = packed_all(kKeywords);
+constexpr auto kPackedFunctions = packed_all(kFunctions);
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+bool is_blank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+// ASCII letters and digits, whatever the locale, and every byte of a UTF-8 character.
 bool is_word_char(char c) {
   auto u = static_cast<unsigned char>(c);
-  return std::isalnum(u) || c == '_' || u >= 0x80;
+  return is_digit(c) || ((u | 0x20) >= 'a' && (u | 0x20) <= 'z') || c == '_' || u >= 0x80;
 }
 
 class Tokenizer {
@@ -55,7 +77,7 @@ class Tokenizer {
   [[noreturn]] void refuse() const { throw failure(ErrorCode::QuerySyntax, text_); }
 
   void skip_blanks() {
-    while (pos_ < text_.size() && std::isspace(static_cast<unsigned char>(text_[pos_]))) ++pos_;
+    while (pos_ < text_.size() && is_blank(text_[pos_])) ++pos_;
   }
 
   Token next() {
@@ -63,8 +85,8 @@ class Tokenizer {
     if (c == '\'' || c == '"') return quoted_text(c);
     if (c == '#') return date();
     if (c == '[') return bracketed();
-    if (std::isdigit(static_cast<unsigned char>(c)) ||
-        (c == '.' && pos_ + 1 < text_.size() && std::isdigit(static_cast<unsigned char>(text_[pos_ + 1]))))
+    if (is_digit(c) ||
+        (c == '.' && pos_ + 1 < text_.size() && is_digit(text_[pos_ + 1])))
       return number_or_word();
     if (is_word_char(c)) return word();
     return symbol();
@@ -108,7 +130,7 @@ class Tokenizer {
     auto number = [&](int& out) {
       std::size_t start = i;
       out = 0;
-      while (i < body.size() && i - start < 4 && std::isdigit(static_cast<unsigned char>(body[i])))
+      while (i < body.size() && i - start < 4 && is_digit(body[i]))
         out = out * 10 + (body[i++] - '0');
       return i > start;
     };
@@ -152,7 +174,7 @@ class Tokenizer {
     std::size_t start = pos_;
     std::size_t i = pos_;
     auto digits = [&] {
-      while (i < text_.size() && std::isdigit(static_cast<unsigned char>(text_[i]))) ++i;
+      while (i < text_.size() && is_digit(text_[i])) ++i;
     };
     digits();
     bool fractional = false;
@@ -164,7 +186,7 @@ class Tokenizer {
     if (i < text_.size() && (text_[i] == 'E' || text_[i] == 'e')) {
       std::size_t e = i + 1;
       if (e < text_.size() && (text_[e] == '+' || text_[e] == '-')) ++e;
-      if (e < text_.size() && std::isdigit(static_cast<unsigned char>(text_[e]))) {
+      if (e < text_.size() && is_digit(text_[e])) {
         i = e;
         digits();
         fractional = true;
@@ -194,39 +216,38 @@ class Tokenizer {
     std::size_t start = pos_;
     while (pos_ < text_.size() && is_word_char(text_[pos_])) ++pos_;
     std::string_view text = text_.substr(start, pos_ - start);
-    // No keyword or function is longer than eight letters.
-    char buffer[8];
-    std::string_view up;
-    if (text.size() <= sizeof buffer) {
-      for (std::size_t i = 0; i < text.size(); ++i)
-        buffer[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(text[i])));
-      up = std::string_view(buffer, text.size());
-    }
-    if (up == "TRUE" || up == "FALSE") return {TokenKind::Literal, {}, Value(up == "TRUE")};
-    if (auto k = std::find(kKeywords.begin(), kKeywords.end(), up); k != kKeywords.end())
-      return {TokenKind::Keyword, *k, {}};
+    // No keyword or function is longer than eight letters: a word is compared
+    // as the number its upper-cased letters make.
+    std::uint64_t up = 0;
+    if (text.size() <= 8)
+      for (char c : text) up = up << 8 | static_cast<unsigned char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+    if (up == kTrue || up == kFalse) return {TokenKind::Literal, {}, Value(up == kTrue)};
+    for (std::size_t i = 0; i < kKeywords.size(); ++i)
+      if (up == kPackedKeywords[i]) return {TokenKind::Keyword, kKeywords[i], {}};
     std::size_t after = pos_;
     while (after < text_.size() && text_[after] == ' ') ++after;
     if (after < text_.size() && text_[after] == '(') {
       // Only the aggregates are known; a call of anything else is refused.
-      auto f = std::find(kFunctions.begin(), kFunctions.end(), up);
-      if (f == kFunctions.end()) refuse();
-      return {TokenKind::Function, *f, {}};
+      for (std::size_t i = 0; i < kFunctions.size(); ++i)
+        if (up == kPackedFunctions[i]) return {TokenKind::Function, kFunctions[i], {}};
+      refuse();
     }
     return {TokenKind::Identifier, text, {}};
   }
 
   Token symbol() {
-    static constexpr std::array kTwo = {"<>", "<=", ">="};
-    for (std::string_view two : kTwo) {
-      if (text_.substr(pos_, 2) == two) {
-        pos_ += 2;
-        return {TokenKind::Symbol, two, {}};
-      }
+    const char c = text_[pos_];
+    const char next = pos_ + 1 < text_.size() ? text_[pos_ + 1] : '\0';
+    if ((c == '<' && (next == '>' || next == '=')) || (c == '>' && next == '=')) {
+      pos_ += 2;
+      return {TokenKind::Symbol, text_.substr(pos_ - 2, 2), {}};
     }
-    char c = text_[pos_];
-    if (std::string_view("=<>+-*/&(),.;").find(c) == std::string_view::npos) refuse();
-    return {TokenKind::Symbol, text_.substr(pos_++, 1), {}};
+    switch (c) {
+      case '=': case '<': case '>': case '+': case '-': case '*': case '/':
+      case '&': case '(': case ')': case ',': case '.': case ';':
+        return {TokenKind::Symbol, text_.substr(pos_++, 1), {}};
+      default: refuse();
+    }
   }
 
   std::string_view text_;
@@ -234,15 +255,20 @@ class Tokenizer {
 };
 
 bool is_keyword(const Token& t, std::string_view word) { return t.kind == TokenKind::Keyword && t.text == word; }
-bool is_symbol(const Token& t, std::string_view s) { return t.kind == TokenKind::Symbol && t.text == s; }
+bool is_symbol(const Token& t, char c) { return t.kind == TokenKind::Symbol && t.text.size() == 1 && t.text[0] == c; }
 
 using TokenSpan = std::span<const Token>;
 
+// SQL being written, with the literal of the text that each parameter is.
+struct Emitted : TranslatedSql {
+  std::vector<std::uint32_t> sources;
+};
+
 // Writes tokens as the store's SQL, collecting the literals as parameters.
-void emit(TokenSpan tokens, TranslatedSql& out, Dialect dialect) {
+void emit(TokenSpan tokens, Emitted& out, Dialect dialect) {
   bool glue = true;  // no blank before the next token
   for (const Token& t : tokens) {
-    bool dot = is_symbol(t, ".");
+    bool dot = is_symbol(t, '.');
     if (!glue && !dot) out.sql += ' ';
     glue = dot;
     switch (t.kind) {
@@ -252,6 +278,7 @@ void emit(TokenSpan tokens, TranslatedSql& out, Dialect dialect) {
       case TokenKind::Literal:
         out.sql += '?';
         out.params.push_back(t.literal);
+        out.sources.push_back(t.ordinal);
         break;
       case TokenKind::Symbol: out.sql += t.text == "&" ? std::string_view("||") : t.text; break;
     }
@@ -263,16 +290,16 @@ void emit(TokenSpan tokens, TranslatedSql& out, Dialect dialect) {
 bool has_top_level_comma(TokenSpan condition) {
   int depth = 0;
   for (const Token& t : condition) {
-    if (is_symbol(t, "(")) ++depth;
-    if (is_symbol(t, ")")) --depth;
-    if (depth == 0 && is_symbol(t, ",")) return true;
+    if (is_symbol(t, '(')) ++depth;
+    if (is_symbol(t, ')')) --depth;
+    if (depth == 0 && is_symbol(t, ',')) return true;
   }
   return false;
 }
 
 // An ORDER BY list. Null sorts first going up and last going down, on the
 // server as in SQLite.
-void emit_order(TokenSpan items, TranslatedSql& out, Dialect dialect) {
+void emit_order(TokenSpan items, Emitted& out, Dialect dialect) {
   if (dialect != Dialect::Postgres) return emit(items, out, dialect);
   bool first = true;
   int depth = 0;
@@ -285,9 +312,9 @@ void emit_order(TokenSpan items, TranslatedSql& out, Dialect dialect) {
     out.sql += !one.empty() && is_keyword(one.back(), "DESC") ? " NULLS LAST" : " NULLS FIRST";
   };
   for (std::size_t i = 0; i < items.size(); ++i) {
-    if (is_symbol(items[i], "(")) ++depth;
-    if (is_symbol(items[i], ")")) --depth;
-    if (depth == 0 && is_symbol(items[i], ",")) {
+    if (is_symbol(items[i], '(')) ++depth;
+    if (is_symbol(items[i], ')')) --depth;
+    if (depth == 0 && is_symbol(items[i], ',')) {
       item(i);
       start = i + 1;
     }
@@ -299,7 +326,7 @@ void emit_order(TokenSpan items, TranslatedSql& out, Dialect dialect) {
 // "= -3" binds -3, which every store reads as the number it is.
 void fold_signs(std::vector<Token>& tokens) {
   for (std::size_t i = 0; i + 1 < tokens.size(); ++i) {
-    if (!is_symbol(tokens[i], "-") || tokens[i + 1].kind != TokenKind::Literal) continue;
+    if (!is_symbol(tokens[i], '-') || tokens[i + 1].kind != TokenKind::Literal) continue;
     const Token* before = i > 0 ? &tokens[i - 1] : nullptr;
     bool unary = !before || before->kind == TokenKind::Keyword ||
                  (before->kind == TokenKind::Symbol && before->text != ")");
@@ -317,14 +344,17 @@ void fold_signs(std::vector<Token>& tokens) {
 std::vector<Token> tokenize(std::string_view text) {
   auto tokens = Tokenizer(text).run();
   fold_signs(tokens);
-  if (!tokens.empty() && is_symbol(tokens.back(), ";")) tokens.pop_back();
+  if (!tokens.empty() && is_symbol(tokens.back(), ';')) tokens.pop_back();
   int depth = 0;
   for (const Token& t : tokens) {
-    if (is_symbol(t, ";")) throw failure(ErrorCode::QuerySyntax, text);
-    if (is_symbol(t, "(")) ++depth;
-    if (is_symbol(t, ")") && --depth < 0) throw failure(ErrorCode::QuerySyntax, text);
+    if (is_symbol(t, ';')) throw failure(ErrorCode::QuerySyntax, text);
+    if (is_symbol(t, '(')) ++depth;
+    if (is_symbol(t, ')') && --depth < 0) throw failure(ErrorCode::QuerySyntax, text);
   }
   if (depth != 0) throw failure(ErrorCode::QuerySyntax, text);
+  std::uint32_t literals = 0;
+  for (Token& t : tokens)
+    if (t.kind == TokenKind::Literal) t.ordinal = literals++;
   return tokens;
 }
 
@@ -339,9 +369,9 @@ std::vector<Token> tokenize(std::string_view text) {
 
 // A column reference: Name or Table.Name, possibly in parentheses.
 std::optional<std::string> column_of(TokenSpan t) {
-  while (t.size() >= 2 && is_symbol(t.front(), "(") && is_symbol(t.back(), ")")) t = t.subspan(1, t.size() - 2);
+  while (t.size() >= 2 && is_symbol(t.front(), '(') && is_symbol(t.back(), ')')) t = t.subspan(1, t.size() - 2);
   if (t.size() == 1 && t[0].kind == TokenKind::Identifier) return upper(t[0].text);
-  if (t.size() == 3 && t[0].kind == TokenKind::Identifier && is_symbol(t[1], ".") &&
+  if (t.size() == 3 && t[0].kind == TokenKind::Identifier && is_symbol(t[1], '.') &&
       t[2].kind == TokenKind::Identifier)
     return upper(t[2].text);
   return std::nullopt;
@@ -354,8 +384,8 @@ std::vector<TokenSpan> split_top(TokenSpan t, Pred is_separator) {
   int depth = 0;
   std::size_t start = 0;
   for (std::size_t i = 0; i < t.size(); ++i) {
-    if (is_symbol(t[i], "(")) ++depth;
-    if (is_symbol(t[i], ")")) --depth;
+    if (is_symbol(t[i], '(')) ++depth;
+    if (is_symbol(t[i], ')')) --depth;
     if (depth == 0 && is_separator(t[i])) {
       parts.push_back(t.subspan(start, i - start));
       start = i + 1;
@@ -367,11 +397,11 @@ std::vector<TokenSpan> split_top(TokenSpan t, Pred is_separator) {
 
 // True when the parentheses at both ends enclose the whole span.
 bool enclosed(TokenSpan t) {
-  if (t.size() < 2 || !is_symbol(t.front(), "(") || !is_symbol(t.back(), ")")) return false;
+  if (t.size() < 2 || !is_symbol(t.front(), '(') || !is_symbol(t.back(), ')')) return false;
   int depth = 0;
   for (std::size_t i = 0; i + 1 < t.size(); ++i) {
-    if (is_symbol(t[i], "(")) ++depth;
-    if (is_symbol(t[i], ")") && --depth == 0) return false;
+    if (is_symbol(t[i], '(')) ++depth;
+    if (is_symbol(t[i], ')') && --depth == 0) return false;
   }
   return true;
 }
@@ -390,7 +420,7 @@ std::optional<std::vector<Pin>> pins_of(TokenSpan condition) {
   std::vector<Pin> pins;
   for (TokenSpan term : split_top(condition, [](const Token& t) { return is_keyword(t, "AND"); })) {
     while (enclosed(term)) term = term.subspan(1, term.size() - 2);
-    auto sides = split_top(term, [](const Token& t) { return is_symbol(t, "="); });
+    auto sides = split_top(term, [](const Token& t) { return is_symbol(t, '='); });
     if (sides.size() != 2 || sides[1].size() != 1 || sides[1][0].kind != TokenKind::Literal) return std::nullopt;
     auto column = column_of(sides[0]);
     if (!column) return std::nullopt;
@@ -399,13 +429,13 @@ std::optional<std::vector<Pin>> pins_of(TokenSpan condition) {
   return pins;
 }
 
-std::optional<TranslatedSql> max_of_one_group(const std::vector<Token>& tokens, std::size_t from, std::size_t where,
+std::optional<Emitted> max_of_one_group(const std::vector<Token>& tokens, std::size_t from, std::size_t where,
                                               std::size_t group, std::size_t having, std::size_t order,
                                               Dialect dialect) {
   if (group == 0 || having == 0 || order != 0 || from + 2 != (where ? where : group)) return std::nullopt;
   TokenSpan all(tokens);
-  auto items = split_top(all.subspan(1, from - 1), [](const Token& t) { return is_symbol(t, ","); });
-  auto groups = split_top(all.subspan(group + 2, having - group - 2), [](const Token& t) { return is_symbol(t, ","); });
+  auto items = split_top(all.subspan(1, from - 1), [](const Token& t) { return is_symbol(t, ','); });
+  auto groups = split_top(all.subspan(group + 2, having - group - 2), [](const Token& t) { return is_symbol(t, ','); });
   auto pins = pins_of(all.subspan(having + 1));
   if (!pins) return std::nullopt;
 
@@ -428,7 +458,7 @@ std::optional<TranslatedSql> max_of_one_group(const std::vector<Token>& tokens, 
   for (TokenSpan item : items) {
     if (item.size() >= 6 && item[0].kind == TokenKind::Function && item[0].text == "MAX" &&
         is_keyword(item[item.size() - 2], "AS") && item.back().kind == TokenKind::Identifier &&
-        is_symbol(item[item.size() - 3], ")")) {
+        is_symbol(item[item.size() - 3], ')')) {
       TokenSpan argument = item.subspan(2, item.size() - 5);
       if (maximum || !column_of(argument)) return std::nullopt;
       maximum = argument;
@@ -441,7 +471,7 @@ std::optional<TranslatedSql> max_of_one_group(const std::vector<Token>& tokens, 
   }
   if (!maximum) return std::nullopt;
 
-  TranslatedSql out;
+  Emitted out;
   out.sql = "SELECT ";
   for (std::size_t i = 0; i < select.size(); ++i) {
     if (i > 0) out.sql += ", ";
@@ -506,10 +536,9 @@ std::string quote_identifier(std::string_view name, Dialect dialect) {
   return out;
 }
 
-// Not kept like the others: a condition mostly looks a record up by its own
-// key, a text that never comes again.
-TranslatedSql translate_condition(std::string_view jet_condition, Dialect dialect) {
-  auto tokens = tokenize(jet_condition);
+namespace {
+
+Emitted condition_of_tokens(const std::vector<Token>& tokens, std::string_view jet_condition, Dialect dialect) {
   if (tokens.empty()) throw failure(ErrorCode::QuerySyntax, jet_condition);
   for (const Token& t : tokens) {
     if (t.kind == TokenKind::Keyword &&
@@ -518,13 +547,20 @@ TranslatedSql translate_condition(std::string_view jet_condition, Dialect dialec
       throw failure(ErrorCode::QuerySyntax, jet_condition);
   }
   if (has_top_level_comma(tokens)) throw failure(ErrorCode::QuerySyntax, jet_condition);
-  TranslatedSql out;
+  Emitted out;
   emit(tokens, out, dialect);
   return out;
 }
 
-static TranslatedSelect translate_select_uncached(std::string_view jet_sql, Dialect dialect) {
-  auto tokens = tokenize(jet_sql);
+// A select's translation, with the literal of the text that each parameter
+// of its query and of its condition is.
+struct ShapedSelect {
+  TranslatedSelect select;
+  std::vector<std::uint32_t> query_sources;
+  std::vector<std::uint32_t> where_sources;
+};
+
+ShapedSelect select_of_tokens(const std::vector<Token>& tokens, std::string_view jet_sql, Dialect dialect) {
   auto refuse = [&] { return failure(ErrorCode::QuerySyntax, jet_sql); };
   if (tokens.empty() || !is_keyword(tokens.front(), "SELECT")) throw refuse();
 
@@ -533,8 +569,8 @@ static TranslatedSelect translate_select_uncached(std::string_view jet_sql, Dial
   int depth = 0;
   for (std::size_t i = 1; i < tokens.size(); ++i) {
     const Token& t = tokens[i];
-    if (is_symbol(t, "(")) ++depth;
-    if (is_symbol(t, ")")) --depth;
+    if (is_symbol(t, '(')) ++depth;
+    if (is_symbol(t, ')')) --depth;
     if (depth != 0 || t.kind != TokenKind::Keyword) continue;
     bool by_follows = i + 1 < tokens.size() && is_keyword(tokens[i + 1], "BY");
     std::size_t* slot = t.text == "FROM"                 ? &from
@@ -565,28 +601,29 @@ static TranslatedSelect translate_select_uncached(std::string_view jet_sql, Dial
   for (std::size_t at : {where, having})
     if (at != 0 && has_top_level_comma(TokenSpan(tokens).subspan(at + 1, clause_end(at) - at - 1))) throw refuse();
 
+  Emitted query, where_sql;
   TranslatedSelect out;
   if (auto fast = max_of_one_group(tokens, from, where, group, having, order, dialect)) {
-    out.query = std::move(*fast);
+    query = std::move(*fast);
   } else if (order == 0) {
-    emit(TokenSpan(tokens), out.query, dialect);
+    emit(TokenSpan(tokens), query, dialect);
   } else {
-    emit(TokenSpan(tokens).first(order + 2), out.query, dialect);
-    out.query.sql += ' ';
-    emit_order(TokenSpan(tokens).subspan(order + 2), out.query, dialect);
+    emit(TokenSpan(tokens).first(order + 2), query, dialect);
+    query.sql += ' ';
+    emit_order(TokenSpan(tokens).subspan(order + 2), query, dialect);
   }
 
-  bool whole_rows = from == 2 && is_symbol(tokens[1], "*") && group == 0 && having == 0 &&
+  bool whole_rows = from == 2 && is_symbol(tokens[1], '*') && group == 0 && having == 0 &&
                     clause_end(from) == from + 2 && tokens[from + 1].kind == TokenKind::Identifier;
   if (whole_rows) {
     out.table = std::string(tokens[from + 1].text);
     if (where != 0) {
       auto end = clause_end(where);
       if (end == where + 1) throw refuse();
-      emit(TokenSpan(tokens).subspan(where + 1, end - where - 1), out.where, dialect);
+      emit(TokenSpan(tokens).subspan(where + 1, end - where - 1), where_sql, dialect);
     }
     if (order != 0) {
-      TranslatedSql order_sql;
+      Emitted order_sql;
       auto end = clause_end(order);
       if (end <= order + 2) throw refuse();
       emit_order(TokenSpan(tokens).subspan(order + 2, end - order - 2), order_sql, dialect);
@@ -594,30 +631,36 @@ static TranslatedSelect translate_select_uncached(std::string_view jet_sql, Dial
       out.order_by = std::move(order_sql.sql);
     }
   }
-  return out;
+  ShapedSelect shaped{std::move(out), std::move(query.sources), std::move(where_sql.sources)};
+  shaped.select.query.sql = std::move(query.sql);
+  shaped.select.query.params = std::move(query.params);
+  shaped.select.where.sql = std::move(where_sql.sql);
+  shaped.select.where.params = std::move(where_sql.params);
+  return shaped;
 }
-
-// The importers send the same texts again and again (the balance rows of an
-// account's levels, the condition of each level): a translation is kept by
-// its text. A text that fails is translated, and fails, every time.
-namespace {
 
 struct TextHash {
   using is_transparent = void;
   std::size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
 };
 
+// Translations kept by a key, a bounded number of them.
 template <class T>
 class TranslationCache {
  public:
-  template <class Make>
-  T get(std::string_view text, Make make) {
-    if (auto it = kept_.find(text); it != kept_.end()) return it->second;
-    T made = make();
+  const T* find(std::string_view key) const {
+    auto it = kept_.find(key);
+    return it == kept_.end() ? nullptr : &it->second;
+  }
+  const T& keep(std::string key, T made) {
     // Bounded: the texts that name single lines never come again.
     if (kept_.size() >= kLimit) kept_.clear();
-    kept_.emplace(std::string(text), made);
-    return made;
+    return kept_.insert_or_assign(std::move(key), std::move(made)).first->second;
+  }
+  template <class Make>
+  T get(std::string_view key, Make make) {
+    if (const T* kept = find(key)) return *kept;
+    return keep(std::string(key), make());
   }
 
  private:
@@ -625,11 +668,82 @@ class TranslationCache {
   std::unordered_map<std::string, T, TextHash, std::equal_to<>> kept_;
 };
 
+// What a text says apart from its literals: two texts of one shape translate
+// to the same SQL, their literals bound in the same places. The translation
+// depends on nothing else (a literal's value or kind never changes it).
+// nullopt for a text whose shape cannot be told this way.
+std::optional<std::string> shape_of(const std::vector<Token>& tokens) {
+  std::string key;
+  key.reserve(tokens.size() * 6);
+  for (const Token& t : tokens) {
+    key += static_cast<char>('a' + static_cast<int>(t.kind));
+    if (t.kind != TokenKind::Literal) {
+      if (t.text.find('\0') != std::string_view::npos) return std::nullopt;
+      key += t.text;
+    }
+    key += '\0';
+  }
+  return key;
+}
+
+// The parameters of a shape's SQL, from this text's literals.
+std::vector<Value> parameters(const std::vector<std::uint32_t>& sources, const std::vector<const Value*>& literals) {
+  std::vector<Value> params;
+  params.reserve(sources.size());
+  for (std::uint32_t source : sources) params.push_back(*literals[source]);
+  return params;
+}
+
+std::vector<const Value*> literals_of(const std::vector<Token>& tokens) {
+  std::vector<const Value*> literals;
+  for (const Token& t : tokens)
+    if (t.kind == TokenKind::Literal) literals.push_back(&t.literal);
+  return literals;
+}
+
 }  // namespace
 
+// A condition mostly looks a record up by its own key, a text that never
+// comes again: it is kept by its shape only.
+TranslatedSql translate_condition(std::string_view jet_condition, Dialect dialect) {
+  static TranslationCache<Emitted> caches[2];
+  TranslationCache<Emitted>& cache = caches[static_cast<int>(dialect)];
+  auto tokens = tokenize(jet_condition);
+  auto shape = shape_of(tokens);
+  const Emitted* made = shape ? cache.find(*shape) : nullptr;
+  if (!made) {
+    Emitted fresh = condition_of_tokens(tokens, jet_condition, dialect);
+    if (!shape) return fresh;
+    made = &cache.keep(std::move(*shape), std::move(fresh));
+  }
+  return {made->sql, parameters(made->sources, literals_of(tokens))};
+}
+
+// The importers send the same texts again and again (the balance rows of an
+// account's levels, the condition of each level): a translation is kept by
+// its text, and by its shape for the texts that differ in their literals
+// only (the line of each record). A text that fails is translated, and fails,
+// every time.
 TranslatedSelect translate_select(std::string_view jet_sql, Dialect dialect) {
-  static TranslationCache<TranslatedSelect> caches[2];
-  return caches[static_cast<int>(dialect)].get(jet_sql, [&] { return translate_select_uncached(jet_sql, dialect); });
+  static TranslationCache<ShapedSelect> by_shape[2];
+  const int d = static_cast<int>(dialect);
+  auto tokens = tokenize(jet_sql);
+  auto shape = shape_of(tokens);
+  const ShapedSelect* made = shape ? by_shape[d].find(*shape) : nullptr;
+  if (!made) {
+    ShapedSelect fresh = select_of_tokens(tokens, jet_sql, dialect);
+    if (!shape) return std::move(fresh.select);
+    made = &by_shape[d].keep(std::move(*shape), std::move(fresh));
+  }
+  TranslatedSelect out;
+  out.query.sql = made->select.query.sql;
+  out.table = made->select.table;
+  out.where.sql = made->select.where.sql;
+  out.order_by = made->select.order_by;
+  auto literals = literals_of(tokens);
+  out.query.params = parameters(made->query_sources, literals);
+  out.where.params = parameters(made->where_sources, literals);
+  return out;
 }
 
 std::string row_id_column(Dialect dialect) {

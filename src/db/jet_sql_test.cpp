@@ -68,6 +68,58 @@ TEST(JetSql, ATextTranslatedAgain) {
   EXPECT_EQ(equalities_of("CUESAL='4' AND DIASAL=1")->size(), 2u);
 }
 
+// Texts that differ in their literals only share a translation, and each
+// binds its own literals, of whatever kind, in their own places: in the
+// query, in the set's condition, in a grouping read from an index, and in a
+// condition alone. A text of another shape is translated anew.
+TEST(JetSql, TextsOfOneShapeBindTheirOwnLiterals) {
+  struct Case {
+    std::string jet;
+    std::vector<Value> params;
+    std::vector<Value> where;
+  };
+  const auto line = [](const char* journal, const char* date, const char* entry) {
+    return std::string("SELECT * FROM F_APU WHERE  (DIAAPU=") + journal + ") AND  FECAPU=" + date +
+           " AND ASIAPU=" + entry + " ORDER BY DIAAPU, FECAPU, ASIAPU, ORDAPU ASC;";
+  };
+  const auto highest = [](const char* journal, const char* date) {
+    return std::string("SELECT MAX(ASIAPU) AS M, DIAAPU, FECAPU FROM F_APU GROUP BY DIAAPU, FECAPU HAVING (FECAPU=") +
+           date + ") AND (DIAAPU=" + journal + ")";
+  };
+  const Value one{std::int32_t{1}}, two{std::int32_t{2}}, minus{std::int32_t{-2}};
+  const Value march{DateTime{2011, 3, 5}}, june{DateTime{2011, 6, 30}};
+  for (const auto& c : std::vector<Case>{
+           {line("1", "#03/05/2011#", "1"), {one, march, one}, {one, march, one}},
+           {line("2", "#06/30/2011#", "1"), {two, june, one}, {two, june, one}},
+           {line("-2", "'x'", "2.5"), {minus, Value("x"), Value(2.5)}, {minus, Value("x"), Value(2.5)}},
+           {line("1", "#03/05/2011#", "1"), {one, march, one}, {one, march, one}},
+           {highest("1", "#03/05/2011#"), {march, one}, {}},
+           {highest("2", "#06/30/2011#"), {june, two}, {}},
+           {"SELECT A + 1 FROM T WHERE B = True", {one, Value(true)}, {}},
+           {"SELECT A + 2 FROM T WHERE B = False", {two, Value(false)}, {}},
+       }) {
+    auto t = translate_select(c.jet);
+    EXPECT_EQ(t.query.params, c.params) << c.jet;
+    EXPECT_EQ(t.where.params, c.where) << c.jet;
+  }
+  EXPECT_EQ(translate_select(highest("2", "#06/30/2011#")).query.sql,
+            R"(SELECT "ASIAPU" AS "M", "DIAAPU", "FECAPU" FROM "F_APU" WHERE ("FECAPU" = ?) AND ("DIAAPU" = ?) ORDER BY "ASIAPU" DESC LIMIT 1)");
+  // The same words in another shape: a minus that subtracts, a name in brackets.
+  EXPECT_EQ(translate_select("SELECT A - 1 FROM T").query.sql, R"(SELECT "A" - ? FROM "T")");
+  EXPECT_EQ(translate_select("SELECT A = -1 FROM T").query.sql, R"(SELECT "A" = ? FROM "T")");
+  EXPECT_EQ(translate_select("SELECT A = -1 FROM T").query.params, std::vector<Value>{Value(std::int32_t{-1})});
+  EXPECT_TRUE(translate_select("SELECT * FROM [SELECT]").table);
+  EXPECT_FALSE(translate_select("SELECT * FROM SELECT").table);
+
+  for (int i = 0; i < 3; ++i) {
+    std::string code = "C" + std::to_string(i);
+    auto condition = translate_condition("CODCLI='" + code + "' AND N=" + std::to_string(i));
+    EXPECT_EQ(condition.sql, R"("CODCLI" = ? AND "N" = ?)");
+    EXPECT_EQ(condition.params, (std::vector<Value>{Value(code), Value(std::int32_t{i})}));
+    EXPECT_THROW(translate_condition("CODCLI='" + code + "', N=1"), Failure);
+  }
+}
+
 TEST(JetSql, RecognisesSetsOverWholeRowsOfOneTable) {
   auto whole = translate_select("SELECT * FROM F_SAL WHERE DIASAL=1 AND (CUESAL='43' OR CUESAL='4' ) ORDER BY CUESAL;");
   ASSERT_TRUE(whole.table);
