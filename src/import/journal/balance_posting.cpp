@@ -149,7 +149,11 @@ BalancePosting::~BalancePosting() {
   database_.withdraw(*this);
 }
 
-int BalancePosting::column(std::string_view name) const { return column_in(*columns_, name); }
+int BalancePosting::column(const std::string& name) {
+  auto it = column_by_name_.find(name);
+  if (it == column_by_name_.end()) it = column_by_name_.emplace(name, column_in(*columns_, name)).first;
+  return it->second;
+}
 
 void BalancePosting::change(std::size_t row, int column, db::Value value) {
   Row& r = rows_->held[row];

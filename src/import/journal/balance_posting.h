@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "db/engine.h"
@@ -65,13 +66,15 @@ class BalancePosting : private db::DeferredWrites {
   Row& held_row(const std::string& journal, const std::string& code, const db::Value& line_journal,
                 db::Recordset& stored);
   void store_new(std::size_t index, db::Recordset& stored);
-  int column(std::string_view name) const;
+  // A column by name; the month columns are looked up line after line.
+  int column(const std::string& name);
   void change(std::size_t row, int column, db::Value value);
 
   std::string path_;
   db::Database database_;
   const std::vector<db::ColumnInfo>* columns_ = nullptr;
   int code_column_ = -1, journal_column_ = -1;
+  std::unordered_map<std::string, int> column_by_name_;
   bool code_nocase_ = false;
   struct Rows;
   std::unique_ptr<Rows> rows_;
