@@ -294,7 +294,7 @@ void RecordsetImpl::find_first(std::string_view criteria) {
   auto saved_rowid = rowid_;
   auto saved_row = current_;
   bool saved_eof = eof_;
-  no_match_ = !fetch(rows_from() + where_with("(" + condition.sql + ")") + order() + " LIMIT 1", params);
+  no_match_ = !fetch(find_sql(condition.sql), params);
   if (!no_match_) pending_first_ = false;
   if (no_match_) {
     rowid_ = saved_rowid, current_ = std::move(saved_row), eof_ = saved_eof;
@@ -302,6 +302,14 @@ void RecordsetImpl::find_first(std::string_view criteria) {
     auto it = std::find(keys_->begin(), keys_->end(), rowid_);
     key_position_ = static_cast<std::size_t>(it - keys_->begin());
   }
+}
+
+const std::string& RecordsetImpl::find_sql(const std::string& condition) {
+  if (find_sql_.empty() || condition != find_condition_) {
+    find_sql_ = rows_from() + where_with("(" + condition + ")") + order() + " LIMIT 1";
+    find_condition_ = condition;
+  }
+  return find_sql_;
 }
 
 void RecordsetImpl::add_new() {

@@ -53,6 +53,9 @@ class RecordsetImpl {
   const std::string& row_id() const { return row_id_; }
   std::string where_with(std::string_view extra) const;
   std::string order() const;
+  // The query that finds the first row meeting a condition (as SQL), kept
+  // for the last condition: a record is mostly looked up by its key.
+  const std::string& find_sql(const std::string& condition);
   // Reads the rowids of an ordered set (and the rows, when it is small) and
   // moves to its first row.
   void load_keys();
@@ -103,6 +106,8 @@ class RecordsetImpl {
   std::string last_shape_;
   const std::string* last_store_sql_ = nullptr;
   mutable std::size_t next_column_ = 0;  // where index_of looks first
+  std::string find_condition_;
+  std::string find_sql_;
 };
 
 }  // namespace kavelo::db
