@@ -216,8 +216,10 @@ std::unique_ptr<TableInfo> SqliteConnection::load_table(std::string_view name) {
     column.required = sqlite3_column_int(s, 2) != 0;
     const char* dflt = reinterpret_cast<const char*>(sqlite3_column_text(s, 3));
     column.default_value = default_from_sql(dflt ? dflt : "", column.kind);
+    // Only texts compare by a collation; asking costs a search of the table's columns.
     const char* collation = nullptr;
-    if (sqlite3_table_column_metadata(db_, nullptr, table_name.c_str(), column.name.c_str(), nullptr, &collation,
+    if (column.kind == ColumnKind::Text &&
+        sqlite3_table_column_metadata(db_, nullptr, table_name.c_str(), column.name.c_str(), nullptr, &collation,
                                       nullptr, nullptr, nullptr) == SQLITE_OK && collation)
       column.nocase = sqlite3_stricmp(collation, "NOCASE") == 0;
     info->add(std::move(column));
