@@ -118,6 +118,7 @@ SqliteConnection::SqliteConnection(const std::string& path, std::string key, std
 
 SqliteConnection::~SqliteConnection() {
   statements_.clear();
+  sqlite3_finalize(table_info_);
   if (db_) {
     // Whatever was not committed by now belongs to no finished record.
     if (in_transaction()) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
@@ -200,12 +201,13 @@ Cursor& SqliteConnection::prepare(const std::string& sql, std::string_view jet_t
 std::unique_ptr<TableInfo> SqliteConnection::load_table(std::string_view name) {
   auto info = std::make_unique<TableInfo>();
   const std::string table_name(name);
-  sqlite3_stmt* s = nullptr;
-  // Read without the statement cache: a table is read once.
-  if (sqlite3_prepare_v2(db_, "SELECT name, type, \"notnull\", dflt_value FROM pragma_table_info(?)", -1, &s,
-                         nullptr) != SQLITE_OK)
+  if (!table_info_ &&
+      sqlite3_prepare_v2(db_, "SELECT name, type, \"notnull\", dflt_value FROM pragma_table_info(?)", -1,
+                         &table_info_, nullptr) != SQLITE_OK)
     throw failure_of(sqlite3_errcode(db_));
-  std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> owner(s, sqlite3_finalize);
+  sqlite3_stmt* s = table_info_;
+  // Reset however the reading ends.
+  std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> reset(s, sqlite3_reset);
   sqlite3_bind_text(s, 1, table_name.c_str(), -1, SQLITE_TRANSIENT);
   int rc;
   while ((rc = sqlite3_step(s)) == SQLITE_ROW) {

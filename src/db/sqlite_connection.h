@@ -35,6 +35,8 @@ class SqliteConnection final : public Connection {
  private:
   sqlite3* db_ = nullptr;
   std::unordered_map<std::string, std::unique_ptr<Cursor>> statements_;
+  // Reads the columns of the table bound to it: made once, for every table.
+  sqlite3_stmt* table_info_ = nullptr;
 };
 
 }  // namespace kavelo::db
