@@ -235,16 +235,23 @@ done
 import_time=$best
 row "anchor: sqlite3 .import of CLI.TXT" "$best" "$records" "$top"
 
-best=""
-top=0
-for _ in $(seq "$rounds"); do
-  prepare "$work/raw" "$data" date
-  measure "$raw_journal" "$work/raw/datos/MUESTRA01.MDB" "$data/APU.TXT" MUESTRA || { cat "$work/out" >&2; exit 1; }
-  best=$(lowest "$best" "$wall")
-  if [ "$rss" -gt "$top" ]; then top=$rss; fi
-done
-raw_time=$best
-row "anchor: raw_journal on APU.TXT" "$best" "$records" "$top"
+# raw_best DATA: raw_journal on DATA's journal, a fresh database each round;
+# the fastest in $wall.
+raw_best() {
+  local data=$1 best="" top=0
+  for _ in $(seq "$rounds"); do
+    prepare "$work/raw" "$data" date
+    measure "$raw_journal" "$work/raw/datos/MUESTRA01.MDB" "$data/APU.TXT" MUESTRA || { cat "$work/out" >&2; exit 1; }
+    best=$(lowest "$best" "$wall")
+    if [ "$rss" -gt "$top" ]; then top=$rss; fi
+  done
+  wall=$best
+  rss=$top
+}
+
+raw_best "$data"
+raw_time=$wall
+row "anchor: raw_journal on APU.TXT" "$wall" "$records" "$rss"
 
 say "  ejecución sobre seis archivos vacíos"
 prepare "$work/empty" "$data" date
@@ -276,20 +283,6 @@ done
 empty_sqlite=$(median < "$work/times")
 row "kavelo, six empty files (median of $repeats, less $(secs "$start_cost") s of process start)" "$empty_kavelo" 0 "$empty_rss"
 row "anchor: sqlite3 open and one query (the same way)" "$empty_sqlite" 0 "$rss"
-
-# raw_best DATA: raw_journal on DATA's journal, a fresh database each round;
-# the fastest in $wall.
-raw_best() {
-  local data=$1 best="" top=0
-  for _ in $(seq "$rounds"); do
-    prepare "$work/raw" "$data" date
-    measure "$raw_journal" "$work/raw/datos/MUESTRA01.MDB" "$data/APU.TXT" MUESTRA || { cat "$work/out" >&2; exit 1; }
-    best=$(lowest "$best" "$wall")
-    if [ "$rss" -gt "$top" ]; then top=$rss; fi
-  done
-  wall=$best
-  rss=$top
-}
 
 say "  linealidad: apuntes con $small y con $large líneas"
 data_small=$(sample "$small")
