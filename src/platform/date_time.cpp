@@ -46,22 +46,14 @@ bool is_valid(const DateTime& value) {
 std::string to_iso(const DateTime& value) {
   std::string text;
   text.reserve(19);
-  append_padded(text, value.year, 4);
-  text += '-';
-  append_padded(text, value.month, 2);
-  text += '-';
-  append_padded(text, value.day, 2);
+  append_joined(text, '-', {{value.year, 4}, {value.month, 2}, {value.day, 2}});
   if (value.has_time()) append_time(text, value);
   return text;
 }
 
 void append_time(std::string& text, const DateTime& value) {
   text += ' ';
-  append_padded(text, value.hour, 2);
-  text += ':';
-  append_padded(text, value.minute, 2);
-  text += ':';
-  append_padded(text, value.second, 2);
+  append_joined(text, ':', {{value.hour, 2}, {value.minute, 2}, {value.second, 2}});
 }
 
 std::optional<DateTime> from_iso(std::string_view text) {

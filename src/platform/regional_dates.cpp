@@ -104,14 +104,11 @@ DateTime parse_date(std::string_view text, const RegionalSettings& settings) {
 std::string format_date(const DateTime& value, const RegionalSettings& settings) {
   std::string text;
   text.reserve(19);
-  auto part = [&](int number, int width, bool last) {
-    append_padded(text, number, width);
-    if (!last) text += settings.date_separator;
-  };
+  const PaddedNumber day{value.day, 2}, month{value.month, 2}, year{value.year, 4};
   switch (settings.date_order) {
-    case DateOrder::DayMonthYear: part(value.day, 2, false), part(value.month, 2, false), part(value.year, 4, true); break;
-    case DateOrder::MonthDayYear: part(value.month, 2, false), part(value.day, 2, false), part(value.year, 4, true); break;
-    case DateOrder::YearMonthDay: part(value.year, 4, false), part(value.month, 2, false), part(value.day, 2, true); break;
+    case DateOrder::DayMonthYear: append_joined(text, settings.date_separator, {day, month, year}); break;
+    case DateOrder::MonthDayYear: append_joined(text, settings.date_separator, {month, day, year}); break;
+    case DateOrder::YearMonthDay: append_joined(text, settings.date_separator, {year, month, day}); break;
   }
   if (value.has_time()) append_time(text, value);
   return text;

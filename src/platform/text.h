@@ -1,5 +1,6 @@
 #pragma once
 // Small text helpers shared by every part of the program.
+#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -36,6 +37,21 @@ inline void append_padded(std::string& out, int value, int width) {
   if (value < 0) out += '-';
   if (int zeros = width - count - (value < 0 ? 1 : 0); zeros > 0) out.append(static_cast<std::size_t>(zeros), '0');
   while (count > 0) out += digits[--count];
+}
+
+// Appends whole numbers, each zero-padded to its width, with `separator`
+// between them: {{2011, 4}, {3, 2}, {5, 2}} and '-' give "2011-03-05".
+struct PaddedNumber {
+  int value;
+  int width;
+};
+inline void append_joined(std::string& out, char separator, std::initializer_list<PaddedNumber> numbers) {
+  bool first = true;
+  for (const PaddedNumber& n : numbers) {
+    if (!first) out += separator;
+    first = false;
+    append_padded(out, n.value, n.width);
+  }
 }
 
 // The UTF-8 characters of a text, one string each.

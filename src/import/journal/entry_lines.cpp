@@ -10,11 +10,7 @@ namespace kavelo {
 std::string jet_date_literal(const DateTime& date) {
   std::string literal = "#";
   literal.reserve(21);
-  append_padded(literal, date.month, 2);
-  literal += '/';
-  append_padded(literal, date.day, 2);
-  literal += '/';
-  append_padded(literal, date.year, 4);
+  append_joined(literal, '/', {{date.month, 2}, {date.day, 2}, {date.year, 4}});
   if (date.has_time()) append_time(literal, date);
   return literal + '#';
 }
