@@ -1,6 +1,7 @@
 // The Jet SQL translator over any text: it refuses or gives SQL that SQLite
 // either prepares or refuses, never a second statement, and every literal
-// becomes a parameter.
+// becomes a parameter. The translation kept by the text's shape (made by
+// this text or by an earlier one of the same shape) is the one made anew.
 #include <sqlite3.h>
 
 #include <cstdlib>
@@ -40,12 +41,20 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
   static sqlite3* db = schema_database();
   std::string text(reinterpret_cast<const char*>(data), size);
   try {
-    check(db, kavelo::db::translate_select(text).query);
+    auto select = kavelo::db::translate_select(text);
+    check(db, select.query);
+    auto again = kavelo::db::translate_select_afresh(text);
+    if (again.query.sql != select.query.sql || again.query.params != select.query.params ||
+        again.table != select.table || again.where.sql != select.where.sql ||
+        again.where.params != select.where.params || again.order_by != select.order_by)
+      std::abort();
   } catch (const kavelo::Failure&) {
   }
   try {
     auto condition = kavelo::db::translate_condition(text);
     check(db, {"SELECT * FROM F_APU WHERE (" + condition.sql + ")", condition.params});
+    auto again = kavelo::db::translate_condition_afresh(text);
+    if (again.sql != condition.sql || again.params != condition.params) std::abort();
   } catch (const kavelo::Failure&) {
   }
   return 0;

@@ -746,6 +746,14 @@ TranslatedSelect translate_select(std::string_view jet_sql, Dialect dialect) {
   return out;
 }
 
+TranslatedSelect translate_select_afresh(std::string_view jet_sql, Dialect dialect) {
+  return select_of_tokens(tokenize(jet_sql), jet_sql, dialect).select;
+}
+
+TranslatedSql translate_condition_afresh(std::string_view jet_condition, Dialect dialect) {
+  return condition_of_tokens(tokenize(jet_condition), jet_condition, dialect);
+}
+
 std::string row_id_column(Dialect dialect) {
   return dialect == Dialect::Postgres ? "\"kavelo_row\"" : "rowid";
 }

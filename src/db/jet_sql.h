@@ -35,6 +35,10 @@ struct TranslatedSelect {
 // A refused text is a Failure (a syntax error naming the text).
 TranslatedSelect translate_select(std::string_view jet_sql, Dialect dialect = Dialect::Sqlite);
 TranslatedSql translate_condition(std::string_view jet_condition, Dialect dialect = Dialect::Sqlite);
+// The same, translated anew without the translations kept by shape: what
+// the kept ones must always give.
+TranslatedSelect translate_select_afresh(std::string_view jet_sql, Dialect dialect = Dialect::Sqlite);
+TranslatedSql translate_condition_afresh(std::string_view jet_condition, Dialect dialect = Dialect::Sqlite);
 
 std::string quote_identifier(std::string_view name, Dialect dialect = Dialect::Sqlite);
 // The column by which a row is found again: SQLite's rowid, or the identity

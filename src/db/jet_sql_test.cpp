@@ -101,6 +101,9 @@ TEST(JetSql, TextsOfOneShapeBindTheirOwnLiterals) {
     auto t = translate_select(c.jet);
     EXPECT_EQ(t.query.params, c.params) << c.jet;
     EXPECT_EQ(t.where.params, c.where) << c.jet;
+    auto fresh = translate_select_afresh(c.jet);
+    EXPECT_EQ(t.query.sql, fresh.query.sql) << c.jet;
+    EXPECT_EQ(t.where.sql, fresh.where.sql) << c.jet;
   }
   EXPECT_EQ(translate_select(highest("2", "#06/30/2011#")).query.sql,
             R"(SELECT "ASIAPU" AS "M", "DIAAPU", "FECAPU" FROM "F_APU" WHERE ("FECAPU" = ?) AND ("DIAAPU" = ?) ORDER BY "ASIAPU" DESC LIMIT 1)");
