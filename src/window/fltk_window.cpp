@@ -9,8 +9,10 @@
 #include <FL/x.H>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <exception>
+#include <functional>
 
 #include "window/logo.h"
 #include "platform/product.h"
@@ -216,25 +218,39 @@ void FltkWindow::show() {
   Fl::flush();
 }
 
+namespace {
+
+// The loop's one-shot timer.
+struct LoopTimer {
+  const std::function<void()>* handler;
+  std::chrono::steady_clock::time_point due;
+  bool fired = false;
+  std::exception_ptr failure;
+};
+
+void on_loop_timeout(void* data) {
+  auto* t = static_cast<LoopTimer*>(data);
+  // FLTK times its timeouts by another clock than the program's: one that
+  // comes a moment early waits out the rest, so the delay is never cut short.
+  const auto left = t->due - std::chrono::steady_clock::now();
+  if (left > std::chrono::steady_clock::duration::zero()) {
+    Fl::add_timeout(std::chrono::duration<double>(left).count(), on_loop_timeout, data);
+    return;
+  }
+  try {
+    (*t->handler)();
+  } catch (...) {
+    t->failure = std::current_exception();
+  }
+  t->fired = true;
+}
+
+}  // namespace
+
 void FltkWindow::run_message_loop(std::chrono::milliseconds delay, const std::function<void()>& on_timer) {
-  struct Timer {
-    const std::function<void()>* handler;
-    bool fired = false;
-    std::exception_ptr failure;
-  } timer{&on_timer, false, nullptr};
   // One shot: the handler runs once, and only the loop's own timer starts it.
-  Fl::add_timeout(
-      std::chrono::duration<double>(delay).count(),
-      [](void* data) {
-        auto* t = static_cast<Timer*>(data);
-        try {
-          (*t->handler)();
-        } catch (...) {
-          t->failure = std::current_exception();
-        }
-        t->fired = true;
-      },
-      &timer);
+  LoopTimer timer{&on_timer, std::chrono::steady_clock::now() + delay, false, nullptr};
+  Fl::add_timeout(std::chrono::duration<double>(delay).count(), on_loop_timeout, &timer);
   // FLTK runs a due timeout at the start of a wait and then goes on waiting for
   // events: a bounded wait lets the loop see that the handler has returned.
   constexpr double kPoll = 0.1;
