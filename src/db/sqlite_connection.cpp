@@ -116,7 +116,7 @@ SqliteConnection::SqliteConnection(const std::string& path, std::string key, std
   }
   // A journal of a million lines makes a database of hundreds of megabytes
   // whose indexes are looked up line after line: four times SQLite's default
-  // page cache reads a tenth fewer pages through the kernel, and keeps the
+  // page cache spares many of the reads through the kernel, and keeps the
   // whole program well under 32 MB. The setting lasts as long as this
   // connection; the file keeps its own.
   sqlite3_exec(db_, "PRAGMA cache_size = -8192", nullptr, nullptr, nullptr);
