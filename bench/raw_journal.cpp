@@ -20,6 +20,7 @@
 #include <string_view>
 #include <vector>
 
+#include "db/sqlite_connection.h"
 #include "platform/codepage.h"
 #include "platform/date_time.h"
 #include "platform/regional.h"
@@ -32,7 +33,7 @@ class Database {
     if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK)
       throw std::runtime_error("cannot open " + path + ": " + sqlite3_errmsg(db_));
     // The page cache kavelo gives SQLite: both do the same work with the same cache.
-    execute("PRAGMA cache_size = -8192");
+    execute(("PRAGMA cache_size = -" + std::to_string(kavelo::db::kPageCacheKiB)).c_str());
   }
   ~Database() {
     for (auto& [sql, s] : statements_) sqlite3_finalize(s);

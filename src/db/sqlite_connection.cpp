@@ -114,12 +114,9 @@ SqliteConnection::SqliteConnection(const std::string& path, std::string key, std
     db_ = nullptr;
     throw f;
   }
-  // A journal of a million lines makes a database of hundreds of megabytes
-  // whose indexes are looked up line after line: four times SQLite's default
-  // page cache spares many of the reads through the kernel, and keeps the
-  // whole program well under 32 MB. The setting lasts as long as this
-  // connection; the file keeps its own.
-  sqlite3_exec(db_, "PRAGMA cache_size = -8192", nullptr, nullptr, nullptr);
+  // The setting lasts as long as this connection; the file keeps its own.
+  const std::string cache_size = "PRAGMA cache_size = -" + std::to_string(kPageCacheKiB);
+  sqlite3_exec(db_, cache_size.c_str(), nullptr, nullptr, nullptr);
 }
 
 SqliteConnection::~SqliteConnection() {
