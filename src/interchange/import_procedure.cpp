@@ -185,9 +185,13 @@ void run_import(const ImportDescription& d, RecordSteps* steps) {
         }
       }
       field_code.clear();
-      window.set_label(Label::Label3, fmt::format("{}{} - {}", d.progress_text, db::to_text(records.get(d.progress_first)),
-                                                  db::to_text(records.get(d.progress_second))));
-      window.repaint_label(Label::Label3);
+      // An unattended run shows no progress: the record's label is not made.
+      if (window.shows_labels()) {
+        window.set_label(Label::Label3, fmt::format("{}{} - {}", d.progress_text,
+                                                    db::to_text(records.get(d.progress_first)),
+                                                    db::to_text(records.get(d.progress_second))));
+        window.repaint_label(Label::Label3);
+      }
       const bool adding = records.adding();
       std::optional<db::RecordUnit> unit = steps->begin_store();
       try {

@@ -65,6 +65,7 @@ class TerminalWindow final : public Window {
   }
 
   void repaint() override { draw_progress(); }
+  bool shows_labels() const override { return on_terminal_; }
 
   // The message loop runs before each step of the run: what Label3 shows then
   // is the step, and the records after it are counted.

@@ -107,6 +107,8 @@ TEST(TerminalWindow, NoProgressWithoutATerminal) {
   {
     Redirect to_file(STDERR_FILENO, fileno(errors));
     auto window = make_terminal_window();
+    // Nothing shows a label, so callers need not make their texts.
+    EXPECT_FALSE(window->shows_labels());
     window->set_caption("Importación");
     window->set_label(Label::Label3, "Convirtiendo cuentas: 100 - Caja");
     window->repaint_label(Label::Label3);
@@ -120,6 +122,7 @@ TEST(TerminalWindow, ProgressIsOneLineCutToTheTerminalWidth) {
   {
     Redirect to_terminal(STDERR_FILENO, screen.slave);
     auto window = make_terminal_window();
+    EXPECT_TRUE(window->shows_labels());
     window->set_caption("Importación");
     window->set_label(Label::Label1, "Empresa");
     window->set_label(Label::Label3, "Cuentas:\n100 - Caja");

@@ -20,6 +20,9 @@ class Window {
   // refresh rate allows).
   virtual void repaint_label(Label which) = 0;
   virtual void repaint() = 0;
+  // False when no label is ever shown (a terminal window whose stderr is no
+  // terminal): a caller may then leave out making texts only labels show.
+  virtual bool shows_labels() const { return true; }
   // One pass of the message loop: pending window events are handled.
   virtual void do_events() = 0;
   virtual void set_hourglass(bool on) = 0;

@@ -142,5 +142,22 @@ TEST_F(JournalImportTest, ShowsJournalAndDateOfEachLine) {
                                                "Convirtiendo apuntes: 12 - 01/04/2011"}));
 }
 
+// An unattended run (a terminal window without a terminal) shows no progress:
+// no line's label is made, and every line is stored all the same.
+TEST_F(JournalImportTest, AWindowThatShowsNoLabelsGetsNoLineLabels) {
+  class Unattended : public LabelWindow {
+   public:
+    using LabelWindow::LabelWindow;
+    bool shows_labels() const override { return false; }
+  };
+  set_main_window(std::make_unique<Unattended>(&boxes_, &labels_));
+  import("INSERT INTO F_AUT VALUES (1, 1, 1);",
+         "A001|1|15/03/2011|0|1|4300001|Venta|F1|D|121,00|20132,71||||0||||0||0||\r\n"
+         "A001|12|1/4/2011|7|1|4300001|Venta|F1|H|121,00|20132,71||||0||||0||0||\r\n");
+  EXPECT_TRUE(labels_.empty());
+  EXPECT_EQ(outside("SELECT count(*) FROM F_APU"), "2");
+  EXPECT_EQ(outside("SELECT count(*) FROM F_SAL WHERE CUESAL = '4300001'"), "2");
+}
+
 }  // namespace
 }  // namespace kavelo
