@@ -1,7 +1,8 @@
 // The Jet SQL translator over any text: it refuses or gives SQL that SQLite
 // either prepares or refuses, never a second statement, and every literal
 // becomes a parameter. The translation kept by the text's shape (made by
-// this text or by an earlier one of the same shape) is the one made anew.
+// this text or by an earlier one of the same shape) is the one made anew. A
+// condition of equalities binds what its columns with their values bind.
 #include <sqlite3.h>
 
 #include <cstdlib>
@@ -55,6 +56,11 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
     check(db, {"SELECT * FROM F_APU WHERE (" + condition.sql + ")", condition.params});
     auto again = kavelo::db::translate_condition_afresh(text);
     if (again.sql != condition.sql || again.params != condition.params) std::abort();
+    if (auto terms = kavelo::db::equalities_of(text)) {
+      auto direct = kavelo::db::condition_of(*terms);
+      if (direct.params != condition.params) std::abort();
+      check(db, {"SELECT * FROM F_APU WHERE (" + direct.sql + ")", direct.params});
+    }
   } catch (const kavelo::Failure&) {
   }
   return 0;

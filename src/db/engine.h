@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "db/column_type.h"
+#include "db/jet_sql.h"
 #include "db/value.h"
 
 namespace kavelo::db {
@@ -51,6 +52,10 @@ class Recordset {
   // Moves to the first row that meets both the record set's own condition and
   // `criteria` (a Jet SQL condition); NoMatch tells whether one was found.
   void find_first(std::string_view criteria);
+  // The same for the condition that each column equals its value, as the text
+  // "COL1=v1 AND COL2=v2" would say it: for a caller that looks up a key
+  // record after record, without writing it as text and reading it back.
+  void find_first(const std::vector<Equality>& terms);
   bool no_match() const;
 
   void add_new();

@@ -387,7 +387,8 @@ TEST_F(EngineTest, WalksFindsAndCounts) {
 }
 
 // A small set is kept in memory and searched there; a large one is searched
-// with SQL: both must answer alike.
+// with SQL: both must answer alike, whether the condition is a text or the
+// columns with their values.
 TEST_F(EngineTest, FindsAlikeInSmallAndLargeSets) {
   {
     auto rs = articles();
@@ -398,32 +399,48 @@ TEST_F(EngineTest, FindsAlikeInSmallAndLargeSets) {
       rs.set("FECART", Value(DateTime{2011, 1, 1 + i % 28}));
       rs.update();
     }
+    rs.add_new();
+    rs.set("CODART", Value("O'B"));
+    rs.update();
   }
   for (const char* base : {"SELECT * FROM F_ART WHERE CODART = 'A1' OR CODART = 'B2' OR CODART = 'L1'",
                            "SELECT * FROM F_ART"}) {
     SCOPED_TRACE(base);
     auto rs = db_.open_recordset(base);
+    const bool whole_table = std::string_view(base) == "SELECT * FROM F_ART";
     struct Case {
       std::string criteria;
-      const char* found;  // nullptr: no match
+      const char* found;             // nullptr: no match
+      std::vector<Equality> terms;   // the same as columns and values; none: no such form
     };
     for (const auto& c : std::vector<Case>{
-             {"CODART = 'b2'", "B2"},  // text keys ignore case
-             {"DESART = 'tuerca'", nullptr},  // other texts do not
-             {"(UNIART = 1) AND (CODART = 'L1')", "L1"},
-             {"UNIART = 20.0", "B2"},
-             {"FECART = #03/05/2011#", "B2"},
-             {"FECART = #03/05/2012#", nullptr},
-             {"PREART = 1.5", "A1"},
-             {"UNIART > 15", "B2"},  // no simple equality: SQL decides
-             {"DESART = 'Tuerca' AND UNIART = 21", nullptr},
+             {"CODART = 'b2'", "B2", {{"CODART", Value("b2")}}},  // text keys ignore case
+             {"codart = 'l1'", "L1", {{"codart", Value("l1")}}},
+             {"DESART = 'tuerca'", nullptr, {{"DESART", Value("tuerca")}}},  // other texts do not
+             {"(UNIART = 1) AND (CODART = 'L1')", "L1", {{"UNIART", Value(std::int32_t{1})}, {"CODART", Value("L1")}}},
+             {"UNIART = 20.0", "B2", {{"UNIART", Value(20.0)}}},
+             {"FECART = #03/05/2011#", "B2", {{"FECART", Value(DateTime{2011, 3, 5})}}},
+             {"FECART = #03/05/2012#", nullptr, {{"FECART", Value(DateTime{2012, 3, 5})}}},
+             {"PREART = 1.5", "A1", {{"PREART", Value(1.5)}}},
+             {"UNIART > 15", "B2", {}},  // no simple equality: SQL decides
+             {"DESART = 'Tuerca' AND UNIART = 21", nullptr, {{"DESART", Value("Tuerca")}, {"UNIART", Value(std::int32_t{21})}}},
+             {"CODART = 'O''B'", whole_table ? "O'B" : nullptr, {{"CODART", Value("O'B")}}},
          }) {
       rs.find_first(c.criteria);
       EXPECT_EQ(rs.no_match(), c.found == nullptr) << c.criteria;
       if (c.found) {
         EXPECT_EQ(to_text(rs.get("CODART")), c.found) << c.criteria;
       }
+      if (c.terms.empty()) continue;
+      rs.move_first();  // the text's finding must not decide the terms'
+      rs.find_first(c.terms);
+      EXPECT_EQ(rs.no_match(), c.found == nullptr) << c.criteria << " as terms";
+      if (c.found) {
+        EXPECT_EQ(to_text(rs.get("CODART")), c.found) << c.criteria << " as terms";
+      }
     }
+    EXPECT_EQ(number_of([&] { rs.find_first(std::vector<Equality>{{"NADA", Value("x")}}); }),
+              static_cast<int>(ErrorCode::TooFewParameters));
     // A row added through the set can be found in it at once.
     rs.add_new();
     rs.set("CODART", Value("N9"));

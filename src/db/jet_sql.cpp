@@ -764,4 +764,17 @@ std::optional<std::vector<Equality>> equalities_of(std::string_view jet_conditio
   return cache.get(jet_condition, [&] { return equalities_uncached(jet_condition); });
 }
 
+TranslatedSql condition_of(const std::vector<Equality>& terms, Dialect dialect) {
+  if (terms.empty()) throw failure(ErrorCode::QuerySyntax, "");
+  TranslatedSql out;
+  out.params.reserve(terms.size());
+  for (const Equality& term : terms) {
+    if (!out.sql.empty()) out.sql += " AND ";
+    out.sql += quote_identifier(term.column, dialect);
+    out.sql += " = ?";
+    out.params.push_back(term.value);
+  }
+  return out;
+}
+
 }  // namespace kavelo::db

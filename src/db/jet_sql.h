@@ -52,5 +52,9 @@ struct Equality {
   Value value;
 };
 std::optional<std::vector<Equality>> equalities_of(std::string_view jet_condition);
+// The condition that each column equals its value, joined by AND, as
+// translate_condition makes it of "COL1=v1 AND COL2=v2" with those values,
+// without a text to write and read back. No terms is a syntax error.
+TranslatedSql condition_of(const std::vector<Equality>& terms, Dialect dialect = Dialect::Sqlite);
 
 }  // namespace kavelo::db

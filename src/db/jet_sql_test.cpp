@@ -151,6 +151,34 @@ TEST(JetSql, RefusesWhatIsNotInTheSubset) {
 
 // The server keeps names in lower case and sorts Null last going up: the same
 // Jet text asks the same of it.
+// Columns with their values make the condition their text would: the same
+// SQL (so the same prepared statement) and the same parameters, in each store.
+TEST(JetSql, ColumnsWithTheirValuesMakeTheConditionOfTheirText) {
+  struct Case {
+    const char* jet;
+    std::vector<Equality> terms;
+  };
+  for (Dialect dialect : {Dialect::Sqlite, Dialect::Postgres}) {
+    for (const auto& c : std::vector<Case>{
+             {"CODCLI='O''BRIEN'", {{"CODCLI", Value("O'BRIEN")}}},
+             {"DIAAPU=1 AND FECAPU=#03/15/2011# AND ASIAPU=7 AND ORDAPU=2",
+              {{"DIAAPU", Value(std::int32_t{1})},
+               {"FECAPU", Value(DateTime{2011, 3, 15})},
+               {"ASIAPU", Value(std::int32_t{7})},
+               {"ORDAPU", Value(std::int32_t{2})}}},
+             {"[D-HAPU]=-3", {{"D-HAPU", Value(std::int32_t{-3})}}},
+         }) {
+      auto text = translate_condition(c.jet, dialect);
+      auto terms = condition_of(c.terms, dialect);
+      EXPECT_EQ(terms.sql, text.sql) << c.jet;
+      EXPECT_EQ(terms.params, text.params) << c.jet;
+      ASSERT_TRUE(equalities_of(c.jet)) << c.jet;
+      EXPECT_EQ(condition_of(*equalities_of(c.jet), dialect).params, text.params) << c.jet;
+    }
+  }
+  EXPECT_THROW(condition_of({}), Failure);
+}
+
 TEST(JetSql, TheServersDialect) {
   struct Case {
     const char* jet;

@@ -269,36 +269,43 @@ void RecordsetImpl::find_first(std::string_view criteria) {
   if (!on_table()) throw failure(ErrorCode::InvalidOperation);
   cancel_edit();
   if (complete()) {
-    if (auto terms = equalities_of(criteria)) {
-      std::optional<std::size_t> found;
-      bool decided = true;
-      for (std::size_t row = 0; row < cached_rows_.size() && !found; ++row) {
-        auto match = matches_in_memory(*terms, row);
-        if (!match) {
-          decided = false;
-          break;
-        }
-        if (*match) found = row;
-      }
-      if (decided) {
-        no_match_ = !found;
-        if (found) move_to_key_position(*found);
-        return;
-      }
-    }
+    if (auto terms = equalities_of(criteria); terms && found_in_memory(*terms)) return;
   }
-  TranslatedSql condition = translate_condition(criteria, connection_->dialect());
-  auto params = where_.params;
-  params.insert(params.end(), condition.params.begin(), condition.params.end());
-  // The set's current row stays where it was when nothing matches.
-  auto saved_rowid = rowid_;
-  auto saved_row = current_;
-  bool saved_eof = eof_;
-  no_match_ = !fetch(find_sql(condition.sql), params);
-  if (!no_match_) pending_first_ = false;
-  if (no_match_) {
-    rowid_ = saved_rowid, current_ = std::move(saved_row), eof_ = saved_eof;
-  } else if (keys_) {
+  find_with_sql(translate_condition(criteria, connection_->dialect()));
+}
+
+void RecordsetImpl::find_first(const std::vector<Equality>& terms) {
+  if (!on_table()) throw failure(ErrorCode::InvalidOperation);
+  cancel_edit();
+  if (complete() && found_in_memory(terms)) return;
+  find_with_sql(condition_of(terms, connection_->dialect()));
+}
+
+bool RecordsetImpl::found_in_memory(const std::vector<Equality>& terms) {
+  std::optional<std::size_t> found;
+  for (std::size_t row = 0; row < cached_rows_.size() && !found; ++row) {
+    auto match = matches_in_memory(terms, row);
+    if (!match) return false;
+    if (*match) found = row;
+  }
+  no_match_ = !found;
+  if (found) move_to_key_position(*found);
+  return true;
+}
+
+void RecordsetImpl::find_with_sql(const TranslatedSql& condition) {
+  const std::vector<Value>* params = &condition.params;
+  std::vector<Value> joined;
+  if (!where_.params.empty()) {
+    joined = where_.params;
+    joined.insert(joined.end(), condition.params.begin(), condition.params.end());
+    params = &joined;
+  }
+  // A fetch that finds nothing leaves the set's current row where it was.
+  no_match_ = !fetch(find_sql(condition.sql), *params);
+  if (no_match_) return;
+  pending_first_ = false;
+  if (keys_) {
     auto it = std::find(keys_->begin(), keys_->end(), rowid_);
     key_position_ = static_cast<std::size_t>(it - keys_->begin());
   }
@@ -446,6 +453,7 @@ const std::string& Recordset::field_name(int index) const { return open(impl_).f
 Value Recordset::get(std::string_view name) const { return open(impl_).get(open(impl_).index_of(name)); }
 Value Recordset::get(int index) const { return open(impl_).get(index); }
 void Recordset::find_first(std::string_view criteria) { open(impl_).find_first(criteria); }
+void Recordset::find_first(const std::vector<Equality>& terms) { open(impl_).find_first(terms); }
 bool Recordset::no_match() const { return open(impl_).no_match(); }
 bool Recordset::adding() const { return open(impl_).adding(); }
 void Recordset::add_new() { open(impl_).add_new(); }

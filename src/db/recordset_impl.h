@@ -30,6 +30,7 @@ class RecordsetImpl {
   Value get(int index);
   int index_of(std::string_view name) const;  // error 3265 when there is none
   void find_first(std::string_view criteria);
+  void find_first(const std::vector<Equality>& terms);
   bool no_match() const { return no_match_; }
   bool adding() const { return mode_ == Mode::Adding; }
   void add_new();
@@ -66,6 +67,11 @@ class RecordsetImpl {
   void sort_by_rowid();
   // Whether a kept row meets every term; nullopt when only SQL can tell.
   std::optional<bool> matches_in_memory(const std::vector<Equality>& terms, std::size_t row) const;
+  // FindFirst among the rows kept in memory, when the whole set is kept and
+  // they tell; false when only SQL can tell.
+  bool found_in_memory(const std::vector<Equality>& terms);
+  // FindFirst by SQL: the set's own condition and `condition`.
+  void find_with_sql(const TranslatedSql& condition);
   void read_row(Cursor& cursor, std::vector<Value>& row) const;
   void move_to_key_position(std::size_t position);
   void read_query(const TranslatedSql& query);

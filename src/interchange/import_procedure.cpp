@@ -18,27 +18,22 @@ namespace {
 
 constexpr std::string_view kBadIdentifier = "Identificador de registro no válido.";
 
-// The key of the master files and the registers: one field, looked up by
-// COLUMN='code' or COLUMN=number and written under the description's code.
+// The key of the master files and the registers: one field, a code or a
+// number, looked up as the column's value and written under the description's
+// code.
 class KeyColumnSteps : public RecordSteps {
  public:
-  KeyColumnSteps(const ImportDescription& d, const std::string& separador) : d_(d), separador_(separador) {}
+  KeyColumnSteps(const ImportDescription& d, const std::string& separador)
+      : d_(d), separador_(separador), key_{{std::string(d.key_column), db::Value()}} {}
 
   void position(db::Recordset& records, std::string_view& registro, std::string& field_code) override {
     std::string code = prc_Campo(registro, separador_);
-    db::Value key;
-    std::string criteria(d_.key_column);
-    if (d_.key_kind == KeyKind::TextCode) {
-      // The quotes of the code are doubled, so that a code such as O'BRIEN is
-      // looked up as itself.
-      criteria += "='" + db::DoblarComillas(db::Value(code)) + "'";
+    db::Value& key = key_.front().value;
+    if (d_.key_kind == KeyKind::TextCode)
       key = db::Value(std::move(code));
-    } else {
-      std::int32_t number = read_whole32(code);
-      criteria += fmt::format("={}", number);
-      key = db::Value(number);
-    }
-    records.find_first(criteria);
+    else
+      key = db::Value(read_whole32(code));
+    records.find_first(key_);
     if (records.no_match())
       records.add_new();
     else
@@ -50,6 +45,8 @@ class KeyColumnSteps : public RecordSteps {
  private:
   const ImportDescription& d_;
   const std::string& separador_;
+  // COLUMN = the record's key, the one term of each look-up.
+  std::vector<db::Equality> key_;
 };
 
 bool is_duplicate(const Failure& f) { return f.number() == static_cast<int>(ErrorCode::DuplicateValue); }

@@ -172,7 +172,7 @@ BalancePosting::Row& BalancePosting::held_row(const std::string& journal, const 
   const db::ColumnInfo& code_info = (*columns_)[static_cast<std::size_t>(code_column_)];
   Row row{.journal = journal, .code = code, .values = {}, .written = std::vector<bool>(columns_->size()), .stored = false};
   row.values.reserve(columns_->size());
-  stored.find_first("CUESAL = " + quoted(code));
+  stored.find_first({{"CUESAL", db::Value(code)}});
   if (!stored.no_match()) {
     for (int i = 0; i < static_cast<int>(columns_->size()); ++i) row.values.push_back(stored.get(i));
     std::string stored_key = row_key(journal, db::to_text(row.values[static_cast<std::size_t>(code_column_)]), false);
@@ -255,7 +255,7 @@ void BalancePosting::store_new(std::size_t index, db::Recordset& stored) {
     if (row.written[c]) stored.set(static_cast<int>(c), db::Value(row.values[c]));
   stored.update();
   // Held as the store keeps it, defaults included.
-  stored.find_first("CUESAL = " + quoted(row.code));
+  stored.find_first({{"CUESAL", db::Value(row.code)}});
   if (!stored.no_match())
     for (std::size_t c = 0; c < row.values.size(); ++c) row.values[c] = stored.get(static_cast<int>(c));
   row.stored = true;
@@ -296,7 +296,7 @@ void BalancePosting::write_held() {
     db::Recordset balances = database_.open_recordset(balance_rows_query(journal, codes), db::RecordsetType::Dynaset);
     for (std::size_t i : batch) {
       Row& row = held[i];
-      balances.find_first("CUESAL = " + quoted(row.code));
+      balances.find_first({{"CUESAL", db::Value(row.code)}});
       if (balances.no_match())
         throw failure(ErrorCode::EngineFailure,
                       fmt::format("el saldo de la cuenta {} del diario {} ha desaparecido mientras se saldaba",

@@ -78,8 +78,10 @@ class JournalLineSteps : public RecordSteps {
 
     // Numbering, look-up and the key columns all stand under the order's code.
     entry_ = numbering_->NumerarAsiento(journal_, date_, entry_, order_);
-    records.find_first(fmt::format("DIAAPU={} AND FECAPU={} AND ASIAPU={} AND ORDAPU={}", journal_,
-                                   jet_date_literal(date_), entry_, order_));
+    records.find_first({{"DIAAPU", db::Value(journal_)},
+                        {"FECAPU", db::Value(date_)},
+                        {"ASIAPU", db::Value(entry_)},
+                        {"ORDAPU", db::Value(order_)}});
     if (records.no_match())
       records.add_new();
     else
