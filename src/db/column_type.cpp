@@ -21,6 +21,13 @@ std::size_t utf8_length(std::string_view s) {
   return n;
 }
 
+// Whether `s` holds more characters than a text column of `size` takes (0: no
+// limit). A text of no more bytes than that has no more characters either,
+// and is not counted.
+bool too_long(std::string_view s, int size) {
+  return size > 0 && s.size() > static_cast<std::size_t>(size) && utf8_length(s) > static_cast<std::size_t>(size);
+}
+
 // A text the column's type cannot read is a conversion error, not the
 // regional reader's type mismatch.
 template <class F>
@@ -106,8 +113,7 @@ Value convert_for_column(const ColumnInfo& column, const Value& value) {
   switch (column.kind) {
     case ColumnKind::Text: {
       std::string text = to_text(value);
-      if (column.text_size > 0 && utf8_length(text) > static_cast<std::size_t>(column.text_size))
-        throw failure(ErrorCode::TextTooLong, column.name);
+      if (too_long(text, column.text_size)) throw failure(ErrorCode::TextTooLong, column.name);
       return Value(std::move(text));
     }
     case ColumnKind::Byte:
@@ -138,8 +144,7 @@ Value convert_for_column(const ColumnInfo& column, const Value& value) {
 
 Value convert_for_column(const ColumnInfo& column, Value&& value) {
   if (column.kind != ColumnKind::Text || !value.get_if<std::string>()) return convert_for_column(column, value);
-  if (column.text_size > 0 && utf8_length(*value.get_if<std::string>()) > static_cast<std::size_t>(column.text_size))
-    throw failure(ErrorCode::TextTooLong, column.name);
+  if (too_long(*value.get_if<std::string>(), column.text_size)) throw failure(ErrorCode::TextTooLong, column.name);
   return std::move(value);
 }
 
