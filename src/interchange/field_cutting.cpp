@@ -14,7 +14,8 @@ std::string prc_Campo(std::string_view& registro, std::string_view separador) {
   // UTF-8 is self-synchronising: the bytes of one whole character are only
   // found where that character is.
   if (is_one_character(separador)) {
-    auto at = registro.find(separador);
+    // A one-byte separator is looked for as a byte, without comparing strings.
+    auto at = separador.size() == 1 ? registro.find(separador[0]) : registro.find(separador);
     if (at != std::string_view::npos) {
       field = registro.substr(0, at);
       registro.remove_prefix(at + separador.size());
