@@ -226,6 +226,18 @@ TEST_P(EachMasterFile, MissingFileIsRecordZeroAndTheNextFileStillImports) {
             std::vector<std::string>{accounts ? "'C'" : "4"});
 }
 
+// An empty file does not open its table's record set, yet a table that is
+// not there is reported as it is for a file with records.
+TEST_P(EachMasterFile, AnEmptyFileReportsAMissingTableAsAFileWithRecords) {
+  const std::string drop = "DROP TABLE " + f.table + ";\n";
+  const std::string empty = import(drop);
+  start_again();
+  file(f.name, {rec("X")});
+  const std::string with_a_record = import(drop);
+  EXPECT_NE(empty, "");
+  EXPECT_EQ(empty, with_a_record);
+}
+
 // The number conversion reads "." as its only decimal point and stops at the
 // first character that does not belong to a number.
 TEST_P(EachMasterFile, NumberFields) {

@@ -159,6 +159,15 @@ void Connection::end_unit(bool keep) {
   }
 }
 
+void Connection::require_table(std::string_view name) {
+  if (tables_.contains(upper(name))) return;
+  if (auto exists = table_exists(name)) {
+    if (!*exists) throw failure(ErrorCode::TableNotFound, name);
+    return;
+  }
+  table(name);
+}
+
 const TableInfo& Connection::table(std::string_view name) {
   std::string key = upper(name);
   if (auto it = tables_.find(key); it != tables_.end()) return *it->second;

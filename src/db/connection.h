@@ -107,6 +107,9 @@ class Connection {
   // `jet_text` names the query in a syntax error; it must outlive the use.
   virtual Cursor& prepare(const std::string& sql, std::string_view jet_text) = 0;
   const TableInfo& table(std::string_view name);
+  // Fails as table() does when there is no such table, without reading its
+  // columns when the store can tell at once.
+  void require_table(std::string_view name);
   // The row identity of the row the last INSERT added.
   virtual RowId last_insert_row_id() = 0;
 
@@ -148,6 +151,8 @@ class Connection {
   virtual void rollback_transaction() = 0;
   // Reads a table's columns; nullptr when there is no such table.
   virtual std::unique_ptr<TableInfo> load_table(std::string_view name) = 0;
+  // Whether there is such a table; nullopt when only reading its columns tells.
+  virtual std::optional<bool> table_exists(std::string_view /*name*/) { return std::nullopt; }
   // The store ended the transaction by itself (a full disk, a lost server):
   // every write since the last commit is gone.
   void transaction_lost(const Failure& why);

@@ -27,6 +27,12 @@ Recordset Database::open_recordset(std::string_view jet_sql, RecordsetType) {
                                                    translate_select(jet_sql, connection_->dialect())));
 }
 
+void Database::check_recordset(std::string_view jet_sql) {
+  if (!connection_) throw failure(ErrorCode::InvalidOperation);
+  TranslatedSelect select = translate_select(jet_sql, connection_->dialect());
+  if (select.table) connection_->require_table(*select.table);
+}
+
 const std::vector<ColumnInfo>& Database::columns(std::string_view table) {
   if (!connection_) throw failure(ErrorCode::InvalidOperation);
   return connection_->table(table).columns;

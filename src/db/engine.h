@@ -106,6 +106,10 @@ class Database {
 
   // The columns of a table, in order; error 3078 when there is no such table.
   const std::vector<ColumnInfo>& columns(std::string_view table);
+  // Fails as open_recordset(jet_sql) does when the set's table is not there,
+  // without preparing its query or reading its rows: for a caller that turns
+  // out to have nothing to read or write in it.
+  void check_recordset(std::string_view jet_sql);
 
   // Tells `writes` of the ends of this database's record units and
   // transactions, and has them flushed before every commit, until

@@ -244,6 +244,23 @@ TEST_F(EngineTest, RefusedQueriesHaveTheirNumbers) {
   EXPECT_EQ(number_of([&] { rs.find_first("CODART='O'BRIEN'"); }), static_cast<int>(ErrorCode::QuerySyntax));
 }
 
+// Checking a set's table fails exactly as opening the set does, and only then.
+TEST_F(EngineTest, CheckingASetsTableFailsAsOpeningTheSet) {
+  auto description = [&](const std::function<void()>& action) {
+    try {
+      action();
+    } catch (const Failure& f) {
+      return std::to_string(f.number()) + " " + f.description();
+    }
+    return std::string("no failure");
+  };
+  for (const char* sql : {"SELECT * FROM F_NADA;", "SELECT * FROM f_nada WHERE CODART = 'A1'", "SELECT * FROM F_ART;",
+                          "SELECT * FROM f_art ORDER BY CODART", "SELECT COUNT(*) AS N FROM F_ART"}) {
+    EXPECT_EQ(description([&] { db_.check_recordset(sql); }), description([&] { db_.open_recordset(sql); })) << sql;
+  }
+  EXPECT_NE(description([&] { db_.check_recordset("SELECT * FROM F_NADA;"); }), "no failure");
+}
+
 TEST_F(EngineTest, ASecondOpenSeesRowsStoredThroughTheFirstBeforeAnyCommit) {
   auto rs = articles();
   rs.add_new();

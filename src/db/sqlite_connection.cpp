@@ -201,6 +201,17 @@ Cursor& SqliteConnection::prepare(const std::string& sql, std::string_view jet_t
   return *statements_.emplace(sql, std::move(cursor)).first->second;
 }
 
+std::optional<bool> SqliteConnection::table_exists(std::string_view name) {
+  // Without a column, SQLite only looks for the table (or view) in the schema
+  // it has read: SQLITE_ERROR is no such table.
+  const std::string table_name(name);
+  int rc = sqlite3_table_column_metadata(db_, nullptr, table_name.c_str(), nullptr, nullptr, nullptr, nullptr,
+                                         nullptr, nullptr);
+  if (rc == SQLITE_OK) return true;
+  if (rc == SQLITE_ERROR) return false;
+  throw failure_of(rc);
+}
+
 std::unique_ptr<TableInfo> SqliteConnection::load_table(std::string_view name) {
   auto info = std::make_unique<TableInfo>();
   const std::string table_name(name);

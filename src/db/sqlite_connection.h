@@ -38,6 +38,7 @@ class SqliteConnection final : public Connection {
   void commit_transaction() override;
   void rollback_transaction() override;
   std::unique_ptr<TableInfo> load_table(std::string_view name) override;
+  std::optional<bool> table_exists(std::string_view name) override;
 
  private:
   sqlite3* db_ = nullptr;

@@ -148,11 +148,17 @@ void run_import(const ImportDescription& d, RecordSteps* steps) {
     // Giving up the open ends the run, but the error lines of the files
     // imported before stay in the report.
     if (!database.is_open()) throw db::OpenGaveUp("No es posible abrir la base de datos: " + settings.RutaBase);
-    db::Recordset records = database.open_recordset(d.recordset_sql, db::RecordsetType::Dynaset);
+    // An empty file has no record to store: its table is only looked for, as
+    // opening its record set would, without preparing the set's query.
+    const bool empty = file.at_end();
+    if (empty) database.check_recordset(d.recordset_sql);
+    db::Recordset records =
+        empty ? db::Recordset() : database.open_recordset(d.recordset_sql, db::RecordsetType::Dynaset);
     // The layout's columns are looked up once; one the table lacks is named
     // when a record writes it, as any unknown column is.
     std::vector<int> columns;
-    for (const LayoutField& field : d.layout) columns.push_back(records.column_index(field.column));
+    if (!empty)
+      for (const LayoutField& field : d.layout) columns.push_back(records.column_index(field.column));
 
     while (!file.at_end()) {
       ++record;
