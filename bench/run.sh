@@ -165,6 +165,13 @@ row() { printf '%s\t%s\t%s\t%s\n' "$1" "$2" "$3" "$4" >> "$results"; }
 # lowest A B: the smaller number, B when A is empty
 lowest() { awk -v a="$1" -v b="$2" 'BEGIN { print (a == "" || b + 0 < a + 0) ? b : a }'; }
 
+# keep BEST TOP: the last measure's time into the variable BEST when it is the
+# fastest so far, and its peak memory into TOP when it is the largest.
+keep() {
+  printf -v "$1" '%s' "$(lowest "${!1}" "$wall")"
+  if [ "$rss" -gt "${!2}" ]; then printf -v "$2" '%s' "$rss"; fi
+}
+
 # import_best LABEL DATA NUMBERING FILE TABLE COUNT: kavelo over FILE alone, on
 # a fresh database each time; the fastest of the rounds. The last run's folder
 # stays in $work/last.
@@ -173,8 +180,7 @@ import_best() {
   for _ in $(seq "$rounds"); do
     prepare "$work/last" "$data" "$numbering" "$file"
     kavelo_run "$work/last" "$file" "$table" "$count"
-    best=$(lowest "$best" "$wall")
-    if [ "$rss" -gt "$top" ]; then top=$rss; fi
+    keep best top
   done
   wall=$best
   rss=$top
@@ -199,11 +205,9 @@ top_new=0 top_again=0 top_import=0
 for _ in $(seq "$rounds"); do
   prepare "$work/last" "$data" date CLI.TXT
   kavelo_run "$work/last" CLI.TXT F_CLI "$records"
-  cli_new=$(lowest "$cli_new" "$wall")
-  if [ "$rss" -gt "$top_new" ]; then top_new=$rss; fi
+  keep cli_new top_new
   kavelo_run "$work/last" CLI.TXT F_CLI "$records"
-  cli_again=$(lowest "$cli_again" "$wall")
-  if [ "$rss" -gt "$top_again" ]; then top_again=$rss; fi
+  keep cli_again top_again
   if [ -z "$customer_ddl" ]; then
     customer_ddl=$(sqlite3 "$work/last/datos/MUESTRA01.MDB" "SELECT sql FROM sqlite_master WHERE name = 'F_CLI'")
   fi
@@ -214,8 +218,7 @@ for _ in $(seq "$rounds"); do
   measure sqlite3 "$anchor_db" ".mode csv" ".separator |" ".import $data/CLI.TXT F_CLI"
   imported=$(sqlite3 "$anchor_db" "SELECT count(*) FROM F_CLI")
   [ "$imported" = "$records" ] || { say ".import cargó $imported filas de $records"; exit 1; }
-  import_time=$(lowest "$import_time" "$wall")
-  if [ "$rss" -gt "$top_import" ]; then top_import=$rss; fi
+  keep import_time top_import
 done
 row "CLI.TXT customers, all new" "$cli_new" "$records" "$top_new"
 row "CLI.TXT customers, again (all updates)" "$cli_again" "$records" "$top_again"
@@ -234,18 +237,15 @@ journal_rounds() {
   for _ in $(seq "$rounds"); do
     prepare "$work/last" "$data" date APU.TXT
     kavelo_run "$work/last" APU.TXT F_APU "$count"
-    apu_date=$(lowest "$apu_date" "$wall")
-    if [ "$rss" -gt "$top_date" ]; then top_date=$rss; fi
+    keep apu_date top_date
     if [ -n "$counter" ]; then
       prepare "$work/last" "$data" counter APU.TXT
       kavelo_run "$work/last" APU.TXT F_APU "$count"
-      apu_counter=$(lowest "$apu_counter" "$wall")
-      if [ "$rss" -gt "$top_counter" ]; then top_counter=$rss; fi
+      keep apu_counter top_counter
     fi
     prepare "$work/raw" "$data" date
     measure "$raw_journal" "$work/raw/datos/MUESTRA01.MDB" "$data/APU.TXT" MUESTRA || { cat "$work/out" >&2; exit 1; }
-    raw_time=$(lowest "$raw_time" "$wall")
-    if [ "$rss" -gt "$top_raw" ]; then top_raw=$rss; fi
+    keep raw_time top_raw
   done
 }
 
