@@ -5,7 +5,6 @@
 #include <chrono>
 
 #include "db/open_retry.h"
-#include "db/record_lookup.h"
 #include "interchange/field_cutting.h"
 #include "interchange/line_reader.h"
 #include "interchange/run_summary.h"

@@ -1,7 +1,5 @@
 #include "import/journal/journal_import.h"
 
-#include <fmt/format.h>
-
 #include <optional>
 
 #include "db/record_lookup.h"
