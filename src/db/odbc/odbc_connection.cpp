@@ -8,6 +8,7 @@
 
 #include <fmt/format.h>
 
+#include "db/odbc/driver_manager.h"
 #include "db/odbc/odbc_failure.h"
 
 namespace kavelo::db::odbc {
@@ -22,7 +23,7 @@ bool succeeded(SQLRETURN rc) { return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WIT
 }  // namespace
 
 Handle::Handle(short type, void* parent) : type_(type) {
-  if (!succeeded(SQLAllocHandle(type, parent, &handle_))) {
+  if (!succeeded(driver_manager().AllocHandle(type, parent, &handle_))) {
     handle_ = nullptr;
     throw failure(ErrorCode::EngineFailure, "no se puede reservar un identificador ODBC");
   }
@@ -33,7 +34,7 @@ Handle::Handle(Handle&& other) noexcept
 
 Handle& Handle::operator=(Handle&& other) noexcept {
   if (this != &other) {
-    if (handle_) SQLFreeHandle(type_, handle_);
+    if (handle_) driver_manager().FreeHandle(type_, handle_);
     type_ = other.type_;
     handle_ = std::exchange(other.handle_, nullptr);
   }
@@ -41,19 +42,19 @@ Handle& Handle::operator=(Handle&& other) noexcept {
 }
 
 Handle::~Handle() {
-  if (handle_) SQLFreeHandle(type_, handle_);
+  if (handle_) driver_manager().FreeHandle(type_, handle_);
 }
 
 Connection::Connection(std::string connection_string, int login_timeout_seconds)
     : connection_string_(std::move(connection_string)), environment_(SQL_HANDLE_ENV, SQL_NULL_HANDLE) {
-  if (!succeeded(SQLSetEnvAttr(environment_.get(), SQL_ATTR_ODBC_VERSION,
+  if (!succeeded(driver_manager().SetEnvAttr(environment_.get(), SQL_ATTR_ODBC_VERSION,
                                reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(SQL_OV_ODBC3)), 0)))
     fail(environment_, connection_string_);
   connection_ = Handle(SQL_HANDLE_DBC, environment_.get());
-  SQLSetConnectAttr(connection_.get(), SQL_ATTR_LOGIN_TIMEOUT,
+  driver_manager().SetConnectAttr(connection_.get(), SQL_ATTR_LOGIN_TIMEOUT,
                     reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(login_timeout_seconds)), 0);
   std::string text = connection_string_;
-  SQLRETURN rc = SQLDriverConnect(connection_.get(), nullptr, reinterpret_cast<SQLCHAR*>(text.data()),
+  SQLRETURN rc = driver_manager().DriverConnect(connection_.get(), nullptr, reinterpret_cast<SQLCHAR*>(text.data()),
                                   static_cast<SQLSMALLINT>(text.size()), nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
   if (!succeeded(rc)) fail(connection_, connection_string_);
   connected_ = true;
@@ -62,8 +63,8 @@ Connection::Connection(std::string connection_string, int login_timeout_seconds)
 Connection::~Connection() {
   if (!connected_) return;
   // Closing with work pending would be refused; what was not committed is lost.
-  if (!autocommit_) SQLEndTran(SQL_HANDLE_DBC, connection_.get(), SQL_ROLLBACK);
-  SQLDisconnect(connection_.get());
+  if (!autocommit_) driver_manager().EndTran(SQL_HANDLE_DBC, connection_.get(), SQL_ROLLBACK);
+  driver_manager().Disconnect(connection_.get());
 }
 
 std::int64_t Connection::execute(std::string_view sql, std::span<const Value> parameters) {
@@ -74,19 +75,19 @@ std::int64_t Connection::execute(std::string_view sql, std::span<const Value> pa
 
 bool Connection::dead() const {
   SQLUINTEGER dead = SQL_CD_FALSE;
-  SQLRETURN rc = SQLGetConnectAttr(connection_.get(), SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr);
+  SQLRETURN rc = driver_manager().GetConnectAttr(connection_.get(), SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr);
   return succeeded(rc) && dead == SQL_CD_TRUE;
 }
 
 void Connection::set_autocommit(bool on) {
   SQLULEN value = on ? SQL_AUTOCOMMIT_ON : SQL_AUTOCOMMIT_OFF;
-  if (!succeeded(SQLSetConnectAttr(connection_.get(), SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(value), 0)))
+  if (!succeeded(driver_manager().SetConnectAttr(connection_.get(), SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(value), 0)))
     fail(connection_, connection_string_);
   autocommit_ = on;
 }
 
 void Connection::end_transaction(short completion) {
-  if (!succeeded(SQLEndTran(SQL_HANDLE_DBC, connection_.get(), completion))) fail(connection_, connection_string_);
+  if (!succeeded(driver_manager().EndTran(SQL_HANDLE_DBC, connection_.get(), completion))) fail(connection_, connection_string_);
 }
 
 void Connection::commit() { end_transaction(SQL_COMMIT); }
@@ -136,7 +137,7 @@ void Statement::fail() const {
 void Statement::prepare(std::string_view sql) {
   close();
   sql_ = sql;
-  if (!succeeded(SQLPrepare(statement_.get(), reinterpret_cast<SQLCHAR*>(sql_.data()),
+  if (!succeeded(driver_manager().Prepare(statement_.get(), reinterpret_cast<SQLCHAR*>(sql_.data()),
                             static_cast<SQLINTEGER>(sql_.size()))))
     fail();
 }
@@ -144,14 +145,14 @@ void Statement::prepare(std::string_view sql) {
 void Statement::execute(std::span<const Value> parameters) {
   close();
   bind(parameters);
-  run(SQLExecute(statement_.get()));
+  run(driver_manager().Execute(statement_.get()));
 }
 
 void Statement::execute_direct(std::string_view sql, std::span<const Value> parameters) {
   close();
   sql_ = sql;
   bind(parameters);
-  run(SQLExecDirect(statement_.get(), reinterpret_cast<SQLCHAR*>(sql_.data()), static_cast<SQLINTEGER>(sql_.size())));
+  run(driver_manager().ExecDirect(statement_.get(), reinterpret_cast<SQLCHAR*>(sql_.data()), static_cast<SQLINTEGER>(sql_.size())));
 }
 
 void Statement::run(short rc) {
@@ -159,11 +160,11 @@ void Statement::run(short rc) {
   if (rc == SQL_NO_DATA) return;
   if (!succeeded(rc)) fail();
   SQLSMALLINT columns = 0;
-  open_result_ = succeeded(SQLNumResultCols(statement_.get(), &columns)) && columns > 0;
+  open_result_ = succeeded(driver_manager().NumResultCols(statement_.get(), &columns)) && columns > 0;
 }
 
 void Statement::bind(std::span<const Value> parameters) {
-  SQLFreeStmt(statement_.get(), SQL_RESET_PARAMS);
+  driver_manager().FreeStmt(statement_.get(), SQL_RESET_PARAMS);
   bound_.clear();
   SQLUSMALLINT number = 0;
   for (const Value& value : parameters) {
@@ -212,7 +213,7 @@ void Statement::bind(std::span<const Value> parameters) {
                      static_cast<SQLUSMALLINT>(date->minute), static_cast<SQLUSMALLINT>(date->second), 0};
       c_type = SQL_C_TYPE_TIMESTAMP, sql_type = SQL_TYPE_TIMESTAMP, size = 19, data = &b.timestamp;
     }
-    if (!succeeded(SQLBindParameter(statement_.get(), number, SQL_PARAM_INPUT, c_type, sql_type, size, digits, data,
+    if (!succeeded(driver_manager().BindParameter(statement_.get(), number, SQL_PARAM_INPUT, c_type, sql_type, size, digits, data,
                                     buffer_length, &b.indicator)))
       fail();
   }
@@ -220,20 +221,20 @@ void Statement::bind(std::span<const Value> parameters) {
 
 std::int64_t Statement::affected_rows() const {
   SQLLEN rows = -1;
-  if (!succeeded(SQLRowCount(statement_.get(), &rows))) return -1;
+  if (!succeeded(driver_manager().RowCount(statement_.get(), &rows))) return -1;
   return rows;
 }
 
 int Statement::column_count() const {
   SQLSMALLINT columns = 0;
-  if (!succeeded(SQLNumResultCols(statement_.get(), &columns))) fail();
+  if (!succeeded(driver_manager().NumResultCols(statement_.get(), &columns))) fail();
   return columns;
 }
 
 std::string Statement::column_name(int column) const {
   SQLCHAR name[256] = {};
   SQLSMALLINT length = 0;
-  if (!succeeded(SQLColAttribute(statement_.get(), static_cast<SQLUSMALLINT>(column + 1), SQL_DESC_NAME, name,
+  if (!succeeded(driver_manager().ColAttribute(statement_.get(), static_cast<SQLUSMALLINT>(column + 1), SQL_DESC_NAME, name,
                                  sizeof name, &length, nullptr)))
     fail();
   return reinterpret_cast<const char*>(name);
@@ -243,7 +244,7 @@ short Statement::column_type(int column) const {
   SQLSMALLINT type = 0, digits = 0, nullable = 0, length = 0;
   SQLULEN size = 0;
   SQLCHAR name[256] = {};
-  if (!succeeded(SQLDescribeCol(statement_.get(), static_cast<SQLUSMALLINT>(column + 1), name, sizeof name, &length,
+  if (!succeeded(driver_manager().DescribeCol(statement_.get(), static_cast<SQLUSMALLINT>(column + 1), name, sizeof name, &length,
                                 &type, &size, &digits, &nullable)))
     fail();
   return type;
@@ -251,7 +252,7 @@ short Statement::column_type(int column) const {
 
 bool Statement::fetch() {
   if (!open_result_) return false;
-  SQLRETURN rc = SQLFetch(statement_.get());
+  SQLRETURN rc = driver_manager().Fetch(statement_.get());
   if (rc == SQL_NO_DATA) {
     close();
     return false;
@@ -265,7 +266,7 @@ std::optional<std::string> Statement::text(int column) {
   char chunk[4096];
   for (;;) {
     SQLLEN length = 0;
-    SQLRETURN rc = SQLGetData(statement_.get(), static_cast<SQLUSMALLINT>(column + 1), SQL_C_CHAR, chunk,
+    SQLRETURN rc = driver_manager().GetData(statement_.get(), static_cast<SQLUSMALLINT>(column + 1), SQL_C_CHAR, chunk,
                               sizeof chunk, &length);
     if (rc == SQL_NO_DATA) break;  // the last call gave the rest
     if (!succeeded(rc)) fail();
@@ -283,7 +284,7 @@ std::optional<std::string> Statement::text(int column) {
 std::optional<double> Statement::number(int column) {
   SQLDOUBLE value = 0;
   SQLLEN length = 0;
-  if (!succeeded(SQLGetData(statement_.get(), static_cast<SQLUSMALLINT>(column + 1), SQL_C_DOUBLE, &value, 0,
+  if (!succeeded(driver_manager().GetData(statement_.get(), static_cast<SQLUSMALLINT>(column + 1), SQL_C_DOUBLE, &value, 0,
                             &length)))
     fail();
   if (length == SQL_NULL_DATA) return std::nullopt;
@@ -293,7 +294,7 @@ std::optional<double> Statement::number(int column) {
 std::optional<std::int64_t> Statement::whole(int column) {
   SQLBIGINT value = 0;
   SQLLEN length = 0;
-  if (!succeeded(SQLGetData(statement_.get(), static_cast<SQLUSMALLINT>(column + 1), SQL_C_SBIGINT, &value, 0,
+  if (!succeeded(driver_manager().GetData(statement_.get(), static_cast<SQLUSMALLINT>(column + 1), SQL_C_SBIGINT, &value, 0,
                             &length)))
     fail();
   if (length == SQL_NULL_DATA) return std::nullopt;
@@ -301,7 +302,7 @@ std::optional<std::int64_t> Statement::whole(int column) {
 }
 
 void Statement::close() {
-  if (open_result_) SQLCloseCursor(statement_.get());
+  if (open_result_) driver_manager().CloseCursor(statement_.get());
   open_result_ = false;
 }
 

@@ -9,6 +9,8 @@
 
 #include <fmt/format.h>
 
+#include "db/odbc/driver_manager.h"
+
 namespace kavelo::db::odbc {
 namespace {
 
@@ -79,11 +81,11 @@ std::vector<Diagnostic> read_diagnostics(short handle_type, void* handle) {
     SQLINTEGER native = 0;
     SQLSMALLINT length = 0;
     std::vector<SQLCHAR> message(1024);
-    SQLRETURN rc = SQLGetDiagRec(handle_type, handle, number, state, &native, message.data(),
+    SQLRETURN rc = driver_manager().GetDiagRec(handle_type, handle, number, state, &native, message.data(),
                                  static_cast<SQLSMALLINT>(message.size()), &length);
     if (rc == SQL_SUCCESS_WITH_INFO && length >= static_cast<SQLSMALLINT>(message.size())) {
       message.resize(static_cast<std::size_t>(length) + 1);
-      rc = SQLGetDiagRec(handle_type, handle, number, state, &native, message.data(),
+      rc = driver_manager().GetDiagRec(handle_type, handle, number, state, &native, message.data(),
                          static_cast<SQLSMALLINT>(message.size()), &length);
     }
     if (rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO) break;
