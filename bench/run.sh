@@ -235,18 +235,25 @@ journal_rounds() {
   apu_date="" apu_counter="" raw_time=""
   top_date=0 top_counter=0 top_raw=0
   for _ in $(seq "$rounds"); do
-    prepare "$work/last" "$data" date APU.TXT
-    kavelo_run "$work/last" APU.TXT F_APU "$count"
-    keep apu_date top_date
-    if [ -n "$counter" ]; then
-      prepare "$work/last" "$data" counter APU.TXT
-      kavelo_run "$work/last" APU.TXT F_APU "$count"
-      keep apu_counter top_counter
-    fi
-    prepare "$work/raw" "$data" date
-    measure "$raw_journal" "$work/raw/datos/MUESTRA01.MDB" "$data/APU.TXT" MUESTRA || { cat "$work/out" >&2; exit 1; }
-    keep raw_time top_raw
+    journal_round "$data" "$count" date apu_date top_date
+    if [ -n "$counter" ]; then journal_round "$data" "$count" counter apu_counter top_counter; fi
+    raw_round "$data" raw_time top_raw
   done
+}
+
+# journal_round DATA COUNT NUMBERING BEST TOP: kavelo over DATA's journal once,
+# on a fresh database; see keep for BEST and TOP.
+journal_round() {
+  prepare "$work/last" "$1" "$3" APU.TXT
+  kavelo_run "$work/last" APU.TXT F_APU "$2"
+  keep "$4" "$5"
+}
+
+# raw_round DATA BEST TOP: raw_journal over DATA's journal once, likewise.
+raw_round() {
+  prepare "$work/raw" "$1" date
+  measure "$raw_journal" "$work/raw/datos/MUESTRA01.MDB" "$1/APU.TXT" MUESTRA || { cat "$work/out" >&2; exit 1; }
+  keep "$2" "$3"
 }
 
 say "  apuntes (por diario y fecha, y contador del diario) y raw_journal"
@@ -289,17 +296,22 @@ row "anchor: sqlite3 open and one query (the same way)" "$empty_sqlite" 0 "$rss"
 
 say "  linealidad: apuntes con $small y con $large líneas"
 data_small=$(sample "$small")
-journal_rounds "$data_small" "$small"
-lin_small=$apu_date raw_small=$raw_time
-row "APU.TXT journal, $(fmt_int "$small") lines" "$lin_small" "$small" "$top_date"
-row "anchor: raw_journal, $(fmt_int "$small") lines" "$raw_small" "$small" "$top_raw"
-rm -rf "$data_small"
 data_large=$(sample "$large")
-journal_rounds "$data_large" "$large"
-lin_large=$apu_date raw_large=$raw_time
-row "APU.TXT journal, $(fmt_int "$large") lines" "$lin_large" "$large" "$top_date"
-row "anchor: raw_journal, $(fmt_int "$large") lines" "$raw_large" "$large" "$top_raw"
-rm -rf "$work/last" "$work/raw" "$data_large"
+# The two sizes take turns as well, round after round: a host that slows down
+# or speeds up between them would otherwise decide the ratio.
+lin_small="" raw_small="" lin_large="" raw_large=""
+top_small=0 top_raw_small=0 top_large=0 top_raw_large=0
+for _ in $(seq "$rounds"); do
+  journal_round "$data_small" "$small" date lin_small top_small
+  raw_round "$data_small" raw_small top_raw_small
+  journal_round "$data_large" "$large" date lin_large top_large
+  raw_round "$data_large" raw_large top_raw_large
+done
+row "APU.TXT journal, $(fmt_int "$small") lines" "$lin_small" "$small" "$top_small"
+row "anchor: raw_journal, $(fmt_int "$small") lines" "$raw_small" "$small" "$top_raw_small"
+row "APU.TXT journal, $(fmt_int "$large") lines" "$lin_large" "$large" "$top_large"
+row "anchor: raw_journal, $(fmt_int "$large") lines" "$raw_large" "$large" "$top_raw_large"
+rm -rf "$work/last" "$work/raw" "$data_small" "$data_large"
 
 # --- the report --------------------------------------------------------------
 
