@@ -1,6 +1,7 @@
 // The account, customer and supplier imports through the real program: rows
 // added and changed, the conversions of their fields, and every way a file's
 // import ends early, checked on the stored values and the error report.
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -315,6 +316,31 @@ TEST_F(MasterImport, AColumnTheTableLacksEndsTheImportAtItsField) {
   EXPECT_EQ(import("ALTER TABLE F_MAE DROP COLUMN NATMAE;\n"),
             error_line("Maestro: (", 1, "04", "Elemento no encontrado en esta colección: 'NATMAE'."));
   EXPECT_EQ(keys("F_MAE", "CODMAE"), std::vector<std::string>{});
+}
+
+// A write that takes the whole transaction with it (SQLite rolls it back): the
+// failing record's line, then one naming the first record lost with it, every
+// record before that one stored; one line when they are the same record.
+TEST_F(MasterImport, AWriteThatLosesTheTransactionNamesTheFirstRecordLost) {
+  if (on_server()) GTEST_SKIP() << "a server keeps the transaction of a statement that fails";
+  const std::string lose_all =
+      "CREATE TRIGGER lose_all BEFORE INSERT ON F_MAE WHEN NEW.CODMAE = 'X' "
+      "BEGIN SELECT RAISE(ROLLBACK, 'todo perdido'); END;\n";
+  for (int failing : {1, 3}) {
+    SCOPED_TRACE(failing);
+    std::vector<std::string> records;
+    for (int i = 1; i <= 4; ++i)
+      records.push_back(fmt::format("M001;{};Cuenta;;1;0;0;", i == failing ? "X" : std::to_string(i)));
+    file("MAE.TXT", records);
+    const std::string errors = import(lose_all);
+    const int stored = static_cast<int>(keys("F_MAE", "CODMAE").size());
+    EXPECT_LT(stored, failing);
+    const std::string refused = "Uno o más valores no son válidos según la regla de validación de 'todo perdido'.";
+    std::string expected = error_line("Maestro: (", failing, "", refused);
+    if (stored + 1 < failing) expected += error_line("Maestro: (", stored + 1, "", refused);
+    EXPECT_EQ(errors, expected);
+    start_again();
+  }
 }
 
 TEST_F(MasterImport, AmountThatIsEmptyOrNotANumberEndsTheImportWithItsFieldCode) {

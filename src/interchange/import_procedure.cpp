@@ -222,7 +222,9 @@ void run_import(const ImportDescription& d, RecordSteps* steps) {
     try {
       db::Engine::instance().commit();
     } catch (const Failure& lost) {
-      state.TextoErrores += error_line(d.error_label, committed + 1, "", lost.description());
+      // When the failing record is the first one lost, its line says it all.
+      std::string lost_line = error_line(d.error_label, committed + 1, "", lost.description());
+      if (!state.TextoErrores.ends_with(lost_line)) state.TextoErrores += lost_line;
       counts = committed_counts;
     }
   } catch (const db::OpenGaveUp& gave_up) {
