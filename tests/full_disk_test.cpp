@@ -48,13 +48,10 @@ TEST_F(FullDisk, TheFailingRecordIsReportedAndTheDatabaseStaysSound) {
   // line comes first, and a second names the first of the records lost.
   const std::string full = "No queda espacio en el disco para la base de datos '" + database + "'.";
   const std::string first_lost = error_line("Maestro: (", static_cast<int>(stored) + 1, "", full);
-  std::string account_lines;
-  for (std::size_t at = 0; at < errors.size();) {
-    std::size_t end = errors.find("\r\n", at);
-    end = end == std::string::npos ? errors.size() : end + 2;
-    if (errors.compare(at, 10, "Maestro: (") == 0) account_lines += errors.substr(at, end - at);
-    at = end;
-  }
+  // The accounts are the first file: their lines open the report.
+  const std::size_t last = errors.rfind("Maestro: (");
+  const std::string account_lines =
+      last == std::string::npos ? std::string() : errors.substr(0, errors.find("\r\n", last) + 2);
   if (account_lines != first_lost) {
     int failing = 0;
     ASSERT_EQ(std::sscanf(account_lines.c_str(), "Maestro: (%d/", &failing), 1) << errors;
