@@ -303,7 +303,7 @@ data_large=$(sample "$large")
 # raw_journal taking turns, and counts as the mean of those runs: so both
 # sizes are timed over as long a stretch of the host's time. The fastest
 # single small run would pick the host's best few seconds against the large
-# run's average over a minute; it is kept to be shown beside.
+# run's average over some forty seconds; it is kept to be shown beside.
 spread=$((large / small))
 lin_small="" raw_small="" lin_large="" raw_large="" lin_small_single="" raw_small_single=""
 top_small=0 top_raw_small=0 top_large=0 top_raw_large=0
