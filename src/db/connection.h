@@ -58,6 +58,9 @@ class Cursor {
   virtual bool step() = 0;
   // Ends a run: the statement can run again with new parameters.
   virtual void reset() = 0;
+  // Made ready for a new run, as prepare() hands it out: reset, its bindings
+  // cleared, and `jet_text` the name of the query in its errors.
+  virtual void renew(std::string_view jet_text) = 0;
 
   virtual int column_count() = 0;
   virtual std::string column_name(int column) = 0;
@@ -105,6 +108,8 @@ class Connection {
 
   // A prepared statement for `sql`, reset and with its bindings cleared.
   // `jet_text` names the query in a syntax error; it must outlive the use.
+  // The statement lasts as long as the connection: a caller that runs it
+  // again and again may keep it and renew it, without looking up its text.
   virtual Cursor& prepare(const std::string& sql, std::string_view jet_text) = 0;
   const TableInfo& table(std::string_view name);
   // Fails as table() does when there is no such table, without reading its

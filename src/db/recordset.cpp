@@ -44,13 +44,25 @@ void RecordsetImpl::read_row(Cursor& cursor, std::vector<Value>& row) const {
   for (std::size_t i = 0; i < row.size(); ++i) cursor.read_into(static_cast<int>(i + 1), table_->columns[i].kind, row[i]);
 }
 
-Cursor& RecordsetImpl::reading(const std::string& sql) {
+Cursor& RecordsetImpl::reading(const std::string& sql, Cursor** kept) {
   connection_->begin_read();
-  return connection_->prepare(sql, jet_sql_);
+  return prepared(sql, kept);
+}
+
+Cursor& RecordsetImpl::prepared(const std::string& sql, Cursor** kept) {
+  if (!kept) return connection_->prepare(sql, jet_sql_);
+  if (*kept) {
+    (*kept)->renew(jet_sql_);
+    return **kept;
+  }
+  return *(*kept = &connection_->prepare(sql, jet_sql_));
 }
 
 bool RecordsetImpl::fetch(const std::string& sql, const std::vector<Value>& params, std::optional<RowId> rowid) {
-  Cursor& cursor = reading(sql);
+  return fetch(reading(sql), params, rowid);
+}
+
+bool RecordsetImpl::fetch(Cursor& cursor, const std::vector<Value>& params, std::optional<RowId> rowid) {
   CursorScope scope(cursor);
   cursor.bind_all(params);
   if (rowid) cursor.bind_row_id(static_cast<int>(params.size() + 1), *rowid);
@@ -302,7 +314,8 @@ void RecordsetImpl::find_with_sql(const TranslatedSql& condition) {
     params = &joined;
   }
   // A fetch that finds nothing leaves the set's current row where it was.
-  no_match_ = !fetch(find_sql(condition.sql), *params);
+  const std::string& sql = find_sql(condition.sql);
+  no_match_ = !fetch(reading(sql, &find_cursor_), *params);
   if (no_match_) return;
   pending_first_ = false;
   if (keys_) {
@@ -315,6 +328,7 @@ const std::string& RecordsetImpl::find_sql(const std::string& condition) {
   if (find_sql_.empty() || condition != find_condition_) {
     find_sql_ = rows_from() + where_with("(" + condition + ")") + order() + " LIMIT 1";
     find_condition_ = condition;
+    find_cursor_ = nullptr;
   }
   return find_sql_;
 }
@@ -347,16 +361,16 @@ void RecordsetImpl::set(int index, Value&& value) {
   buffer_[i] = convert_for_column(table_->columns[i], std::move(value));
 }
 
-const std::string& RecordsetImpl::store_sql() {
-  // The columns set, as a key: the same shape of row reuses its SQL text.
+RecordsetImpl::StoreStatement& RecordsetImpl::store_statement() {
+  // The columns set, as a key: the same shape of row reuses its statement.
   shape_.assign(1, mode_ == Mode::Adding ? 'A' : 'E');
   for (const auto& value : buffer_) shape_ += value ? '1' : '0';
   // A record usually writes the same columns as the one before it.
-  if (last_store_sql_ && shape_ == last_shape_) return *last_store_sql_;
-  auto it = store_sql_.find(shape_);
-  if (it == store_sql_.end()) it = store_sql_.emplace(shape_, build_store_sql()).first;
+  if (last_store_ && shape_ == last_shape_) return *last_store_;
+  auto it = store_statements_.find(shape_);
+  if (it == store_statements_.end()) it = store_statements_.emplace(shape_, StoreStatement{build_store_sql()}).first;
   last_shape_ = shape_;
-  last_store_sql_ = &it->second;
+  last_store_ = &it->second;
   return it->second;
 }
 
@@ -390,7 +404,8 @@ void RecordsetImpl::update() {
 
   connection_->begin_write();
   {
-    Cursor& cursor = connection_->prepare(store_sql(), jet_sql_);
+    StoreStatement& store = store_statement();
+    Cursor& cursor = prepared(store.sql, &store.cursor);
     CursorScope scope(cursor);
     int index = 0;
     for (const auto& value : buffer_)

@@ -48,8 +48,12 @@ class RecordsetImpl {
   // Runs a query whose first column is the row identity and the others the table's
   // columns, and makes its first row the current one.
   // A prepared statement that reads, inside the connection's transaction.
-  Cursor& reading(const std::string& sql);
+  // With `kept`, the statement is kept there and renewed next time: the set's
+  // own lookup by key does not hash and compare its long SQL text each time.
+  Cursor& reading(const std::string& sql, Cursor** kept = nullptr);
+  Cursor& prepared(const std::string& sql, Cursor** kept);
   bool fetch(const std::string& sql, const std::vector<Value>& params, std::optional<RowId> rowid = std::nullopt);
+  bool fetch(Cursor& cursor, const std::vector<Value>& params, std::optional<RowId> rowid = std::nullopt);
   const std::string& rows_from() const { return table_->rows_from; }  // SELECT rowid, ... FROM "T"
   const std::string& row_id() const { return row_id_; }
   std::string where_with(std::string_view extra) const;
@@ -75,8 +79,13 @@ class RecordsetImpl {
   void read_row(Cursor& cursor, std::vector<Value>& row) const;
   void move_to_key_position(std::size_t position);
   void read_query(const TranslatedSql& query);
-  // The INSERT or UPDATE that stores the row being written.
-  const std::string& store_sql();
+  // The INSERT or UPDATE that stores the row being written, and its statement
+  // once it has run.
+  struct StoreStatement {
+    std::string sql;
+    Cursor* cursor = nullptr;
+  };
+  StoreStatement& store_statement();
   std::string build_store_sql() const;
 
   std::shared_ptr<Connection> connection_;
@@ -106,14 +115,15 @@ class RecordsetImpl {
   std::int64_t visited_ = 0;
   Mode mode_ = Mode::Browse;
   std::vector<std::optional<Value>> buffer_;
-  std::unordered_map<std::string, std::string> store_sql_;
-  // The shape of the row being stored, and the last one with its SQL.
+  std::unordered_map<std::string, StoreStatement> store_statements_;
+  // The shape of the row being stored, and the last one with its statement.
   std::string shape_;
   std::string last_shape_;
-  const std::string* last_store_sql_ = nullptr;
+  StoreStatement* last_store_ = nullptr;
   mutable std::size_t next_column_ = 0;  // where index_of looks first
   std::string find_condition_;
   std::string find_sql_;
+  Cursor* find_cursor_ = nullptr;  // find_sql_'s statement once it has run
 };
 
 }  // namespace kavelo::db

@@ -58,8 +58,7 @@ class SqliteCursor final : public Cursor {
   }
   RowId read_row_id(int column) override { return sqlite3_column_int64(statement_, column); }
 
-  // Made ready for a new run.
-  void renew(std::string_view jet_text) {
+  void renew(std::string_view jet_text) override {
     sqlite3_reset(statement_);
     sqlite3_clear_bindings(statement_);
     jet_text_ = jet_text;
@@ -189,7 +188,7 @@ void SqliteConnection::rollback_transaction() { execute("ROLLBACK"); }
 Cursor& SqliteConnection::prepare(const std::string& sql, std::string_view jet_text) {
   auto it = statements_.find(sql);
   if (it != statements_.end()) {
-    static_cast<SqliteCursor&>(*it->second).renew(jet_text);
+    it->second->renew(jet_text);
     return *it->second;
   }
   sqlite3_stmt* statement = nullptr;

@@ -174,7 +174,7 @@ class ServerCursor final : public Cursor {
     return owner_.noting([&] { return statement_.whole(column); }).value_or(0);
   }
 
-  void renew(std::string_view jet_text) {
+  void renew(std::string_view jet_text) override {
     reset();
     parameters_.clear();
     statement_.name_query(jet_text);
@@ -281,7 +281,7 @@ Cursor& ServerConnection::prepare(const std::string& sql, std::string_view jet_t
     auto cursor = std::make_unique<ServerCursor>(*this, odbc_, sql);
     it = statements_.emplace(sql, std::move(cursor)).first;
   }
-  static_cast<ServerCursor&>(*it->second).renew(jet_text);
+  it->second->renew(jet_text);
   return *it->second;
 }
 
