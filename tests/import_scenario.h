@@ -50,6 +50,8 @@ class ImportScenario : public ::testing::Test {
   // gives the run's error text in UTF-8 (the error report less the line end
   // that follows the text), "" when there is no report.
   std::string import(const std::string& extra_sql = "");
+  // The last run of import(), its summary on the standard error included.
+  RunResult last_run;
 
   TempDir tmp;
   const std::string inter = tmp / "inter";

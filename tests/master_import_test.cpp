@@ -10,6 +10,7 @@
 #include <iterator>
 #include <map>
 #include <ostream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -132,6 +133,28 @@ TEST_P(EachMasterFile, TwoRecordsWithOneKeyLeaveTheSecondsValues) {
   EXPECT_EQ(import(), "");
   EXPECT_EQ(stored_keys(), std::vector<std::string>{"'A'"});
   EXPECT_EQ(values(f.table, f.key + "='A'", {f.name_column}), std::vector<std::string>{"'Segundo'"});
+}
+
+// A table larger than a record set keeps in memory is searched by the store:
+// new keys are added, known ones changed, and the summary counts each as
+// what it was.
+TEST_P(EachMasterFile, InALargeTableNewKeysAreAddedAndKnownOnesChanged) {
+  std::string sql = "INSERT INTO " + f.table + " (" + f.key + ", " + f.name_column + ", " + f.text_column + ", " +
+                    f.number_column + ") VALUES ('K0', 'Viejo', 'viejo', 9)";
+  for (int i = 1; i < 100; ++i) sql += fmt::format(", ('K{}', 'Viejo', 'viejo', 9)", i);
+  file(f.name, {named("A", "Nuevo"), named("K5", "Cambiado"), named("K6", "Cambiado"), named("B", "Nuevo"),
+                named("A", "Otra vez")});
+  EXPECT_EQ(import(sql + ";"), "");
+  EXPECT_EQ(stored_keys().size(), 102u);
+  for (const auto& [key, name] : std::vector<std::pair<std::string, std::string>>{
+           {"A", "'Otra vez'"}, {"B", "'Nuevo'"}, {"K5", "'Cambiado'"}, {"K6", "'Cambiado'"}, {"K7", "'Viejo'"}})
+    EXPECT_EQ(values(f.table, f.key + "='" + key + "'", {f.name_column}), std::vector<std::string>{name}) << key;
+  // Read, added, changed, duplicates.
+  std::istringstream summary(last_run.err.substr(last_run.err.find("\n" + f.name) + 1));
+  std::string name;
+  long read = 0, added = 0, changed = 0, duplicates = 0;
+  summary >> name >> read >> added >> changed >> duplicates;
+  EXPECT_EQ(std::vector<long>({read, added, changed, duplicates}), std::vector<long>({5, 2, 3, 0})) << last_run.err;
 }
 
 TEST_P(EachMasterFile, CodeWithAQuoteImportsAsItself) {

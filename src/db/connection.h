@@ -41,6 +41,11 @@ struct TableInfo {
   std::unordered_map<std::string, int, CaselessHash, CaselessEqual> index;
   // "SELECT <row id>, <every column> FROM <table>", made once.
   std::string rows_from;
+  // The columns that a unique index of their own keeps apart, compared by
+  // the column's own collation: the table itself refuses a second row with
+  // a value one of them holds already. Only where the store says so, and
+  // none in a table with triggers, which could write rows of their own.
+  std::vector<int> unique_columns;
 
   int find(std::string_view column) const;  // -1 when there is none
   void add(ColumnInfo column);
@@ -71,6 +76,9 @@ class Cursor {
   // then used again (a row read record after record).
   virtual void read_into(int column, ColumnKind kind, Value& into) { into = read(column, kind); }
   virtual RowId read_row_id(int column) = 0;
+  // The rows the statement wrote when it last ran; -1 when the store does
+  // not tell.
+  virtual std::int64_t rows_written() = 0;
 
   void bind_all(const std::vector<Value>& params, int first = 1) {
     for (std::size_t i = 0; i < params.size(); ++i) bind(first + static_cast<int>(i), params[i]);

@@ -60,6 +60,14 @@ class Recordset {
 
   void add_new();
   void edit();
+  // Edit of the first row that meets the terms (as find_first would find it),
+  // or AddNew when there is none; the set's current row is then the one
+  // found. For a key that a unique index of the table keeps apart, a set
+  // over the whole table leaves the look-up to the store while the rows it
+  // stores are new: update() offers the row to the table, and looks the key
+  // up only when the table refuses it. A new key then costs one statement
+  // instead of two.
+  void add_or_edit(const std::vector<Equality>& terms);
   // Converts the value by the column's type now; a value the column cannot
   // take fails here.
   void set(std::string_view name, const Value& value);
@@ -67,9 +75,11 @@ class Recordset {
   // the set has no such column), for a caller that writes many rows.
   void set(int index, Value&& value);
   int column_index(std::string_view name) const;
-  // Stores the row begun by AddNew or Edit.
-  void update();
-  // True between AddNew and the update or cancel that ends it.
+  // Stores the row begun by AddNew, Edit or add_or_edit: true when it added
+  // a row.
+  bool update();
+  // True between AddNew and the update or cancel that ends it. After
+  // add_or_edit it looks the key up, if update() was to do it.
   bool adding() const;
   void close();
 

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "db/statement_trace.h"
 #include "db/test_database.h"
 #include "platform/failure.h"
 #include "platform/regional.h"
@@ -13,6 +14,7 @@
 namespace kavelo::db {
 namespace {
 
+using testing::StatementTrace;
 using testing::TestDatabase;
 
 #ifdef KAVELO_TEST_SERVER
@@ -506,6 +508,186 @@ std::string file_bytes(const std::string& path) {
 
 // A check run writes, reads back what it wrote, and leaves the file as it was,
 // also when its writes outgrow the page cache and reach the file before the end.
+// More rows than a set keeps in memory: its look-ups go to the store.
+std::string many_articles() {
+  std::string sql = "INSERT INTO F_ART (CODART, DESART) VALUES ('N0', 'Relleno 0')";
+  for (int i = 1; i < 100; ++i) sql += fmt::format(", ('N{0}', 'Relleno {0}')", i);
+  return sql + ";\n";
+}
+
+// What the table holds for a key, in a form both stores give alike.
+std::string article(const TestDatabase& file, const std::string& code) {
+  return file.outside_query(
+      "SELECT count(*) || ' ' || COALESCE(max(DESART), '-') || ' ' || COALESCE(max(UNIART), 0) || ' ' || "
+      "COALESCE(max(REFART), '-') FROM F_ART WHERE upper(CODART) = upper('" + code + "')");
+}
+
+// add_or_edit ends as FindFirst and then Edit or AddNew would, whether or not
+// it leaves the look-up to the store: the same rows, the same failure, the
+// same answer from update().
+TEST(EngineAddOrEdit, EndsAsFindFirstThenEditOrAddNew) {
+  set_regional(RegionalSettings::spanish());
+  struct Case {
+    const char* what;
+    const char* key;
+    std::vector<std::pair<const char*, Value>> values;
+    ErrorCode error;
+    bool added;
+  };
+  const std::vector<Case> cases = {
+      {"a new key", "C3", {{"DESART", Value("Arandela")}}, ErrorCode{}, true},
+      {"a known key in other case", "b2", {{"UNIART", Value("35")}}, ErrorCode{}, false},
+      {"a known key given what it holds", "B2", {{"DESART", Value("Tuerca")}}, ErrorCode{}, false},
+      {"a new key with another row's unique reference", "D4", {{"REFART", Value("r1")}}, ErrorCode::DuplicateValue,
+       false},
+      {"a new key that breaks a check rule", "E5", {{"STKART", Value("-1")}}, ErrorCode::ValidationRule, false},
+      {"a new key without a required value", "F6", {{"CATART", Value()}}, ErrorCode::RequiredValue, false},
+      {"a new key written over with a known one", "Z9", {{"CODART", Value("a1")}, {"DESART", Value("Otra")}},
+       ErrorCode::DuplicateValue, false},
+      {"a known key written over with a new one", "B2", {{"CODART", Value("Y8")}}, ErrorCode{}, false},
+  };
+  const std::string schema =
+      std::string(kSchema) + many_articles() + "UPDATE F_ART SET REFART = 'R1' WHERE CODART = 'A1';\n";
+  for (const Case& c : cases) {
+    std::string ends[2];
+    for (bool by_store : {true, false}) {
+      TestDatabase file(schema);
+      int error = 0;
+      bool added = false;
+      {
+        Database db = Engine::instance().open_database(file.path());
+        auto rs = db.open_recordset("SELECT * FROM F_ART;", RecordsetType::Dynaset);
+        const std::vector<Equality> key{{"CODART", Value(c.key)}};
+        error = number_of([&] {
+          if (by_store) {
+            rs.add_or_edit(key);
+          } else {
+            rs.find_first(key);
+            if (rs.no_match())
+              rs.add_new();
+            else
+              rs.edit();
+          }
+          rs.set("CODART", Value(c.key));
+          for (const auto& [column, value] : c.values) rs.set(column, value);
+          added = rs.update();
+        });
+        Engine::instance().commit();
+      }
+      Engine::instance().shutdown();
+      EXPECT_EQ(error, static_cast<int>(c.error)) << c.what;
+      EXPECT_EQ(added, c.added) << c.what;
+      ends[by_store] = fmt::format("{} rows; {} | {} | {} | {}", file.outside_query("SELECT count(*) FROM F_ART"),
+                                   article(file, c.key), article(file, "A1"), article(file, "B2"),
+                                   article(file, "Y8"));
+    }
+    EXPECT_EQ(ends[true], ends[false]) << c.what;
+  }
+}
+
+// The store is left the look-up only where a unique index of the key column
+// alone, under the column's own collation, refuses what the look-up finds.
+TEST(EngineAddOrEdit, LeavesTheLookUpToTheStoreOnlyWhereItsIndexAnswersAlike) {
+  KAVELO_SQLITE_ONLY("reads SQLite's statement trace");
+  set_regional(RegionalSettings::spanish());
+  struct Case {
+    const char* what;
+    const char* schema;
+    const char* column;
+    bool offered;
+  };
+  const std::vector<Case> cases = {
+      {"the primary key", "", "CODART", true},
+      {"a column of its own unique index", "", "REFART", true},
+      {"a column without an index", "", "DESART", false},
+      {"an index of the column under another collation",
+       "CREATE UNIQUE INDEX DESART_NOCASE ON F_ART (DESART COLLATE NOCASE);", "DESART", false},
+      {"an index of the column with another", "CREATE UNIQUE INDEX DES_UNI ON F_ART (DESART, UNIART);", "DESART",
+       false},
+      {"an index of some rows only", "CREATE UNIQUE INDEX DES_SOME ON F_ART (DESART) WHERE UNIART > 0;", "DESART",
+       false},
+      {"a table with a trigger",
+       "CREATE TABLE LOG (N LONG); CREATE TRIGGER ADDED AFTER INSERT ON F_ART BEGIN INSERT INTO LOG VALUES (1); END;",
+       "CODART", false},
+  };
+  for (const Case& c : cases) {
+    TestDatabase file(std::string(kSchema) + many_articles() + c.schema);
+    StatementTrace trace;
+    {
+      Database db = Engine::instance().open_database(file.path());
+      auto rs = db.open_recordset("SELECT * FROM F_ART;", RecordsetType::Dynaset);
+      rs.add_or_edit({{c.column, Value("X1")}});
+      rs.set("CODART", Value("X1"));
+      rs.set(c.column, Value("X1"));
+      EXPECT_TRUE(rs.update()) << c.what;
+    }
+    Engine::instance().shutdown();
+    bool offered = false, looked_up = false;
+    for (const auto& [sql, scanned] : trace.statements) {
+      offered = offered || sql.starts_with("INSERT OR IGNORE INTO \"F_ART\"");
+      looked_up = looked_up || (sql.starts_with("SELECT rowid, ") && sql.find(" WHERE ") != std::string::npos);
+    }
+    EXPECT_EQ(offered, c.offered) << c.what;
+    EXPECT_EQ(looked_up, !c.offered) << c.what;
+    EXPECT_EQ(file.outside_query("SELECT count(*) FROM F_ART WHERE CODART = 'X1'"), "1") << c.what;
+  }
+}
+
+// A row is offered to the store while the rows stored are new: after a known
+// key the next one is looked up first, and after a new one offered again.
+TEST(EngineAddOrEdit, OffersTheRowWhileTheRowsStoredAreNew) {
+  KAVELO_SQLITE_ONLY("reads SQLite's statement trace");
+  set_regional(RegionalSettings::spanish());
+  TestDatabase file(std::string(kSchema) + many_articles());
+  StatementTrace trace;
+  {
+    Database db = Engine::instance().open_database(file.path());
+    auto rs = db.open_recordset("SELECT * FROM F_ART;", RecordsetType::Dynaset);
+    for (const char* code : {"C3", "A1", "B2", "D4", "E5"}) {
+      rs.add_or_edit({{"CODART", Value(code)}});
+      rs.set("CODART", Value(code));
+      rs.set("DESART", Value("Otra"));
+      rs.update();
+    }
+  }
+  Engine::instance().shutdown();
+  // O offered, S looked up, I added, U changed.
+  std::string runs;
+  for (const std::string& sql : trace.runs) {
+    if (sql.starts_with("INSERT OR IGNORE INTO \"F_ART\"")) runs += 'O';
+    if (sql.starts_with("INSERT INTO \"F_ART\"")) runs += 'I';
+    if (sql.starts_with("UPDATE \"F_ART\"")) runs += 'U';
+    if (sql.starts_with("SELECT rowid, ") && sql.find(" WHERE ") != std::string::npos) runs += 'S';
+  }
+  EXPECT_EQ(runs, "O" "OSU" "SU" "SI" "O");
+  EXPECT_EQ(file.outside_query("SELECT count(*) FROM F_ART WHERE DESART = 'Otra'"), "5");
+}
+
+// Asking what only the look-up tells (a column not written yet, whether the
+// row is new) makes the look-up at once; the row then ends as it would have.
+TEST(EngineAddOrEdit, LooksUpAtOnceWhenAskedWhatOnlyTheLookUpTells) {
+  set_regional(RegionalSettings::spanish());
+  TestDatabase file(std::string(kSchema) + many_articles());
+  {
+    Database db = Engine::instance().open_database(file.path());
+    auto rs = db.open_recordset("SELECT * FROM F_ART;", RecordsetType::Dynaset);
+    rs.add_or_edit({{"CODART", Value("b2")}});
+    EXPECT_EQ(rs.get("DESART"), Value("Tuerca"));  // the row held, not a default
+    EXPECT_FALSE(rs.adding());
+    rs.set("UNIART", Value("7"));
+    EXPECT_FALSE(rs.update());
+    rs.add_or_edit({{"CODART", Value("G7")}});
+    EXPECT_TRUE(rs.adding());
+    EXPECT_EQ(rs.get("CATART"), Value("GE"));
+    rs.set("CODART", Value("G7"));
+    EXPECT_TRUE(rs.update());
+    Engine::instance().commit();
+  }
+  Engine::instance().shutdown();
+  EXPECT_EQ(article(file, "B2"), "1 Tuerca 7 -");
+  EXPECT_EQ(article(file, "G7"), "1 - 0 -");
+}
+
 TEST(EngineCheckRun, SeesItsOwnWritesAndLeavesTheFileAsItWas) {
   KAVELO_SQLITE_ONLY("about the bytes of the SQLite file");
   set_regional(RegionalSettings::spanish());

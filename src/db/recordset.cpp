@@ -181,6 +181,7 @@ void RecordsetImpl::read_query(const TranslatedSql& query) {
 
 void RecordsetImpl::cancel_edit() {
   mode_ = Mode::Browse;
+  offering_ = false;
   buffer_.clear();
 }
 
@@ -271,6 +272,7 @@ Value RecordsetImpl::get(int index) {
   settle();
   if (index < 0 || index >= field_count()) throw failure(ErrorCode::ItemNotFound, std::to_string(index));
   auto i = static_cast<std::size_t>(index);
+  if (offering_ && !buffer_[i]) decide();
   if (mode_ != Mode::Browse && buffer_[i]) return *buffer_[i];
   if (mode_ == Mode::Adding) return table_->columns[i].default_value;
   if (eof_) throw failure(ErrorCode::NoCurrentRecord);
@@ -347,6 +349,42 @@ void RecordsetImpl::edit() {
   buffer_.assign(table_->columns.size(), std::nullopt);
 }
 
+void RecordsetImpl::add_or_edit(const std::vector<Equality>& terms) {
+  if (!on_table()) throw failure(ErrorCode::InvalidOperation);
+  int at = terms.size() == 1 ? table_->find(terms.front().column) : -1;
+  // A small set kept whole finds in memory, at no cost; a set with a
+  // condition of its own must not add a row that the table holds outside it.
+  if (at >= 0 && last_stored_new_ && where_.sql.empty() && !complete() &&
+      std::find(table_->unique_columns.begin(), table_->unique_columns.end(), at) != table_->unique_columns.end()) {
+    cancel_edit();
+    add_new();
+    offering_ = true;
+    offered_terms_ = terms;
+    offered_column_ = static_cast<std::size_t>(at);
+    return;
+  }
+  find_first(terms);
+  if (no_match_)
+    add_new();
+  else
+    edit();
+}
+
+void RecordsetImpl::decide() {
+  std::vector<std::optional<Value>> written = std::move(buffer_);
+  find_first(offered_terms_);
+  if (no_match_)
+    add_new();
+  else
+    edit();
+  buffer_ = std::move(written);
+}
+
+bool RecordsetImpl::offers_its_key() const {
+  const std::optional<Value>& key = buffer_[offered_column_];
+  return key && same_value(table_->columns[offered_column_], *key, offered_terms_.front().value) == true;
+}
+
 void RecordsetImpl::set(int index, const Value& value) {
   require_table();
   if (mode_ == Mode::Browse) throw failure(ErrorCode::UpdateWithoutEdit);
@@ -363,7 +401,7 @@ void RecordsetImpl::set(int index, Value&& value) {
 
 RecordsetImpl::StoreStatement& RecordsetImpl::store_statement() {
   // The columns set, as a key: the same shape of row reuses its statement.
-  shape_.assign(1, mode_ == Mode::Adding ? 'A' : 'E');
+  shape_.assign(1, offering_ ? 'O' : mode_ == Mode::Adding ? 'A' : 'E');
   for (const auto& value : buffer_) shape_ += value ? '1' : '0';
   // A record usually writes the same columns as the one before it.
   if (last_store_ && shape_ == last_shape_) return *last_store_;
@@ -384,25 +422,34 @@ std::string RecordsetImpl::build_store_sql() const {
     values += '?';
   }
   std::string table = quote_identifier(table_->name, connection_->dialect());
+  // An offered row that the table refuses is left out, without an error: it
+  // is then looked up and stored as any other.
+  std::string insert = offering_ ? "INSERT OR IGNORE INTO " : "INSERT INTO ";
   std::string sql = mode_ == Mode::Editing ? "UPDATE " + table + " SET " + names + " WHERE " + row_id_ + " = ?"
-                    : names.empty()        ? "INSERT INTO " + table + " DEFAULT VALUES"
-                                           : "INSERT INTO " + table + " (" + names + ") VALUES (" + values + ")";
+                    : names.empty()        ? insert + table + " DEFAULT VALUES"
+                                           : insert + table + " (" + names + ") VALUES (" + values + ")";
   return sql;
 }
 
-void RecordsetImpl::update() {
+bool RecordsetImpl::update() {
   require_table();
   if (mode_ == Mode::Browse) throw failure(ErrorCode::UpdateWithoutEdit);
+  if (offering_ && !offers_its_key()) decide();
   if (mode_ == Mode::Editing) {
     // A row that would get back exactly the values it holds is not written:
     // loading the same file again changes nothing and writes nothing. A row
     // with any change is written whole, as set, so the statements stay few.
     bool changes = false;
     for (std::size_t i = 0; i < buffer_.size() && !changes; ++i) changes = buffer_[i] && !(*buffer_[i] == current_[i]);
-    if (!changes) return cancel_edit();
+    if (!changes) {
+      cancel_edit();
+      last_stored_new_ = false;
+      return false;
+    }
   }
 
   connection_->begin_write();
+  bool stored = true;
   {
     StoreStatement& store = store_statement();
     Cursor& cursor = prepared(store.sql, &store.cursor);
@@ -413,7 +460,13 @@ void RecordsetImpl::update() {
     if (mode_ == Mode::Editing) cursor.bind_row_id(index + 1, rowid_);
     // A refused store leaves the row being written as it is; the next move drops it.
     cursor.step();
+    if (offering_) stored = cursor.rows_written() > 0;
   }
+  if (!stored) {
+    decide();
+    return update();
+  }
+  const bool adds_row = mode_ == Mode::Adding;
   if (mode_ == Mode::Editing) {
     // Only the columns written change, in the current row and in the set's
     // own copy of it.
@@ -441,6 +494,8 @@ void RecordsetImpl::update() {
     }
   }
   cancel_edit();
+  last_stored_new_ = adds_row;
+  return adds_row;
 }
 
 // The public face.
@@ -473,6 +528,7 @@ bool Recordset::no_match() const { return open(impl_).no_match(); }
 bool Recordset::adding() const { return open(impl_).adding(); }
 void Recordset::add_new() { open(impl_).add_new(); }
 void Recordset::edit() { open(impl_).edit(); }
+void Recordset::add_or_edit(const std::vector<Equality>& terms) { open(impl_).add_or_edit(terms); }
 void Recordset::set(std::string_view name, const Value& value) {
   open(impl_).set(open(impl_).index_of(name), value);
 }
@@ -488,7 +544,7 @@ void Recordset::set(int index, Value&& value) {
   if (index < 0 || index >= open(impl_).field_count()) throw failure(ErrorCode::ItemNotFound, std::to_string(index));
   open(impl_).set(index, std::move(value));
 }
-void Recordset::update() { open(impl_).update(); }
+bool Recordset::update() { return open(impl_).update(); }
 void Recordset::close() { impl_.reset(); }
 
 }  // namespace kavelo::db

@@ -32,12 +32,16 @@ class RecordsetImpl {
   void find_first(std::string_view criteria);
   void find_first(const std::vector<Equality>& terms);
   bool no_match() const { return no_match_; }
-  bool adding() const { return mode_ == Mode::Adding; }
+  bool adding() {
+    if (offering_) decide();
+    return mode_ == Mode::Adding;
+  }
   void add_new();
   void edit();
+  void add_or_edit(const std::vector<Equality>& terms);
   void set(int index, const Value& value);
   void set(int index, Value&& value);
-  void update();
+  bool update();
 
  private:
   enum class Mode { Browse, Adding, Editing };
@@ -87,6 +91,12 @@ class RecordsetImpl {
   };
   StoreStatement& store_statement();
   std::string build_store_sql() const;
+  // The row offered by add_or_edit is to be looked up after all (the table
+  // refused it, or a caller asks what only the look-up tells): FindFirst by
+  // its terms, then Edit or AddNew, keeping what was set.
+  void decide();
+  // Whether the row being offered still holds its key as add_or_edit gave it.
+  bool offers_its_key() const;
 
   std::shared_ptr<Connection> connection_;
   std::string jet_sql_;
@@ -124,6 +134,15 @@ class RecordsetImpl {
   std::string find_condition_;
   std::string find_sql_;
   Cursor* find_cursor_ = nullptr;  // find_sql_'s statement once it has run
+  // add_or_edit left the look-up to the store: the row is added unless the
+  // table holds its key (the one term, the unique column at offered_column_).
+  bool offering_ = false;
+  std::vector<Equality> offered_terms_;
+  std::size_t offered_column_ = 0;
+  // A refused offer costs a statement, so a row is offered only when the
+  // last row stored was new: a file of new keys is offered row after row,
+  // and one of known keys is looked up.
+  bool last_stored_new_ = true;
 };
 
 }  // namespace kavelo::db

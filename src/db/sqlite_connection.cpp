@@ -57,6 +57,7 @@ class SqliteCursor final : public Cursor {
     into = read_value(statement_, column, kind);
   }
   RowId read_row_id(int column) override { return sqlite3_column_int64(statement_, column); }
+  std::int64_t rows_written() override { return sqlite3_changes64(sqlite3_db_handle(statement_)); }
 
   void renew(std::string_view jet_text) override {
     sqlite3_reset(statement_);
@@ -241,7 +242,42 @@ std::unique_ptr<TableInfo> SqliteConnection::load_table(std::string_view name) {
   }
   if (rc != SQLITE_DONE) throw failure_of(rc);
   info->name = table_name;
+  find_unique_columns(*info);
   return info;
+}
+
+void SqliteConnection::find_unique_columns(TableInfo& info) {
+  auto query = [&](const char* sql) {
+    sqlite3_stmt* s = nullptr;
+    if (sqlite3_prepare_v2(db_, sql, -1, &s, nullptr) != SQLITE_OK) throw failure_of(sqlite3_errcode(db_));
+    std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> statement(s, sqlite3_finalize);
+    sqlite3_bind_text(s, 1, info.name.c_str(), -1, SQLITE_TRANSIENT);
+    return statement;
+  };
+  auto triggers = query("SELECT 1 FROM sqlite_master WHERE type = 'trigger' AND tbl_name = ?1 COLLATE NOCASE");
+  int rc = sqlite3_step(triggers.get());
+  if (rc == SQLITE_ROW) return;
+  if (rc != SQLITE_DONE) throw failure_of(rc);
+  // Each unique index, not partial, over exactly one column of the table
+  // (not an expression): the column's name and the index's collation.
+  auto indexes = query(
+      "SELECT x.name, x.coll FROM pragma_index_list(?1) AS l, pragma_index_xinfo(l.name) AS x"
+      " WHERE l.\"unique\" AND NOT l.partial AND x.key GROUP BY l.name HAVING count(*) = 1 AND min(x.cid) >= 0");
+  while ((rc = sqlite3_step(indexes.get())) == SQLITE_ROW) {
+    const char* name = reinterpret_cast<const char*>(sqlite3_column_text(indexes.get(), 0));
+    const char* index_collation = reinterpret_cast<const char*>(sqlite3_column_text(indexes.get(), 1));
+    int at = name ? info.find(name) : -1;
+    if (at < 0 || !index_collation) continue;
+    // An index that compares otherwise than the column would refuse what a
+    // look-up by the column does not find, or the other way round.
+    const char* collation = nullptr;
+    if (sqlite3_table_column_metadata(db_, nullptr, info.name.c_str(), name, nullptr, &collation, nullptr, nullptr,
+                                      nullptr) != SQLITE_OK ||
+        !collation || sqlite3_stricmp(collation, index_collation) != 0)
+      continue;
+    info.unique_columns.push_back(at);
+  }
+  if (rc != SQLITE_DONE) throw failure_of(rc);
 }
 
 }  // namespace kavelo::db

@@ -32,11 +32,7 @@ class KeyColumnSteps : public RecordSteps {
       key = db::Value(std::move(code));
     else
       key = db::Value(read_whole32(code));
-    records.find_first(key_);
-    if (records.no_match())
-      records.add_new();
-    else
-      records.edit();
+    records.add_or_edit(key_);
     field_code = d_.key_field_code;
     records.set(d_.key_column, key);
   }
@@ -194,11 +190,9 @@ void run_import(const ImportDescription& d, RecordSteps* steps) {
                                                     db::to_text(records.get(d.progress_second))));
         window.repaint_label(Label::Label3);
       }
-      const bool adding = records.adding();
       std::optional<db::RecordUnit> unit = steps->begin_store();
       try {
-        records.update();
-        ++(adding ? counts.added : counts.changed);
+        ++(records.update() ? counts.added : counts.changed);
       } catch (const Failure& f) {
         // A row that would duplicate a unique value is passed over in silence.
         if (!is_duplicate(f)) throw;

@@ -173,6 +173,7 @@ class ServerCursor final : public Cursor {
   RowId read_row_id(int column) override {
     return owner_.noting([&] { return statement_.whole(column); }).value_or(0);
   }
+  std::int64_t rows_written() override { return statement_.affected_rows(); }
 
   void renew(std::string_view jet_text) override {
     reset();
