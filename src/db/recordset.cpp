@@ -363,6 +363,10 @@ void RecordsetImpl::add_or_edit(const std::vector<Equality>& terms) {
     offered_column_ = static_cast<std::size_t>(at);
     return;
   }
+  find_for_writing(terms);
+}
+
+void RecordsetImpl::find_for_writing(const std::vector<Equality>& terms) {
   find_first(terms);
   if (no_match_)
     add_new();
@@ -372,11 +376,7 @@ void RecordsetImpl::add_or_edit(const std::vector<Equality>& terms) {
 
 void RecordsetImpl::decide() {
   std::vector<std::optional<Value>> written = std::move(buffer_);
-  find_first(offered_terms_);
-  if (no_match_)
-    add_new();
-  else
-    edit();
+  find_for_writing(offered_terms_);
   buffer_ = std::move(written);
 }
 

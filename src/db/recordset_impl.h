@@ -91,6 +91,8 @@ class RecordsetImpl {
   };
   StoreStatement& store_statement();
   std::string build_store_sql() const;
+  // FindFirst by the terms, then Edit of the row found or AddNew.
+  void find_for_writing(const std::vector<Equality>& terms);
   // The row offered by add_or_edit is to be looked up after all (the table
   // refused it, or a caller asks what only the look-up tells): FindFirst by
   // its terms, then Edit or AddNew, keeping what was set.
