@@ -58,7 +58,7 @@ fuzz: setup
 bench: setup
 	test -f $(BENCH_BUILD)/build.ninja || cmake -S . -B $(BENCH_BUILD) -G Ninja \
 	  -DCMAKE_BUILD_TYPE=Release -DKAVELO_WERROR=OFF
-	cmake --build $(BENCH_BUILD) -j $(JOBS) --target kavelo kavelo-db raw_journal
+	cmake --build $(BENCH_BUILD) -j $(JOBS) --target kavelo kavelo-db raw_journal statement_times
 	BENCH_COMMAND="make bench$(if $(QUICK), QUICK=$(QUICK))$(if $(ROUNDS), ROUNDS=$(ROUNDS))" \
 	  ./bench/run.sh $(BENCH_BUILD) $(if $(QUICK),--quick) $(if $(ROUNDS),--rounds $(ROUNDS))
 
