@@ -3,6 +3,8 @@
 #include <fmt/format.h>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 
@@ -720,6 +722,70 @@ TEST(EngineCheckRun, SeesItsOwnWritesAndLeavesTheFileAsItWas) {
   EXPECT_EQ(file.outside_query("SELECT count(*) FROM F_ART"), "2");
   EXPECT_TRUE(file_bytes(file.path()) == before);
   EXPECT_EQ(file.outside_query("PRAGMA integrity_check"), "ok");
+}
+
+// True while SQLite holds one of its temporary files open.
+bool temporary_file_open() {
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    std::error_code ec;
+    const std::string target = std::filesystem::read_symlink(entry.path(), ec).string();
+    if (!ec && target.find("etilqs_") != std::string::npos) return true;
+  }
+  return false;
+}
+
+// Whether one record that edits `rows` articles of 400 characters, which the
+// record before it added, keeps the pages to put back in a temporary file.
+// Run in a process of its own, where the engine is the first to start SQLite
+// and so sets how much of them stays in memory.
+int undo_pages_in_a_file(int rows) {
+  set_regional(RegionalSettings::spanish());
+  Engine& engine = Engine::instance();
+  std::string pattern = (std::filesystem::temp_directory_path() / "kavelo-undo-XXXXXX").string();
+  if (!mkdtemp(pattern.data())) return 2;
+  const std::filesystem::path first = std::filesystem::path(pattern) / "FIRST.MDB";
+  std::ofstream(first).close();  // an empty file is an empty database
+  engine.open_database(first.string());
+  bool in_a_file = false;
+  TestDatabase file(kSchema);
+  {
+    Database db = engine.open_database(file.path());
+    Recordset rs = db.open_recordset("SELECT * FROM F_ART;", RecordsetType::Dynaset);
+    {
+      auto unit = engine.begin_record(file.path());
+      for (int i = 0; i < rows; ++i) {
+        rs.add_new();
+        rs.set("CODART", Value(fmt::format("C{}", i)));
+        rs.set("OBSART", Value(std::string(400, 'x')));
+        rs.update();
+      }
+      unit.commit();
+    }
+    // The same transaction: SQLite keeps a page to put back only when an
+    // earlier record of it changed the page.
+    auto unit = engine.begin_record(file.path());
+    for (int i = 0; i < rows; ++i) {
+      rs.find_first({{"CODART", Value(fmt::format("C{}", i))}});
+      rs.edit();
+      rs.set("OBSART", Value(std::string(400, 'y')));
+      rs.update();
+    }
+    in_a_file = temporary_file_open();
+  }
+  engine.shutdown();  // while the files are there
+  std::filesystem::remove_all(pattern);
+  return in_a_file ? 1 : 0;
+}
+
+TEST(EngineRecordUndo, ARecordOfTwentyPagesKeepsThemInMemoryAndALargerOneInAFile) {
+  KAVELO_SQLITE_ONLY("about SQLite's temporary files");
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  // About 19 pages: in memory, where SQLite alone would have gone to a file
+  // after 15.
+  EXPECT_EXIT(std::_Exit(undo_pages_in_a_file(170)), ::testing::ExitedWithCode(0), "");
+  // About 450 pages: to a file, which the first check would have seen, and
+  // moving what was kept there must not fail.
+  EXPECT_EXIT(std::_Exit(undo_pages_in_a_file(4000)), ::testing::ExitedWithCode(1), "");
 }
 
 TEST(EngineOpen, RefusesWhatIsNoDatabase) {

@@ -75,14 +75,26 @@ class SqliteCursor final : public Cursor {
 
 namespace {
 
-// SQLite counts every allocation under a process-wide mutex so that it can
-// report its memory use, which nothing here asks for: a row read takes one
-// allocation per text column. Set once, before SQLite starts; where another
-// part of the process started it first, the setting is refused and nothing
-// else changes.
+// What a record may keep in memory of the pages it changed, for its savepoint
+// to put back. SQLite keeps 64 KiB (fifteen pages) and then moves to a
+// temporary file for the rest of the transaction, so that after one record of
+// a large journal every later record wrote its pages there: 6.5 GB for a check
+// run of a million lines. A record of a few lines stays well within this, and
+// a larger one still goes to the file. The limit must stay under 128 KiB:
+// SQLite writes what it kept to the file in one call, and its file layer cuts
+// a call at 128 KiB and reports the rest as a full disk.
+constexpr int kRecordUndoMemory = 120 * 1024;
+
+// Set once, before SQLite starts; where another part of the process started
+// it first, the settings are refused and nothing else changes.
+// - SQLite counts every allocation under a process-wide mutex so that it can
+//   report its memory use, which nothing here asks for: a row read takes one
+//   allocation per text column.
+// - A record's pages to put back, as above.
 void start_sqlite() {
   static const bool started = [] {
     sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
+    sqlite3_config(SQLITE_CONFIG_STMTJRNL_SPILL, kRecordUndoMemory);
     return sqlite3_initialize() == SQLITE_OK;
   }();
   (void)started;
