@@ -508,8 +508,6 @@ std::string file_bytes(const std::string& path) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-// A check run writes, reads back what it wrote, and leaves the file as it was,
-// also when its writes outgrow the page cache and reach the file before the end.
 // More rows than a set keeps in memory: its look-ups go to the store.
 std::string many_articles() {
   std::string sql = "INSERT INTO F_ART (CODART, DESART) VALUES ('N0', 'Relleno 0')";
@@ -690,6 +688,8 @@ TEST(EngineAddOrEdit, LooksUpAtOnceWhenAskedWhatOnlyTheLookUpTells) {
   EXPECT_EQ(article(file, "G7"), "1 - 0 -");
 }
 
+// A check run writes, reads back what it wrote, and leaves the file as it was,
+// also when its writes outgrow the page cache and reach the file before the end.
 TEST(EngineCheckRun, SeesItsOwnWritesAndLeavesTheFileAsItWas) {
   KAVELO_SQLITE_ONLY("about the bytes of the SQLite file");
   set_regional(RegionalSettings::spanish());
