@@ -5,6 +5,7 @@
 #include <fmt/format.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
@@ -63,14 +64,15 @@ class JournalImportTest : public ::testing::Test {
 
   // Imports APU.TXT made of `records` (the other five files empty) and checks
   // the balances against the database as it was before.
-  RunResult import(const std::vector<Apu>& records) {
+  // `kept`: other files the scenario wrote, which are not emptied.
+  RunResult import(const std::vector<Apu>& records, const std::vector<std::string>& kept = {}) {
     std::string text;
     for (const Apu& r : records) text += r.text() + "\r\n";
-    return import_text(text);
+    return import_text(text, kept);
   }
-  RunResult import_text(const std::string& apu) {
+  RunResult import_text(const std::string& apu, const std::vector<std::string>& kept = {}) {
     for (const char* name : {"MAE.TXT", "CLI.TXT", "PRO.TXT", "IVR.TXT", "IVS.TXT"})
-      write_bytes(inter + "/" + name, "");
+      if (std::find(kept.begin(), kept.end(), name) == kept.end()) write_bytes(inter + "/" + name, "");
     write_bytes(inter + "/APU.TXT", cp1252(apu));
     copy_company(database, baseline);
     write_connection_file(conn, connection_lines(inter + "/", data + "/", "EMP", "01", "|"));
@@ -382,52 +384,58 @@ TEST_F(JournalImportTest, APostingThatFailsTakesItsLineBackAndEndsTheImport) {
   }
 }
 
-// A balance table that refuses any change to the row of account 4 once it is
-// there: the change that a second line makes is written only before the commit.
-constexpr const char* kFreeze4 =
-    "CREATE TRIGGER freeze_4 BEFORE UPDATE ON F_SAL WHEN OLD.CUESAL = '4' "
-    "BEGIN SELECT RAISE(ABORT, 'saldo 4 cerrado'); END;";
-constexpr const char* kFreeze4OnServer =
-    "CREATE FUNCTION freeze_4() RETURNS trigger LANGUAGE plpgsql AS $$ "
-    "BEGIN RAISE EXCEPTION 'saldo 4 cerrado'; END $$;\n"
-    "CREATE TRIGGER freeze_4 BEFORE UPDATE ON F_SAL FOR EACH ROW WHEN (OLD.CUESAL = '4') "
-    "EXECUTE FUNCTION freeze_4();";
+// A balance table whose March debit in pesetas must stay under 100, by a
+// CHECK rule or by a trigger. Every column the posting may write is there.
+std::string balances_under_100(bool check_rule) {
+  std::string columns = "CUESAL TEXT(12) NOT NULL COLLATE NOCASE, DIASAL SHORT NOT NULL DEFAULT 0";
+  for (const char* kind : {"PD", "PH", "ED", "EH"})
+    for (int month = 1; month <= 12; ++month) columns += fmt::format(", {}{}SAL CURRENCY NOT NULL DEFAULT 0", kind, month);
+  std::string sql = "DROP TABLE F_SAL;\nCREATE TABLE F_SAL (" + columns + ", UNIQUE (DIASAL, CUESAL)" +
+                    (check_rule ? ", CHECK (\"PD3SAL\" < 100)" : "") + ");\n";
+  if (!check_rule)
+    sql += on_server() ? "CREATE FUNCTION under_100() RETURNS trigger LANGUAGE plpgsql AS $$ "
+                         "BEGIN RAISE EXCEPTION 'saldo excesivo'; END $$;\n"
+                         "CREATE TRIGGER under_100 BEFORE UPDATE ON F_SAL FOR EACH ROW WHEN (NEW.PD3SAL >= 100) "
+                         "EXECUTE FUNCTION under_100();\n"
+                       : "CREATE TRIGGER under_100 BEFORE UPDATE ON F_SAL WHEN NEW.PD3SAL >= 100 "
+                         "BEGIN SELECT RAISE(ABORT, 'saldo excesivo'); END;\n";
+  return sql + "INSERT INTO F_SAL (CUESAL, DIASAL) VALUES ('4300001', 1);\n";
+}
 
-TEST_F(JournalImportTest, ABalanceChangeRefusedBeforeTheCommitLosesTheRecordsSinceTheLastOneAndSaysSo) {
+TEST_F(JournalImportTest, ABalanceChangeTheTableRefusesFailsTheLineThatMakesIt) {
   struct Case {
-    const char* what;
-    int lines;
-    // The record whose end wrote the rows held, when it was not the commit.
-    int failing;
+    bool check_rule;
+    const char* fourth;  // the pesetas of the fourth line
   };
-  for (const auto& c : std::vector<Case>{
-           {"written at the commit", 3, 0},
-           // One new account a line: more rows than are held, so they are
-           // written between two records, and the record that ended fails.
-           {"written between records", 2100, 2045},
-       }) {
+  for (const Case& c : std::vector<Case>{{true, "1"}, {true, "-200"}, {false, "1"}, {false, "-200"}}) {
+    const std::string what = fmt::format("{}, fourth line {}", c.check_rule ? "CHECK" : "trigger", c.fourth);
     std::filesystem::remove_all(data);
     make_dir(data);
-    counter_mode(on_server() ? kFreeze4OnServer : kFreeze4);
+    company("''", "1", "0", balances_under_100(c.check_rule));
     std::vector<Apu> lines;
-    for (int i = 1; i <= c.lines; ++i) {
-      Apu a = line("15/03/2011", "0", std::to_string(i));
-      a.account = fmt::format("43{:05}", i);
+    for (const char* pesetas : {"10", "20", "200", c.fourth}) {
+      Apu a = line("15/03/2011", "5", std::to_string(lines.size() + 1));
+      a.pesetas = pesetas;
       lines.push_back(a);
     }
-    RunResult result = import(lines);
-    EXPECT_EQ(result.exit_status, 1) << c.what;
-    // The lines were stored and posted; the balances held for them could not
-    // be written, so none is kept, and the report names the first. When the
-    // rows were written between records (a commit may come first on a slow
-    // machine), it also names the record that failed. Nothing after is stored.
-    std::string expected = "Apuntes: (1/) ";
-    if (c.failing && !errors().starts_with(expected)) expected = fmt::format("Apuntes: ({}/) ", c.failing);
-    EXPECT_TRUE(errors().starts_with(expected)) << c.what << ": " << errors();
-    EXPECT_NE(errors().find("Apuntes: (1/) "), std::string::npos) << c.what << ": " << errors();
-    EXPECT_NE(errors().find("saldo 4 cerrado"), std::string::npos) << c.what << ": " << errors();
-    EXPECT_EQ(value("SELECT count(*) FROM F_APU"), "0") << c.what;
-    EXPECT_EQ(value("SELECT count(*) FROM F_SAL"), "0") << c.what;
+    // An output-VAT record after the journal.
+    std::string output_vat = "R001|7";
+    for (int position = 3; position <= 65; ++position)
+      output_vat += position == 11 || position == 12 || position == 47 ? "|" : "|0";
+    write_bytes(inter + "/IVR.TXT", cp1252(output_vat + "\r\n"));
+    RunResult result = import(lines, {"IVR.TXT"});
+    EXPECT_EQ(result.exit_status, 1) << what;
+    EXPECT_TRUE(errors().starts_with("Apuntes: (3/) ")) << what << ": " << errors();
+    if (c.check_rule && !on_server()) {
+      EXPECT_EQ(errors(), cp1252("Apuntes: (3/) Uno o más valores no son válidos según la regla de validación de "
+                                 "'PD3SAL'.\r\n\r\n"));
+    }
+    if (!c.check_rule) {
+      EXPECT_NE(errors().find("saldo excesivo"), std::string::npos) << what << ": " << errors();
+    }
+    EXPECT_EQ(value("SELECT ORDAPU FROM F_APU ORDER BY ORDAPU"), "1 2") << what;
+    EXPECT_EQ(balance("PD3SAL", "4300001"), "30") << what;
+    EXPECT_EQ(value("SELECT CODIVR FROM F_IVR"), "7") << what;
     expect_balanced();
   }
 }

@@ -46,6 +46,9 @@ struct TableInfo {
   // a value one of them holds already. Only where the store says so, and
   // none in a table with triggers, which could write rows of their own.
   std::vector<int> unique_columns;
+  // The table may refuse a change to a row it holds: it has a CHECK rule or a
+  // trigger, or the store cannot tell.
+  bool refuses_changes = true;
 
   int find(std::string_view column) const;  // -1 when there is none
   void add(ColumnInfo column);

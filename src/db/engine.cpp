@@ -38,6 +38,11 @@ const std::vector<ColumnInfo>& Database::columns(std::string_view table) {
   return connection_->table(table).columns;
 }
 
+bool Database::refuses_changes(std::string_view table) {
+  if (!connection_) throw failure(ErrorCode::InvalidOperation);
+  return connection_->table(table).refuses_changes;
+}
+
 void Database::defer(DeferredWrites& writes) {
   if (!connection_) throw failure(ErrorCode::InvalidOperation);
   connection_->defer(writes);

@@ -116,6 +116,9 @@ class Database {
 
   // The columns of a table, in order; error 3078 when there is no such table.
   const std::vector<ColumnInfo>& columns(std::string_view table);
+  // Whether the table may refuse a change to a row it holds (a CHECK rule, a
+  // trigger, or a store that cannot tell).
+  bool refuses_changes(std::string_view table);
   // Fails as open_recordset(jet_sql) does when the set's table is not there,
   // without preparing its query or reading its rows: for a caller that turns
   // out to have nothing to read or write in it.

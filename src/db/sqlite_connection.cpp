@@ -1,5 +1,7 @@
 #include "db/sqlite_connection.h"
 
+#include <cctype>
+
 namespace kavelo::db {
 namespace {
 
@@ -14,6 +16,32 @@ std::string after(std::string_view message, std::string_view prefix) {
 std::string column_part(std::string qualified) {
   auto dot = qualified.rfind('.');
   return dot == std::string::npos ? qualified : qualified.substr(dot + 1);
+}
+
+// Whether a CREATE TABLE text holds the word CHECK outside its quoted names,
+// literals and comments.
+bool has_check_rule(std::string_view sql) {
+  for (std::size_t i = 0; i < sql.size();) {
+    char c = sql[i];
+    if (c == '\'' || c == '"' || c == '`' || c == '[') {
+      char close = c == '[' ? ']' : c;
+      auto end = sql.find(close, i + 1);
+      i = end == std::string_view::npos ? sql.size() : end + 1;
+    } else if (sql.substr(i, 2) == "--") {
+      auto end = sql.find('\n', i);
+      i = end == std::string_view::npos ? sql.size() : end + 1;
+    } else if (sql.substr(i, 2) == "/*") {
+      auto end = sql.find("*/", i + 2);
+      i = end == std::string_view::npos ? sql.size() : end + 2;
+    } else if (std::isalnum(static_cast<unsigned char>(c)) || c == '_') {
+      std::size_t start = i;
+      while (i < sql.size() && (std::isalnum(static_cast<unsigned char>(sql[i])) || sql[i] == '_')) ++i;
+      if (sqlite3_strnicmp(sql.data() + start, "CHECK", 5) == 0 && i - start == 5) return true;
+    } else {
+      ++i;
+    }
+  }
+  return false;
 }
 
 class SqliteCursor final : public Cursor {
@@ -254,11 +282,11 @@ std::unique_ptr<TableInfo> SqliteConnection::load_table(std::string_view name) {
   }
   if (rc != SQLITE_DONE) throw failure_of(rc);
   info->name = table_name;
-  find_unique_columns(*info);
+  read_rules(*info);
   return info;
 }
 
-void SqliteConnection::find_unique_columns(TableInfo& info) {
+void SqliteConnection::read_rules(TableInfo& info) {
   auto query = [&](const char* sql) {
     sqlite3_stmt* s = nullptr;
     if (sqlite3_prepare_v2(db_, sql, -1, &s, nullptr) != SQLITE_OK) throw failure_of(sqlite3_errcode(db_));
@@ -270,6 +298,16 @@ void SqliteConnection::find_unique_columns(TableInfo& info) {
   int rc = sqlite3_step(triggers.get());
   if (rc == SQLITE_ROW) return;
   if (rc != SQLITE_DONE) throw failure_of(rc);
+  // Without a trigger, only a CHECK rule of the table's own text refuses a
+  // change of values that fit their columns.
+  auto definition = query("SELECT sql FROM sqlite_master WHERE type = 'table' AND name = ?1 COLLATE NOCASE");
+  rc = sqlite3_step(definition.get());
+  if (rc == SQLITE_ROW) {
+    const char* sql = reinterpret_cast<const char*>(sqlite3_column_text(definition.get(), 0));
+    info.refuses_changes = !sql || has_check_rule(sql);
+  } else if (rc != SQLITE_DONE) {
+    throw failure_of(rc);
+  }
   // Each unique index, not partial, over exactly one column of the table
   // (not an expression): the column's name and the index's collation.
   auto indexes = query(

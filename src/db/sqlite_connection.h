@@ -41,8 +41,9 @@ class SqliteConnection final : public Connection {
   std::optional<bool> table_exists(std::string_view name) override;
 
  private:
-  // Fills the table's unique_columns from its indexes.
-  void find_unique_columns(TableInfo& info);
+  // Fills the table's unique_columns from its indexes, and tells whether it
+  // may refuse a change (refuses_changes).
+  void read_rules(TableInfo& info);
 
   sqlite3* db_ = nullptr;
   std::unordered_map<std::string, std::unique_ptr<Cursor>> statements_;

@@ -351,7 +351,27 @@ std::unique_ptr<TableInfo> ServerConnection::load_table(std::string_view name) {
                               "tabla para encontrar sus filas",
                               lower(name), kRowIdentity));
   info->name = std::string(name);
+  info->refuses_changes = refuses_changes(lower(name));
   return info;
+}
+
+bool ServerConnection::refuses_changes(const std::string& table) {
+  // A CHECK rule of the table or of a column's domain, a trigger, a rule or a
+  // row security policy may each refuse a change.
+  Cursor& cursor = prepare(
+      "SELECT CASE WHEN c.relrowsecurity"
+      " OR EXISTS (SELECT 1 FROM pg_constraint k WHERE k.conrelid = c.oid AND k.contype = 'c')"
+      " OR EXISTS (SELECT 1 FROM pg_trigger t WHERE t.tgrelid = c.oid AND NOT t.tgisinternal)"
+      " OR EXISTS (SELECT 1 FROM pg_rewrite r WHERE r.ev_class = c.oid AND r.rulename <> '_RETURN')"
+      " OR EXISTS (SELECT 1 FROM pg_attribute a JOIN pg_constraint d ON d.contypid = a.atttypid"
+      "            WHERE a.attrelid = c.oid AND a.attnum > 0 AND NOT a.attisdropped AND d.contype = 'c')"
+      " THEN 1 ELSE 0 END FROM pg_class c WHERE c.oid = to_regclass(?)",
+      {});
+  CursorScope scope(cursor);
+  cursor.bind(1, Value(table));
+  if (!cursor.step()) return true;
+  Value answer = cursor.read(0, ColumnKind::Long);
+  return !(answer.get_if<std::int32_t>() && *answer.get_if<std::int32_t>() == 0);
 }
 
 void register_server_backend() {

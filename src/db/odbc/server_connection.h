@@ -48,6 +48,8 @@ class ServerConnection final : public db::Connection {
   std::unique_ptr<TableInfo> load_table(std::string_view name) override;
 
  private:
+  // Whether the table may refuse a change to one of its rows.
+  bool refuses_changes(const std::string& table);
   // Runs the engine's own savepoint commands, outside any statement's savepoint.
   void run_command(const std::string& sql);
 

@@ -231,6 +231,7 @@ void BalancePosting::post(std::int16_t journal, const DateTime& date, std::int32
       code_column_ = column_in(columns, "CUESAL");
       code_nocase_ = columns[static_cast<std::size_t>(code_column_)].nocase;
       columns_ = &columns;
+      at_once_ = database_.refuses_changes("F_SAL");
     }
     const int p = column(p_name), e = column(e_name);
 
@@ -244,6 +245,9 @@ void BalancePosting::post(std::int16_t journal, const DateTime& date, std::int32
       if (!row.stored) store_new(index, stored);
     }
   }
+  // A change that the table may refuse is written by the line that makes it,
+  // so that the refusal is that line's failure.
+  if (at_once_) flush();
 }
 
 void BalancePosting::store_new(std::size_t index, db::Recordset& stored) {

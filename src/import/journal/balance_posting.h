@@ -35,7 +35,8 @@ db::Value add_amount(const db::Value& total, const db::Value& amount);
 // row is added at once, by the line that needs it. What a
 // record unit posted goes when the unit is undone; everything goes when the
 // transaction is lost. While a posting holds rows, nothing else of the
-// process may read F_SAL before a commit.
+// process may read F_SAL before a commit. Where F_SAL may refuse a change (a
+// CHECK rule, a trigger), each line's changes are written at once instead.
 class BalancePosting : private db::DeferredWrites {
  public:
   explicit BalancePosting(std::string path);
@@ -76,6 +77,7 @@ class BalancePosting : private db::DeferredWrites {
   int code_column_ = -1, journal_column_ = -1;
   std::unordered_map<std::string, int> column_by_name_;
   bool code_nocase_ = false;
+  bool at_once_ = false;  // each line's changes written by the line
   struct Rows;
   std::unique_ptr<Rows> rows_;
 };

@@ -2,6 +2,10 @@
 #include "import/journal/balance_posting.h"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <map>
+#include <string_view>
 
 #include "db/open_retry.h"
 #include "import/journal/journal_test_database.h"
@@ -158,28 +162,45 @@ INSERT INTO F_APU (DIAAPU, FECAPU, ASIAPU, ORDAPU, CUEAPU, "D-HAPU", IMEAPU, IMP
   EXPECT_EQ(balance("ED3SAL", "4"), "3");
 }
 
+// The updates of each F_SAL row by rowid, counted on every connection opened
+// while it is on: a trigger would count them too, but a table with a trigger
+// has each line write its changes at once.
+std::map<sqlite3_int64, int>* g_sal_updates = nullptr;
+
+int count_sal_updates(sqlite3* db, const char**, const sqlite3_api_routines*) {
+  sqlite3_update_hook(
+      db,
+      [](void*, int op, const char*, const char* table, sqlite3_int64 rowid) {
+        if (op == SQLITE_UPDATE && std::string_view(table) == "F_SAL" && g_sal_updates) ++(*g_sal_updates)[rowid];
+      },
+      nullptr);
+  return SQLITE_OK;
+}
+
 TEST_F(BalancePostingTest, ManyRowsAreWrittenBetweenRecordsAndAddUpAsOne) {
   // More accounts than rows are held: the rows are written once between two
-  // records, then read again. A trigger counts the writes of row 4.
+  // records, then read again.
   const int lines = static_cast<int>(BalancePosting::kHeldRows) + 100;
   make_database(R"sql(
-CREATE TABLE writes_of_4 (n INTEGER);
-INSERT INTO writes_of_4 VALUES (0);
-CREATE TRIGGER count_4 AFTER UPDATE ON F_SAL WHEN NEW.CUESAL = '4' BEGIN UPDATE writes_of_4 SET n = n + 1; END;
 WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < )sql" +
                 std::to_string(lines) + R"sql()
 INSERT INTO F_APU (DIAAPU, FECAPU, ASIAPU, ORDAPU, CUEAPU, "D-HAPU", IMEAPU, IMPAPU)
   SELECT 1, '2011-03-15', 5, i, printf('43%05d', i), 'H', 1, 0.5 FROM n;
 )sql");
+  std::map<sqlite3_int64, int> updates;
+  g_sal_updates = &updates;
+  sqlite3_auto_extension(reinterpret_cast<void (*)()>(count_sal_updates));
   {
     BalancePosting posting(path());
     for (int order = 1; order <= lines; ++order) post_in_unit(posting, order);
   }
+  sqlite3_cancel_auto_extension(reinterpret_cast<void (*)()>(count_sal_updates));
+  g_sal_updates = nullptr;
   EXPECT_EQ(outside("SELECT count(*) FROM F_SAL"), std::to_string(lines + 3));
   EXPECT_EQ(balance("EH3SAL", "4"), std::to_string(lines));
   EXPECT_EQ(balance("PH3SAL", "43"), std::to_string(lines / 2) + (lines % 2 ? ".5" : ""));
   EXPECT_EQ(balance("EH3SAL", "4300007"), "1");
-  EXPECT_EQ(outside("SELECT n FROM writes_of_4"), "2");
+  EXPECT_EQ(updates[std::stoll(outside("SELECT rowid FROM F_SAL WHERE CUESAL = '4'"))], 2);
 }
 
 }  // namespace
