@@ -1,6 +1,7 @@
 #include "db/connection.h"
 
 #include <algorithm>
+#include <thread>
 #include <utility>
 
 #include "platform/text.h"
@@ -63,6 +64,35 @@ void Connection::begin(std::chrono::milliseconds wait) {
   begin_transaction(wait);
   in_transaction_ = true;
   dirty_ = false;
+  locked_.clear();
+}
+
+void Connection::lock_for_writing(const std::vector<std::string>& tables) {
+  const auto give_up = std::chrono::steady_clock::now() + kWriteBusyWait;
+  for (;;) {
+    if (!in_transaction_) begin(kWriteBusyWait);
+    std::vector<std::string> missing;
+    for (const std::string& table : tables)
+      if (std::find(locked_.begin(), locked_.end(), table) == locked_.end()) missing.push_back(table);
+    if (missing.empty()) return;
+    // One order for every run, so that two runs never wait for each other.
+    std::sort(missing.begin(), missing.end());
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(give_up - std::chrono::steady_clock::now());
+    try {
+      lock_tables(missing, std::max(left, std::chrono::milliseconds(1)));
+      locked_.insert(locked_.end(), missing.begin(), missing.end());
+      return;
+    } catch (const Failure& refused) {
+      if (refused.number() != static_cast<int>(ErrorCode::TableInUse) || dirty_ || unit_open_) throw;
+      // What this transaction locked would keep the other session waiting
+      // too (a deadlock, which the server breaks by refusing one of them):
+      // it is given back, and the locks are asked for again while time is left.
+      rollback_transaction();
+      in_transaction_ = false;
+      if (std::chrono::steady_clock::now() >= give_up) throw;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  }
 }
 
 void Connection::transaction_lost(const Failure& why) {

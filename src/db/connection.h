@@ -145,6 +145,14 @@ class Connection {
   void roll_back();
   bool in_transaction() const { return in_transaction_; }
 
+  // The tables a run is about to write: the transaction takes, before its
+  // first read, the lock that keeps other writers of them out until it
+  // commits; readers go on. A file's write lock does so already. A lock that
+  // stays taken by another session longer than the write busy wait fails
+  // with the table's name, after a transaction that wrote nothing has given
+  // back what it had locked.
+  void lock_for_writing(const std::vector<std::string>& tables);
+
   void begin_unit();
   void end_unit(bool keep);
   bool in_unit() const { return unit_open_; }
@@ -169,6 +177,9 @@ class Connection {
   virtual std::unique_ptr<TableInfo> load_table(std::string_view name) = 0;
   // Whether there is such a table; nullopt when only reading its columns tells.
   virtual std::optional<bool> table_exists(std::string_view /*name*/) { return std::nullopt; }
+  // Locks the tables against other writers until the transaction ends,
+  // waiting at most `wait`; a table that stays taken fails as TableInUse.
+  virtual void lock_tables(const std::vector<std::string>& /*tables*/, std::chrono::milliseconds /*wait*/) {}
   // The store ended the transaction by itself (a full disk, a lost server):
   // every write since the last commit is gone.
   void transaction_lost(const Failure& why);
@@ -193,6 +204,7 @@ class Connection {
   bool held_ = false;
   std::optional<Failure> lost_;
   std::vector<DeferredWrites*> deferred_;
+  std::vector<std::string> locked_;  // by this transaction
 };
 
 // A write that meets a lock taken by another program waits this long: the

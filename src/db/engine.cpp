@@ -43,6 +43,11 @@ bool Database::refuses_changes(std::string_view table) {
   return connection_->table(table).refuses_changes;
 }
 
+void Database::lock_for_writing(const std::vector<std::string>& tables) {
+  if (!connection_) throw failure(ErrorCode::InvalidOperation);
+  connection_->lock_for_writing(tables);
+}
+
 void Database::defer(DeferredWrites& writes) {
   if (!connection_) throw failure(ErrorCode::InvalidOperation);
   connection_->defer(writes);

@@ -124,6 +124,10 @@ class Database {
   // out to have nothing to read or write in it.
   void check_recordset(std::string_view jet_sql);
 
+  // Locks the tables against other writers for the rest of the transaction
+  // (Connection::lock_for_writing).
+  void lock_for_writing(const std::vector<std::string>& tables);
+
   // Tells `writes` of the ends of this database's record units and
   // transactions, and has them flushed before every commit, until
   // withdraw(), which flushes them a last time (between records). They must

@@ -151,6 +151,10 @@ void run_import(const ImportDescription& d, RecordSteps* steps) {
         empty ? db::Recordset() : database.open_recordset(d.recordset_sql, db::RecordsetType::Dynaset);
     // The layout's columns are looked up once; one the table lacks is named
     // when a record writes it, as any unknown column is.
+    // Other writers of these tables wait while a transaction of the import
+    // is open, from before its first read.
+    std::vector<std::string> tables = steps->other_tables_written();
+    if (auto table = db::translate_select(d.recordset_sql).table) tables.push_back(*table);
     std::vector<int> columns;
     if (!empty)
       for (const LayoutField& field : d.layout) columns.push_back(records.column_index(field.column));
@@ -163,6 +167,7 @@ void run_import(const ImportDescription& d, RecordSteps* steps) {
       // whatever it begins with.
       if (line.starts_with('\'')) line = with_separator(file.read_line(), settings.Separador);
 
+      database.lock_for_writing(tables);
       std::string_view registro = line;
       field_code = "00";
       if (prc_Campo(registro, settings.Separador) != d.identifier) {

@@ -54,6 +54,8 @@ class RecordSteps {
   virtual std::optional<db::RecordUnit> begin_store() { return std::nullopt; }
   // After the store, also when it was refused as a duplicate.
   virtual void after_store() {}
+  // The tables that a record writes besides the description's own.
+  virtual std::vector<std::string> other_tables_written() const { return {}; }
   // The column of a key field that position() writes under its own field
   // code (for the summary of a record that failed there); none by default.
   virtual std::string_view key_column_of(std::string_view /*field_code*/) const { return {}; }

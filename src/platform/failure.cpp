@@ -34,6 +34,9 @@ std::string describe(ErrorCode code, std::string_view detail) {
     case ErrorCode::DataTypeConversion: return "Error en la conversión del tipo de datos.";
     case ErrorCode::DatabaseInUse:
       return fmt::format("No se pudo usar '{}'; el archivo ya está en uso.", detail);
+    case ErrorCode::TableInUse:
+      return fmt::format("No se pudo bloquear la tabla '{}' porque otra persona o proceso la está utilizando.",
+                         detail);
     case ErrorCode::CannotOpenFile:
       return fmt::format("No se puede abrir el archivo '{}': está en uso o no tiene permiso para abrirlo.", detail);
     case ErrorCode::ReadOnly: return "No se puede actualizar. La base de datos o el objeto es de sólo lectura.";

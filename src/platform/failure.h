@@ -31,6 +31,7 @@ enum class ErrorCode : int {
   UnrecognizedFormat = 3343,
   DataTypeConversion = 3421,
   DatabaseInUse = 3045,
+  TableInUse = 3211,
   CannotOpenFile = 3051,
   ReadOnly = 3027,
   InvalidOperation = 3251,

@@ -304,6 +304,30 @@ void ServerConnection::begin_transaction(std::chrono::milliseconds) {
   });
 }
 
+void ServerConnection::lock_tables(const std::vector<std::string>& tables, std::chrono::milliseconds wait) {
+  // EXCLUSIVE keeps out every writer and lets plain readers on, as a file's
+  // write lock does. Table by table, to name the one that stays taken.
+  run_command(fmt::format("SET LOCAL lock_timeout = {}", wait.count()));
+  for (const std::string& table : tables) {
+    try {
+      // Inside a statement savepoint: a lock refused leaves the transaction usable.
+      noting([&] {
+        before_statement();
+        try {
+          commands_.execute_direct(
+              fmt::format("LOCK TABLE {} IN EXCLUSIVE MODE", quote_identifier(table, Dialect::Postgres)));
+        } catch (const Failure&) {
+          after_failed_statement();
+          throw;
+        }
+      });
+    } catch (const Failure& f) {
+      if (f.number() != static_cast<int>(ErrorCode::DatabaseInUse)) throw;
+      throw failure(ErrorCode::TableInUse, table);
+    }
+  }
+}
+
 void ServerConnection::commit_transaction() {
   guard_open_ = false;
   noting([&] { odbc_.commit(); });

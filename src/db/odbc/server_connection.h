@@ -46,6 +46,7 @@ class ServerConnection final : public db::Connection {
   void commit_transaction() override;
   void rollback_transaction() override;
   std::unique_ptr<TableInfo> load_table(std::string_view name) override;
+  void lock_tables(const std::vector<std::string>& tables, std::chrono::milliseconds wait) override;
 
  private:
   // Whether the table may refuse a change to one of its rows.

@@ -99,6 +99,8 @@ class JournalLineSteps : public RecordSteps {
   // The balances are held in memory and written before each commit.
   void after_store() override { posting_.post(journal_, date_, entry_, order_); }
 
+  std::vector<std::string> other_tables_written() const override { return {"F_DIA", "F_SAL"}; }
+
   std::string_view key_column_of(std::string_view field_code) const override {
     if (field_code == "01") return "DIAAPU";
     if (field_code == "02") return "FECAPU";
