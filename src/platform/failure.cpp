@@ -13,6 +13,10 @@ std::string describe(ErrorCode code, std::string_view detail) {
     case ErrorCode::InputPastEndOfFile: return "La entrada ha sobrepasado el final del archivo";
     case ErrorCode::PathFileAccess: return "Error de acceso a la ruta o el archivo";
     case ErrorCode::PathNotFound: return "No se encontró la ruta de acceso";
+    case ErrorCode::NoKeyIndex:
+      return fmt::format("No hay una clave principal ni un índice único de la tabla {}: kavelo no puede encontrar "
+                         "sus filas.",
+                         detail);
     case ErrorCode::NoCurrentRecord: return "No hay un registro activo.";
     case ErrorCode::DuplicateValue:
       return "Los cambios solicitados en la tabla no se realizaron correctamente porque crearían "

@@ -17,6 +17,7 @@ enum class ErrorCode : int {
   PathFileAccess = 75,
   PathNotFound = 76,
   // Errors of the database engine.
+  NoKeyIndex = 3015,
   NoCurrentRecord = 3021,
   DuplicateValue = 3022,
   DatabaseFileNotFound = 3024,
