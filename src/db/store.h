@@ -62,6 +62,12 @@ struct Addition {
   std::vector<std::pair<int, Value>> amounts;  // column position, amount
 };
 
+// Rows added and rows changed by writes.
+struct WriteCounts {
+  long added = 0;
+  long changed = 0;
+};
+
 class Store {
  public:
   virtual ~Store() = default;
@@ -128,15 +134,18 @@ class Store {
 
   // Adds the row, or changes the row that the key's values (which `row`
   // writes) find: only the columns written. A row found that would get back
-  // the values it holds is not written. `done` learns whether a row was added
-  // once the store knows: at once or at the next sync().
-  virtual void write(const Table& table, const Key& key, RowValues row, std::function<void(bool added)> done) = 0;
+  // the values it holds is not written, and counts as changed. `counts`
+  // (which must outlive the next sync) learns the outcome once the store
+  // knows it: at once or at the next sync().
+  virtual void write(const Table& table, const Key& key, RowValues row, WriteCounts& counts) = 0;
   // Changes the written columns of the row that the key's values find;
   // nothing when there is none.
   virtual void change(const Table& table, const Key& key, RowValues row) = 0;
   // Adds the amounts, addition after addition (see Addition).
   virtual void add(const Table& table, const Key& key, std::vector<Addition> additions) = 0;
-  // Sends every write not yet sent; the first refusal surfaces here.
+  // Sends every write not yet sent; the first refusal surfaces here. The
+  // effect of the writes, changes and additions is that of doing them one
+  // after the other in the order they were asked for.
   virtual void sync() = 0;
 
   // The value that reading `value` back from the column gives once it is
