@@ -38,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
     std::string_view registro = line;
     for (int i = 0; i < 64; ++i) {
       std::size_t before = registro.size();
-      std::string field = kavelo::prc_Campo(registro, separador);
+      std::string field = kavelo::next_field(registro, separador);
       if (registro.size() > before || field.size() > before) std::abort();
       if (!field.empty() && field.back() == ' ') std::abort();
       if (kavelo::cp1252_to_utf8(kavelo::utf8_to_cp1252(field)) != field) std::abort();

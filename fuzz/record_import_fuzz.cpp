@@ -14,7 +14,7 @@
 #include "import/journal/journal_import.h"
 #include "import/master/master_imports.h"
 #include "import/vat/vat_imports.h"
-#include "interchange/run_state.h"
+#include "interchange/run.h"
 #include "platform/regional.h"
 
 namespace {

@@ -79,8 +79,9 @@ std::vector<std::string> split_lines(std::string_view bytes, std::size_t wanted)
 
 void read_connection_file(const std::string& path, RunSettings& settings) {
   static constexpr std::array<std::string RunSettings::*, kConnectionFileLines> kTargets = {
-      &RunSettings::DirIntercambio, &RunSettings::DirDatos, &RunSettings::CodEmpresa, &RunSettings::SufijoBase,
-      &RunSettings::Separador,      &RunSettings::caption,  &RunSettings::label1,     &RunSettings::label2};
+      &RunSettings::interchange_dir, &RunSettings::data_dir, &RunSettings::company_code,
+      &RunSettings::database_suffix, &RunSettings::separator, &RunSettings::caption,
+      &RunSettings::label1,          &RunSettings::label2};
 
   const std::vector<std::string> lines = split_lines(read_head(path), kConnectionFileLines);
   for (std::size_t i = 0; i < lines.size(); ++i) settings.*kTargets[i] = cp1252_to_utf8(lines[i]);

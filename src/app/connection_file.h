@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "interchange/run_state.h"
+#include "interchange/run.h"
 
 namespace kavelo {
 
@@ -17,7 +17,7 @@ inline constexpr std::size_t kConnectionFileLines = 8;
 std::vector<std::string> split_lines(std::string_view bytes, std::size_t wanted);
 
 // Reads the eight lines of the connection file at `path` into `settings`
-// (ArchivoConexion is left alone), decoded to UTF-8 and each as read, in
+// (the connection file's own path is left alone), decoded to UTF-8 and each as read, in
 // order: the lines read before a failure stay in `settings`. Fails with
 // "input past end of file" when the file has fewer lines, and with the
 // catalogue's file error when it cannot be opened or read.

@@ -1,26 +1,11 @@
 #include "app/import_run.h"
 
 #include "import/journal/journal_import.h"
-#include "import/master/master_imports.h"
-#include "import/vat/vat_imports.h"
-#include "platform/window.h"
+#include "import/master/master_descriptions.h"
+#include "import/vat/vat_descriptions.h"
 
 namespace kavelo {
 namespace {
-
-struct Step {
-  const char* text;
-  void (*procedure)();
-};
-
-constexpr Step kSteps[] = {
-    {"Importando cuentas...", prc_MAE},
-    {"Importando clientes...", prc_CLI},
-    {"Importando proveedores...", prc_PRO},
-    {"Importando apuntes...", prc_APU},
-    {"Importando IVA/IGIC repercutido...", prc_IVR},
-    {"Importando IVA/IGIC soportado...", prc_IVS},
-};
 
 void announce(Window& window, const char* text) {
   window.set_label(Label::Label3, text);
@@ -30,18 +15,25 @@ void announce(Window& window, const char* text) {
 
 }  // namespace
 
-void Timer1_Timer() {
-  static bool started = false;
-  if (started) return;
-  started = true;
-
-  Window& window = main_window();
-  window.set_hourglass(true);
+void import_all(Run& run) {
+  struct Step {
+    const char* text;
+    void (*import)(Run&);
+  };
+  static constexpr Step kSteps[] = {
+      {"Importando cuentas...", [](Run& r) { import_file(r, accounts_description()); }},
+      {"Importando clientes...", [](Run& r) { import_file(r, customers_description()); }},
+      {"Importando proveedores...", [](Run& r) { import_file(r, suppliers_description()); }},
+      {"Importando apuntes...", import_journal},
+      {"Importando IVA/IGIC repercutido...", [](Run& r) { import_file(r, output_vat_description()); }},
+      {"Importando IVA/IGIC soportado...", [](Run& r) { import_file(r, input_vat_description()); }},
+  };
+  run.window.set_hourglass(true);
   for (const Step& step : kSteps) {
-    announce(window, step.text);
-    step.procedure();
+    announce(run.window, step.text);
+    step.import(run);
   }
-  announce(window, "Proceso concluido");
+  announce(run.window, "Proceso concluido");
 }
 
 }  // namespace kavelo

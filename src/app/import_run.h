@@ -1,10 +1,10 @@
 #pragma once
-// The import run: the six imports in their fixed order, each announced in
-// Label3, then the end of the run.
+// The imports of a run: the six interchange files in their fixed order, each
+// announced in Label3.
+#include "interchange/run.h"
 
 namespace kavelo {
 
-// Runs once per process; a second call while it runs does nothing.
-void Timer1_Timer();
+void import_all(Run& run);
 
 }  // namespace kavelo

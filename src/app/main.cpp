@@ -14,34 +14,23 @@
 #include "app/import_run.h"
 #include "app/reports.h"
 #include "app/startup.h"
-#include "db/engine.h"
-#include "db/odbc/server_connection.h"
-#include "db/open_retry.h"
-#include "interchange/run_state.h"
+#include "interchange/run.h"
 #include "platform/product.h"
+#include "platform/regional.h"
 #include "platform/window.h"
 
 namespace {
 
-// Ends the run with `message` added to the error report.
-[[noreturn]] void end_with(const std::string& message) {
-  kavelo::add_closing_message(kavelo::run().TextoErrores, message);
-  kavelo::prc_Final();
-}
-
-// Timer1's handler: the import run, then the end of the process.
-[[noreturn]] void Timer1_handler() {
+// Runs a part of the run; a failure that no part handles ends the run, and
+// the caller learns of it from the error report.
+template <class Part>
+void ending_on_failure(kavelo::Run& run, Part&& part) {
   try {
-    kavelo::Timer1_Timer();
-  } catch (const kavelo::db::OpenGaveUp& gave_up) {
-    // A database function gave up opening the database: the run ends with
-    // its reports instead of silently.
-    end_with(gave_up.message());
+    part();
   } catch (const std::exception& unexpected) {
-    // No region handles it: the caller learns of it from the error report.
-    end_with(unexpected.what());
+    // Giving up opening the database is one of them.
+    run.add_closing_message(unexpected.what());
   }
-  kavelo::prc_Final();
 }
 
 }  // namespace
@@ -61,27 +50,24 @@ int main(int argc, char* argv[]) {
     fmt::print("kavelo {}.{}\n", kavelo::product::kVersionMajor, kavelo::product::kVersionMinor);
     return 0;
   }
-  // A check run does everything a run does and, at its end, undoes every
-  // write to the company database.
-  kavelo::db::Engine::instance().set_check_run(command.mode == kavelo::Mode::Check);
-  // A company database may also be a link file that names a database on a server.
-  kavelo::db::odbc::register_server_backend();
 
   // The window is chosen before start-up fills it in: a graphical one when a
   // display is reachable, the terminal otherwise.
-  kavelo::choose_main_window();
-  kavelo::Window& window = kavelo::main_window();
-  try {
-    kavelo::startup(command.connection_file);
-  } catch (const kavelo::db::OpenGaveUp& gave_up) {
-    end_with(gave_up.message());
-  } catch (const std::exception& unexpected) {
-    end_with(unexpected.what());
+  const std::unique_ptr<kavelo::Window> window = kavelo::choose_window();
+  // A check run does everything a run does and, at its end, undoes every
+  // write to the company database.
+  kavelo::Run run(*window, kavelo::regional_settings_from_environment(), command.mode == kavelo::Mode::Check);
+  bool started = false;
+  ending_on_failure(run, [&] { started = kavelo::start_run(run, command.connection_file); });
+  if (started) {
+    // The imports start about a second after the window is on screen, once.
+    window->show();
+    bool imported = false;
+    window->run_message_loop(std::chrono::milliseconds(1000), [&] {
+      if (imported) return;
+      imported = true;
+      ending_on_failure(run, [&] { kavelo::import_all(run); });
+    });
   }
-  // Timer1: the import run starts about a second after the window is on
-  // screen, and only once. It ends the process.
-  window.show();
-  window.run_message_loop(std::chrono::milliseconds(1000), Timer1_handler);
-  // Not reached: the handler ends the process.
-  Timer1_handler();
+  return kavelo::finish_run(run);
 }

@@ -12,8 +12,6 @@
 
 #include <fmt/format.h>
 
-#include "db/engine.h"
-#include "interchange/run_state.h"
 #include "interchange/run_summary.h"
 #include "platform/codepage.h"
 #include "platform/product.h"
@@ -74,8 +72,8 @@ bool write_report(const std::string& path, std::string_view bytes) {
 
 }  // namespace
 
-bool folder_takes_reports(const std::string& dir_intercambio) {
-  const std::string probe = temporary_name(dir_intercambio + "FINAL.TXT");
+bool folder_takes_reports(const std::string& interchange_dir) {
+  const std::string probe = temporary_name(interchange_dir + "FINAL.TXT");
   const int fd = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0) return false;
   ::close(fd);
@@ -91,43 +89,37 @@ std::string final_report_text() {
       product::kTitle, product::kVersionMajor, product::kVersionMinor, product::kComments);
 }
 
-int write_reports(const std::string& dir_intercambio, const std::string& texto_errores) {
+int write_reports(const std::string& interchange_dir, const std::string& error_text) {
   int status = kExitNoErrors;
-  if (!texto_errores.empty()) {
+  if (!error_text.empty()) {
     // Without its ERRORES.TXT a FINAL.TXT would tell the caller that nothing
     // failed: then neither is written.
-    if (!write_report(dir_intercambio + "ERRORES.TXT", utf8_to_cp1252(texto_errores + "\r\n"))) {
+    if (!write_report(interchange_dir + "ERRORES.TXT", utf8_to_cp1252(error_text + "\r\n"))) {
       return kExitReportsNotWritten;
     }
     status = kExitErrorsReported;
   }
-  if (!write_report(dir_intercambio + "FINAL.TXT", utf8_to_cp1252(final_report_text()))) {
+  if (!write_report(interchange_dir + "FINAL.TXT", utf8_to_cp1252(final_report_text()))) {
     return kExitReportsNotWritten;
   }
   return status;
 }
 
-void prc_Final() {
-  RunState& state = run();
+int finish_run(Run& run) {
   // Everything the run wrote is committed before FINAL.TXT appears, so that a
   // caller who sees it finds every row stored; a commit that fails is an error
   // of the run like any other.
-  try {
-    db::Engine::instance().shutdown();
-  } catch (const std::exception& failed) {
-    add_closing_message(state.TextoErrores, failed.what());
-  }
-  const int status = write_reports(state.settings.DirIntercambio, state.TextoErrores);
+  run.close_database();
+  const int status = write_reports(run.settings.interchange_dir, run.error_text);
   // The summary of the files, then the last line of the run.
-  std::string closing = state.summaries.empty() ? std::string() : format_run_summary(state.summaries);
-  if (db::Engine::instance().check_run())
-    closing += "Comprobación: la base de datos de la empresa queda como estaba.\n";
+  std::string closing = run.summaries.empty() ? std::string() : format_run_summary(run.summaries);
+  if (run.check) closing += "Comprobación: la base de datos de la empresa queda como estaba.\n";
   closing += status == kExitNoErrors         ? "Proceso terminado sin errores"
-             : status == kExitErrorsReported ? "Proceso terminado con errores: " + state.settings.DirIntercambio +
+             : status == kExitErrorsReported ? "Proceso terminado con errores: " + run.settings.interchange_dir +
                                                    "ERRORES.TXT"
                                              : "Proceso terminado sin informes";
-  main_window().finish(closing);
-  std::exit(status);
+  run.window.finish(closing);
+  return status;
 }
 
 }  // namespace kavelo

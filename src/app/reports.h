@@ -1,7 +1,9 @@
 #pragma once
-// The end of every run: the error report, the completion report and the end
-// of the process.
+// The end of every run: the error report, the completion report and the exit
+// status.
 #include <string>
+
+#include "interchange/run.h"
 
 namespace kavelo {
 
@@ -15,16 +17,16 @@ std::string final_report_text();
 
 // True when a file can be made in the interchange folder, so the reports can
 // be written there.
-bool folder_takes_reports(const std::string& dir_intercambio);
+bool folder_takes_reports(const std::string& interchange_dir);
 
-// Writes `dir_intercambio` & "ERRORES.TXT" when `texto_errores` is not empty,
-// then `dir_intercambio` & "FINAL.TXT", both in Windows-1252, replacing older
+// Writes `interchange_dir` + "ERRORES.TXT" when `error_text` is not empty,
+// then `interchange_dir` + "FINAL.TXT", both in Windows-1252, replacing older
 // ones. Returns the exit status; a report that cannot be written is told on
 // stderr.
-int write_reports(const std::string& dir_intercambio, const std::string& texto_errores);
+int write_reports(const std::string& interchange_dir, const std::string& error_text);
 
-// Commits what the run wrote, writes the reports of run() and ends the process
-// with write_reports' status. Nothing after a call runs.
-[[noreturn]] void prc_Final();
+// The end of every run: what it wrote committed (undone in a check run), its
+// reports written, and the window told how it ended. Returns the exit status.
+int finish_run(Run& run);
 
 }  // namespace kavelo

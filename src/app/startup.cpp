@@ -8,8 +8,6 @@
 
 #include "app/connection_file.h"
 #include "app/reports.h"
-#include "db/record_lookup.h"
-#include "interchange/run_state.h"
 #include "platform/failure.h"
 #include "platform/product.h"
 #include "platform/window.h"
@@ -60,46 +58,45 @@ bool file_matches(const std::string& pattern) {
   return regular_file;
 }
 
-void startup(const std::string& archivo_conexion) {
-  RunState& state = run();
-  RunSettings& settings = state.settings;
-  Window& window = main_window();
+bool start_run(Run& run, const std::string& connection_file) {
+  RunSettings& settings = run.settings;
+  Window& window = run.window;
 
   window.set_caption(product::kTitle);
-  settings.ArchivoConexion = archivo_conexion;
-  if (settings.ArchivoConexion.empty()) {
-    state.TextoErrores = "Debe indicar el parametro con el nombre del archivo de conexión.";
-    prc_Final();
+  settings.connection_file = connection_file;
+  if (settings.connection_file.empty()) {
+    run.error_text = "Debe indicar el parametro con el nombre del archivo de conexión.";
+    return false;
   }
-  if (!file_matches(settings.ArchivoConexion)) {
-    state.TextoErrores = "No es posible abrir el archivo: " + settings.ArchivoConexion;
-    prc_Final();
+  if (!file_matches(settings.connection_file)) {
+    run.error_text = "No es posible abrir el archivo: " + settings.connection_file;
+    return false;
   }
   try {
-    read_connection_file(settings.ArchivoConexion, settings);
+    read_connection_file(settings.connection_file, settings);
   } catch (const Failure& failed) {
     // The reports go to line 1 as far as it was read, untouched.
-    state.TextoErrores = failed.description() + " (" + settings.ArchivoConexion + ")";
-    prc_Final();
+    run.error_text = failed.description() + " (" + settings.connection_file + ")";
+    return false;
   }
-  settings.DirIntercambio = as_folder(settings.DirIntercambio);
+  settings.interchange_dir = as_folder(settings.interchange_dir);
 
-  ignoring_failure([&] { delete_file(settings.DirIntercambio + "ERRORES.TXT"); });
-  ignoring_failure([&] { delete_file(settings.DirIntercambio + "FINAL.TXT"); });
+  ignoring_failure([&] { delete_file(settings.interchange_dir + "ERRORES.TXT"); });
+  ignoring_failure([&] { delete_file(settings.interchange_dir + "FINAL.TXT"); });
   // Without its reports the caller cannot learn what the run did, and a
   // caller that runs it again would number and post its journal entries a
   // second time: a folder that cannot take them ends the run before anything
   // is imported (and before the window shows). So does a report's place that
   // something else (a folder) still takes.
-  if (!folder_takes_reports(settings.DirIntercambio) || exists(settings.DirIntercambio + "ERRORES.TXT") ||
-      exists(settings.DirIntercambio + "FINAL.TXT")) {
-    state.TextoErrores = "No es posible escribir en la carpeta de intercambio: " + settings.DirIntercambio;
-    prc_Final();
+  if (!folder_takes_reports(settings.interchange_dir) || exists(settings.interchange_dir + "ERRORES.TXT") ||
+      exists(settings.interchange_dir + "FINAL.TXT")) {
+    run.error_text = "No es posible escribir en la carpeta de intercambio: " + settings.interchange_dir;
+    return false;
   }
 
-  settings.DirDatos = as_folder(settings.DirDatos);
-  settings.CodEmpresa = trim_blanks(settings.CodEmpresa);
-  settings.SufijoBase = trim_blanks(settings.SufijoBase);
+  settings.data_dir = as_folder(settings.data_dir);
+  settings.company_code = trim_blanks(settings.company_code);
+  settings.database_suffix = trim_blanks(settings.database_suffix);
 
   window.set_caption(settings.caption);
   window.set_label(Label::Label1, settings.label1);
@@ -107,17 +104,25 @@ void startup(const std::string& archivo_conexion) {
   window.set_label(Label::Label3, "Procesando");
   window.do_events();
 
-  settings.RutaBase = settings.DirDatos + settings.CodEmpresa + settings.SufijoBase + ".MDB";
-  if (!file_matches(settings.RutaBase)) {
-    state.TextoErrores = "No existe la base de datos: " + settings.RutaBase;
-    prc_Final();
+  settings.database_path = settings.data_dir + settings.company_code + settings.database_suffix + ".MDB";
+  if (!file_matches(settings.database_path)) {
+    run.error_text = "No existe la base de datos: " + settings.database_path;
+    return false;
   }
 
-  // A failure inside the lookup leaves the company record without a value.
+  // A failure inside the lookup leaves the company record without a value;
+  // giving up opening the database ends the run.
+  db::Store& store = run.database("error en apertura de base de datos", true);
   ignoring_failure([&] {
-    state.RegistroEmpresa = db::LeerRegistro("F_EMP", settings.RutaBase, {{"CODEMP", db::Value(settings.CodEmpresa)}});
+    const db::Table& companies = store.table("F_EMP");
+    auto row = store.find(companies, companies.key({"CODEMP"}), {db::Value(settings.company_code)});
+    const int levels = companies.find("FRMEMP");
+    if (row && levels >= 0) run.company_levels = (*row)[static_cast<std::size_t>(levels)];
   });
+  // The lock is not held while the window waits to start the imports.
+  ignoring_failure([&] { run.commit(); });
   window.do_events();
+  return true;
 }
 
 }  // namespace kavelo

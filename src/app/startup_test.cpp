@@ -10,7 +10,7 @@
 
 #include "db/company_database.h"
 #include "db/engine.h"
-#include "interchange/run_state.h"
+#include "interchange/run.h"
 #include "platform/window.h"
 
 namespace kavelo {

@@ -42,23 +42,23 @@ auto read_text(F&& read) {
 
 std::optional<Value> number_of_kind(ColumnKind kind, double d);
 
-Value to_whole(ColumnKind kind, const Value& value) {
-  double d = value.is_text() ? read_text([&] { return parse_number(*value.get_if<std::string>()); })
-                             : to_double(value);
+Value to_whole(ColumnKind kind, const Value& value, const RegionalSettings& regional) {
+  double d = value.is_text() ? read_text([&] { return parse_number(*value.get_if<std::string>(), regional); })
+                             : to_double(value, regional);
   auto whole = number_of_kind(kind, d);
   if (!whole) throw failure(ErrorCode::Overflow);
   return *whole;
 }
 
-Value to_bit(const Value& value) {
+Value to_bit(const Value& value, const RegionalSettings& regional) {
   if (auto b = value.get_if<bool>()) return *b;
   if (auto s = value.get_if<std::string>()) {
     std::string u = upper(*s);
     if (u == "VERDADERO" || u == "TRUE" || u == "SÍ" || u == "SI" || u == "YES") return true;
     if (u == "FALSO" || u == "FALSE" || u == "NO") return false;
-    return read_text([&] { return parse_number(*s); }) != 0.0;
+    return read_text([&] { return parse_number(*s, regional); }) != 0.0;
   }
-  return to_double(value) != 0.0;
+  return to_double(value, regional) != 0.0;
 }
 
 // A stored number as a value of a numeric kind; nullopt beyond its range.
@@ -108,77 +108,45 @@ ColumnKind column_kind(std::string_view declared_type, int* text_size) {
   return ColumnKind::Untyped;
 }
 
-Value convert_for_column(const ColumnInfo& column, const Value& value) {
+Value convert_for_column(const ColumnInfo& column, const Value& value, const RegionalSettings& regional) {
   if (value.is_null()) return value;
   switch (column.kind) {
     case ColumnKind::Text: {
-      std::string text = to_text(value);
+      std::string text = to_text(value, regional);
       if (too_long(text, column.text_size)) throw failure(ErrorCode::TextTooLong, column.name);
       return Value(std::move(text));
     }
     case ColumnKind::Byte:
     case ColumnKind::Short:
-    case ColumnKind::Long: return to_whole(column.kind, value);
+    case ColumnKind::Long: return to_whole(column.kind, value, regional);
     case ColumnKind::Double:
-      if (auto s = value.get_if<std::string>()) return read_text([&] { return parse_number(*s); });
-      return to_double(value);
+      if (auto s = value.get_if<std::string>()) return read_text([&] { return parse_number(*s, regional); });
+      return to_double(value, regional);
     case ColumnKind::Currency: {
       if (auto c = value.get_if<Currency>()) return *c;
-      if (auto s = value.get_if<std::string>()) return read_text([&] { return parse_currency(*s); });
-      auto c = currency_from_double(to_double(value));
+      if (auto s = value.get_if<std::string>()) return read_text([&] { return parse_currency(*s, regional); });
+      auto c = currency_from_double(to_double(value, regional));
       if (!c) throw failure(ErrorCode::Overflow);
       return *c;
     }
     case ColumnKind::DateTime: {
       if (value.is_date()) return value;
-      if (auto s = value.get_if<std::string>()) return read_text([&] { return parse_date(*s); });
-      auto d = from_serial(to_double(value));
+      if (auto s = value.get_if<std::string>()) return read_text([&] { return parse_date(*s, regional); });
+      auto d = from_serial(to_double(value, regional));
       if (!d) throw failure(ErrorCode::Overflow);
       return *d;
     }
-    case ColumnKind::Bit: return to_bit(value);
+    case ColumnKind::Bit: return to_bit(value, regional);
     case ColumnKind::Untyped: return value;
   }
   return value;
 }
 
-Value convert_for_column(const ColumnInfo& column, Value&& value) {
-  if (column.kind != ColumnKind::Text || !value.get_if<std::string>()) return convert_for_column(column, value);
+Value convert_for_column(const ColumnInfo& column, Value&& value, const RegionalSettings& regional) {
+  if (column.kind != ColumnKind::Text || !value.get_if<std::string>())
+    return convert_for_column(column, value, regional);
   if (too_long(*value.get_if<std::string>(), column.text_size)) throw failure(ErrorCode::TextTooLong, column.name);
   return std::move(value);
-}
-
-std::optional<bool> same_value(const ColumnInfo& column, const Value& stored, const Value& literal) {
-  if (stored.is_null() || literal.is_null()) return false;  // Null equals nothing
-  switch (column.kind) {
-    case ColumnKind::Text: {
-      auto a = stored.get_if<std::string>();
-      auto b = literal.get_if<std::string>();
-      if (!a || !b) return std::nullopt;
-      if (!column.nocase) return *a == *b;
-      // The NOCASE collation folds ASCII letters only.
-      return a->size() == b->size() && std::equal(a->begin(), a->end(), b->begin(), [](char x, char y) {
-               auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-               return lower(x) == lower(y);
-             });
-    }
-    case ColumnKind::Byte:
-    case ColumnKind::Short:
-    case ColumnKind::Long:
-    case ColumnKind::Double:
-    case ColumnKind::Currency:
-    case ColumnKind::Bit:
-      if (literal.is_text() || literal.is_date() || stored.is_text() || stored.is_date()) return std::nullopt;
-      return to_double(stored) == to_double(literal);
-    case ColumnKind::DateTime: {
-      auto a = stored.get_if<DateTime>();
-      auto b = literal.get_if<DateTime>();
-      if (!a || !b) return std::nullopt;
-      return *a == *b;
-    }
-    case ColumnKind::Untyped: return std::nullopt;
-  }
-  return std::nullopt;
 }
 
 void bind_value(sqlite3_stmt* statement, int index, const Value& value, Binding binding) {
@@ -197,12 +165,16 @@ void bind_value(sqlite3_stmt* statement, int index, const Value& value, Binding 
   } else if (auto t = std::get_if<DateTime>(&v)) {
     std::string iso = to_iso(*t);
     sqlite3_bind_text(statement, index, iso.data(), static_cast<int>(iso.size()), SQLITE_TRANSIENT);
-  } else {
-    sqlite3_bind_int64(statement, index, to_int32(value));
+  } else if (auto n = std::get_if<std::int32_t>(&v)) {
+    sqlite3_bind_int64(statement, index, *n);
+  } else if (auto m = std::get_if<std::int16_t>(&v)) {
+    sqlite3_bind_int64(statement, index, *m);
+  } else if (auto byte = std::get_if<std::uint8_t>(&v)) {
+    sqlite3_bind_int64(statement, index, *byte);
   }
 }
 
-Value read_value(sqlite3_stmt* statement, int index, ColumnKind kind) {
+Value read_value(sqlite3_stmt* statement, int index, ColumnKind kind, const RegionalSettings& regional) {
   int type = sqlite3_column_type(statement, index);
   if (type == SQLITE_NULL) return Null{};
   auto text = [&] {
@@ -211,7 +183,8 @@ Value read_value(sqlite3_stmt* statement, int index, ColumnKind kind) {
   };
   switch (kind) {
     case ColumnKind::Text:
-      return type == SQLITE_TEXT ? Value(text()) : to_text(read_value(statement, index, ColumnKind::Untyped));
+      return type == SQLITE_TEXT ? Value(text())
+                                 : to_text(read_value(statement, index, ColumnKind::Untyped, regional), regional);
     case ColumnKind::Byte:
     case ColumnKind::Short:
     case ColumnKind::Long:
@@ -228,7 +201,7 @@ Value read_value(sqlite3_stmt* statement, int index, ColumnKind kind) {
         if (auto value = number_of_kind(kind, sqlite3_column_double(statement, index))) return *value;
       }
       // A value stored by another program beyond the column's range.
-      return read_value(statement, index, ColumnKind::Untyped);
+      return read_value(statement, index, ColumnKind::Untyped, regional);
     case ColumnKind::DateTime:
       if (type == SQLITE_TEXT) {
         std::string s = text();
@@ -236,7 +209,7 @@ Value read_value(sqlite3_stmt* statement, int index, ColumnKind kind) {
         return Value(std::move(s));
       }
       if (auto d = from_serial(sqlite3_column_double(statement, index))) return *d;
-      return read_value(statement, index, ColumnKind::Untyped);
+      return read_value(statement, index, ColumnKind::Untyped, regional);
     case ColumnKind::Untyped:
       if (type == SQLITE_INTEGER) {
         sqlite3_int64 n = sqlite3_column_int64(statement, index);
@@ -268,7 +241,8 @@ Value default_from_sql(std::string_view literal, ColumnKind kind) {
   if (ec != std::errc() || end != body.data() + body.size()) return Null{};
   ColumnInfo column{{}, kind, 0, false, false, {}};
   try {
-    return convert_for_column(column, Value(d));
+    // A number needs no regional settings.
+    return convert_for_column(column, Value(d), RegionalSettings::spanish());
   } catch (const Failure&) {
     return Value(d);
   }

@@ -28,13 +28,9 @@ ColumnKind column_kind(std::string_view declared_type, int* text_size = nullptr)
 
 // The value the column takes for `value`, converted by the column's type (text
 // through the regional settings). Fails when the column cannot take it.
-Value convert_for_column(const ColumnInfo& column, const Value& value);
+Value convert_for_column(const ColumnInfo& column, const Value& value, const RegionalSettings& regional);
 // The same, taking the value's text over instead of copying it.
-Value convert_for_column(const ColumnInfo& column, Value&& value);
-
-// Whether a stored value of the column equals a literal as SQL's "=" would
-// say; nullopt where SQL's own conversions would have to decide.
-std::optional<bool> same_value(const ColumnInfo& column, const Value& stored, const Value& literal);
+Value convert_for_column(const ColumnInfo& column, Value&& value, const RegionalSettings& regional);
 
 // Binds a value in its storage form.
 // How a bound text is kept: copied by SQLite, or referenced where it is, for
@@ -42,8 +38,9 @@ std::optional<bool> same_value(const ColumnInfo& column, const Value& stored, co
 // of 52 texts is then stored without 52 copies).
 enum class Binding { Copied, Referenced };
 void bind_value(sqlite3_stmt* statement, int index, const Value& value, Binding binding = Binding::Copied);
-// Reads a stored value back as a value of the column's kind.
-Value read_value(sqlite3_stmt* statement, int index, ColumnKind kind);
+// Reads a stored value back as a value of the column's kind (a number in a
+// text column as the regional settings write it).
+Value read_value(sqlite3_stmt* statement, int index, ColumnKind kind, const RegionalSettings& regional);
 // A column default as SQLite keeps it (an SQL literal), as a value of the kind.
 Value default_from_sql(std::string_view literal, ColumnKind kind);
 

@@ -18,6 +18,10 @@
 
 namespace kavelo::db {
 
+// A write that meets a lock taken by another program waits this long: the
+// accounting application holds its locks only for moments.
+inline constexpr std::chrono::milliseconds kWriteBusyWait{30000};
+
 // Columns that the table's primary key or one of its unique indexes keeps
 // unique together: a row is found by their values, in this order.
 struct Key {

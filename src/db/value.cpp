@@ -33,10 +33,10 @@ bool Value::is_whole() const {
          std::holds_alternative<std::int32_t>(v_);
 }
 
-double to_double(const Value& value) {
+double to_double(const Value& value, const RegionalSettings& regional) {
   return std::visit(Overloaded{
                         [](const Null&) -> double { throw failure(ErrorCode::TypeMismatch); },
-                        [](const std::string& s) { return parse_number(s); },
+                        [&](const std::string& s) { return parse_number(s, regional); },
                         [](bool b) { return b ? -1.0 : 0.0; },
                         [](std::uint8_t n) { return static_cast<double>(n); },
                         [](std::int16_t n) { return static_cast<double>(n); },
@@ -48,7 +48,7 @@ double to_double(const Value& value) {
                     value.storage());
 }
 
-std::int32_t to_int32(const Value& value) {
+std::int32_t to_int32(const Value& value, const RegionalSettings& regional) {
   if (auto n = value.get_if<std::int32_t>()) return *n;
   if (auto n = value.get_if<std::int16_t>()) return *n;
   if (auto n = value.get_if<std::uint8_t>()) return *n;
@@ -60,16 +60,16 @@ std::int32_t to_int32(const Value& value) {
     if (q < INT32_MIN || q > INT32_MAX) throw failure(ErrorCode::Overflow);
     return static_cast<std::int32_t>(q);
   }
-  return whole_from_double<std::int32_t>(to_double(value));
+  return whole_from_double<std::int32_t>(to_double(value, regional));
 }
 
-std::int16_t to_int16(const Value& value) {
-  std::int32_t n = to_int32(value);
+std::int16_t to_int16(const Value& value, const RegionalSettings& regional) {
+  std::int32_t n = to_int32(value, regional);
   if (n < INT16_MIN || n > INT16_MAX) throw failure(ErrorCode::Overflow);
   return static_cast<std::int16_t>(n);
 }
 
-std::string to_text(const Value& value) {
+std::string to_text(const Value& value, const RegionalSettings& regional) {
   return std::visit(Overloaded{
                         [](const Null&) { return std::string(); },
                         [](const std::string& s) { return s; },
@@ -77,11 +77,26 @@ std::string to_text(const Value& value) {
                         [](std::uint8_t n) { return fmt::format("{}", n); },
                         [](std::int16_t n) { return fmt::format("{}", n); },
                         [](std::int32_t n) { return fmt::format("{}", n); },
-                        [](double d) { return format_number(d); },
-                        [](Currency c) { return format_currency(c); },
-                        [](const DateTime& d) { return format_date(d); },
+                        [&](double d) { return format_number(d, regional); },
+                        [&](Currency c) { return format_currency(c, regional); },
+                        [&](const DateTime& d) { return format_date(d, regional); },
                     },
                     value.storage());
+}
+
+Value add_amount(const Value& total, const Value& amount, const RegionalSettings& regional) {
+  const Value zero{Currency{}};
+  const Value& a = total.is_null() ? zero : total;
+  const Value& b = amount.is_null() ? zero : amount;
+  auto x = a.get_if<Currency>();
+  auto y = b.get_if<Currency>();
+  if (x && y) {
+    Currency sum;
+    if (__builtin_add_overflow(x->ten_thousandths, y->ten_thousandths, &sum.ten_thousandths))
+      throw failure(ErrorCode::Overflow);
+    return sum;
+  }
+  return Value(to_double(a, regional) + to_double(b, regional));
 }
 
 }  // namespace kavelo::db

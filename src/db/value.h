@@ -7,6 +7,7 @@
 
 #include "platform/currency.h"
 #include "platform/date_time.h"
+#include "platform/regional.h"
 
 namespace kavelo::db {
 
@@ -58,13 +59,18 @@ class Value {
 // amounts rounded half to even, booleans as -1 or 0, text by the regional
 // reading. Null and text that is no number are a type mismatch; a value out of
 // range is an overflow.
-std::int32_t to_int32(const Value& value);
-std::int16_t to_int16(const Value& value);
+std::int32_t to_int32(const Value& value, const RegionalSettings& regional);
+std::int16_t to_int16(const Value& value, const RegionalSettings& regional);
 // The value as a double (same rules as to_int32).
-double to_double(const Value& value);
+double to_double(const Value& value, const RegionalSettings& regional);
 // The text form of a value as the regional settings write it: whole numbers in
 // plain decimal digits, other numbers with the regional decimal symbol, dates
 // as short dates, booleans as "Verdadero"/"Falso"; Null gives the empty text.
-std::string to_text(const Value& value);
+std::string to_text(const Value& value, const RegionalSettings& regional);
+
+// A running total plus an amount: exact for two currency amounts (an
+// overflow fails), a double otherwise. A total or an amount that holds no
+// value counts as 0, so that neither swallows the other.
+Value add_amount(const Value& total, const Value& amount, const RegionalSettings& regional);
 
 }  // namespace kavelo::db

@@ -118,12 +118,12 @@ double read_number(std::string_view text) {
 std::int16_t read_whole16(std::string_view text) { return round_to<std::int16_t>(read_number(text)); }
 std::int32_t read_whole32(std::string_view text) { return round_to<std::int32_t>(read_number(text)); }
 
-std::optional<db::Value> convert_field(Conversion conversion, std::string field) {
+std::optional<db::Value> convert_field(Conversion conversion, std::string field, const RegionalSettings& regional) {
   switch (conversion) {
     case Conversion::Text: return db::Value(std::move(field));
     case Conversion::Number: return db::Value(read_number(field));
-    case Conversion::Amount: return db::Value(parse_currency(field));
-    case Conversion::Date: return db::Value(parse_date(field));
+    case Conversion::Amount: return db::Value(parse_currency(field, regional));
+    case Conversion::Date: return db::Value(parse_date(field, regional));
     case Conversion::Whole16: return db::Value(read_whole16(field));
     case Conversion::Whole32: return db::Value(read_whole32(field));
     case Conversion::TextIfNotEmpty:

@@ -29,6 +29,6 @@ std::int32_t read_whole32(std::string_view text);
 
 // The value to write for a field, or nullopt when the column is to be left as
 // it is (text if not empty, with an empty field).
-std::optional<db::Value> convert_field(Conversion conversion, std::string field);
+std::optional<db::Value> convert_field(Conversion conversion, std::string field, const RegionalSettings& regional);
 
 }  // namespace kavelo

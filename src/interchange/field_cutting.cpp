@@ -9,16 +9,16 @@ bool is_one_character(std::string_view s) {
   return s.size() == length;
 }
 
-std::string prc_Campo(std::string_view& registro, std::string_view separador) {
-  std::string_view field = registro;
+std::string next_field(std::string_view& record, std::string_view separator) {
+  std::string_view field = record;
   // UTF-8 is self-synchronising: the bytes of one whole character are only
   // found where that character is.
-  if (is_one_character(separador)) {
+  if (is_one_character(separator)) {
     // A one-byte separator is looked for as a byte, without comparing strings.
-    auto at = separador.size() == 1 ? registro.find(separador[0]) : registro.find(separador);
+    auto at = separator.size() == 1 ? record.find(separator[0]) : record.find(separator);
     if (at != std::string_view::npos) {
-      field = registro.substr(0, at);
-      registro.remove_prefix(at + separador.size());
+      field = record.substr(0, at);
+      record.remove_prefix(at + separator.size());
     }
   }
   auto last = field.find_last_not_of(' ');

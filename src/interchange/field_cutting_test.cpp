@@ -11,7 +11,7 @@ std::vector<std::string> cut_all(std::string line, std::string_view separador, i
   line = with_separator(std::move(line), separador);
   std::string_view registro = line;
   std::vector<std::string> out;
-  for (int i = 0; i < fields; ++i) out.push_back(prc_Campo(registro, separador));
+  for (int i = 0; i < fields; ++i) out.push_back(next_field(registro, separador));
   return out;
 }
 
@@ -38,7 +38,7 @@ TEST(FieldCutting, CutsFieldsAtTheSeparator) {
 
 TEST(FieldCutting, LeavesARecordWithoutSeparatorAsItIs) {
   std::string_view registro = "abc  ";
-  EXPECT_EQ(prc_Campo(registro, "|"), "abc");
+  EXPECT_EQ(next_field(registro, "|"), "abc");
   EXPECT_EQ(registro, "abc  ");
 }
 

@@ -2,49 +2,386 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <chrono>
+#include <thread>
 
-#include "db/open_retry.h"
 #include "interchange/field_cutting.h"
 #include "interchange/line_reader.h"
 #include "interchange/run_summary.h"
-#include "interchange/run_state.h"
 #include "platform/failure.h"
-#include "platform/window.h"
 
 namespace kavelo {
 namespace {
 
-constexpr std::string_view kBadIdentifier = "Identificador de registro no válido.";
+using Clock = std::chrono::steady_clock;
+
+// The records written together: sent at once to a server, and undone and
+// written again one by one when any of them fails.
+constexpr std::size_t kGroupRecords = 1000;
+// A commit costs a few disk syncs and a pause: the interval bounds how long
+// another program waits for the lock and how much work a crash undoes; the
+// count only bounds a transaction when records come faster than 40,000 a
+// second.
+constexpr long kCommitRecords = 20000;
+constexpr std::chrono::milliseconds kCommitInterval{500};
+// How long the lock stays free after such a commit, so that another program
+// waiting to write (the accounting application) gets its turn.
+constexpr std::chrono::milliseconds kCommitPause{5};
+
+constexpr const char* kGroup = "kavelo_group";
+constexpr const char* kRecord = "kavelo_record";
+
+bool is_duplicate(const Failure& f) { return f.number() == static_cast<int>(ErrorCode::DuplicateValue); }
 
 // The key of the master files and the registers: one field, a code or a
-// number, looked up as the column's value and written under the description's
-// code.
+// number, written to the description's key column under its field code.
 class KeyColumnSteps : public RecordSteps {
  public:
-  KeyColumnSteps(const ImportDescription& d, const std::string& separador)
-      : d_(d), separador_(separador), key_{{std::string(d.key_column), db::Value()}} {}
+  KeyColumnSteps(const ImportDescription& d, const Run& run) : d_(d), run_(run) {}
 
-  void position(db::Recordset& records, std::string_view& registro, std::string& field_code) override {
-    std::string code = prc_Campo(registro, separador_);
-    db::Value& key = key_.front().value;
-    if (d_.key_kind == KeyKind::TextCode)
-      key = db::Value(std::move(code));
-    else
-      key = db::Value(read_whole32(code));
-    records.add_or_edit(key_);
-    field_code = d_.key_field_code;
-    records.set(d_.key_column, key);
+  void prepare(db::Store&, const db::Table& table) override {
+    table_ = &table;
+    key_ = table.key({d_.key_column});
   }
+  void position(db::Store&, std::string_view& record, db::RowValues& row, std::string& field_code, bool) override {
+    std::string code = next_field(record, run_.settings.separator);
+    db::Value key = d_.key_kind == KeyKind::TextCode ? db::Value(std::move(code)) : db::Value(read_whole32(code));
+    field_code = d_.key_field_code;
+    const auto column = static_cast<std::size_t>(key_.columns.front());
+    row[column] = db::convert_for_column(table_->columns[column], std::move(key), run_.regional);
+  }
+  const db::Key& key() const override { return key_; }
 
  private:
   const ImportDescription& d_;
-  const std::string& separador_;
-  // COLUMN = the record's key, the one term of each look-up.
-  std::vector<db::Equality> key_;
+  const Run& run_;
+  const db::Table* table_ = nullptr;
+  db::Key key_;
 };
 
-bool is_duplicate(const Failure& f) { return f.number() == static_cast<int>(ErrorCode::DuplicateValue); }
+// Adds the file's summary to the run's when the import ends, however it ends.
+class SummaryScope {
+ public:
+  SummaryScope(Run& run, std::string_view file_name) : run_(run), started_(Clock::now()) {
+    summary.file_name = file_name;
+  }
+  ~SummaryScope() {
+    summary.elapsed = Clock::now() - started_;
+    run_.summaries.push_back(std::move(summary));
+  }
+  SummaryScope(const SummaryScope&) = delete;
+  SummaryScope& operator=(const SummaryScope&) = delete;
+
+  FileSummary summary;
+
+ private:
+  Run& run_;
+  Clock::time_point started_;
+};
+
+// What the summary counts, as of some moment.
+struct Counts {
+  db::WriteCounts written;
+  long duplicates = 0;
+};
+
+// One file's import: its records read, grouped, written and committed.
+class FileImport {
+ public:
+  FileImport(Run& run, const ImportDescription& d, RecordSteps& steps, FileSummary& summary)
+      : run_(run), d_(d), steps_(steps), summary_(summary), separator_(run.settings.separator) {}
+
+  void run();
+
+ private:
+  // Reads the next record: a comment line is passed over once, so the line
+  // after it is a record whatever it begins with.
+  void read_record(LineReader& file);
+  // Begins the transaction when none is open, and keeps other writers of the
+  // file's tables out of it before its first read.
+  void begin_and_lock();
+  void process(std::string_view text, bool one_by_one);
+  std::string progress_text(const db::RowValues& row);
+  std::string progress_value(std::string_view column, const db::RowValues& row);
+  void start_group();
+  void end_group();
+  // The group is undone and its records written again one by one; the first
+  // that fails (not as a duplicate) fails here.
+  void write_group_again();
+  bool commit_due() const {
+    return records_since_commit_ >= kCommitRecords || Clock::now() - last_commit_ >= kCommitInterval;
+  }
+  void commit();
+  void fail(const Failure& f);
+  void stop(long at, std::string_view reason);
+
+  Run& run_;
+  const ImportDescription& d_;
+  RecordSteps& steps_;
+  FileSummary& summary_;
+  const std::string& separator_;
+
+  db::Store* store_ = nullptr;
+  const db::Table* table_ = nullptr;
+  std::vector<std::string> tables_;
+  std::vector<int> columns_;  // of the layout's fields; -1 for a column the table lacks
+  bool prepared_ = false;
+  bool locked_ = false;
+
+  long record_ = 0;  // the record being written
+  std::string line_;
+  std::string field_code_;
+  Counts counts_;
+
+  struct Pending {
+    long record;
+    std::string line;
+  };
+  std::vector<Pending> group_;
+  Counts group_counts_;
+
+  // The records up to committed_ are committed, with these counts. A commit
+  // that fails loses the records after it: the error line then names the
+  // first of them.
+  long committed_ = 0;
+  Counts committed_counts_;
+  bool committing_ = false;
+  long records_since_commit_ = 0;
+  Clock::time_point last_commit_ = Clock::now();
+};
+
+void FileImport::read_record(LineReader& file) {
+  ++record_;
+  summary_.read = record_;
+  line_ = with_separator(file.read_line(), separator_);
+  if (line_.starts_with('\'')) line_ = with_separator(file.read_line(), separator_);
+}
+
+void FileImport::begin_and_lock() {
+  if (!store_->in_transaction()) {
+    store_->begin(db::kWriteBusyWait);
+    locked_ = false;
+  }
+  if (locked_) return;
+  const auto give_up = Clock::now() + db::kWriteBusyWait;
+  for (;;) {
+    try {
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(give_up - Clock::now());
+      store_->lock(tables_, std::max(left, std::chrono::milliseconds(1)));
+      locked_ = true;
+      return;
+    } catch (const Failure& refused) {
+      // What this transaction locked would keep the other session waiting
+      // too (a deadlock, which the server breaks by refusing one of them): it
+      // is given back, and the locks are asked for again while time is left.
+      // A check run's transaction holds its writes: it keeps what it has.
+      if (refused.number() != static_cast<int>(ErrorCode::TableInUse) || run_.check) throw;
+      store_->roll_back();
+      steps_.transaction_ended();
+      if (Clock::now() >= give_up) throw;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      store_->begin(db::kWriteBusyWait);
+    }
+  }
+}
+
+std::string FileImport::progress_value(std::string_view column, const db::RowValues& row) {
+  const int c = table_->at(column);
+  const auto i = static_cast<std::size_t>(c);
+  if (row[i]) return db::to_text(*row[i], run_.regional);
+  // A column the record leaves as it is shows what the row holds.
+  std::vector<db::Value> key;
+  for (int k : steps_.key().columns) key.push_back(*row[static_cast<std::size_t>(k)]);
+  auto found = store_->find(*table_, steps_.key(), key);
+  return db::to_text(found ? (*found)[i] : table_->columns[i].default_value, run_.regional);
+}
+
+std::string FileImport::progress_text(const db::RowValues& row) {
+  return fmt::format("{}{} - {}", d_.progress_text, progress_value(d_.progress_first, row),
+                     progress_value(d_.progress_second, row));
+}
+
+void FileImport::process(std::string_view text, bool one_by_one) {
+  std::string_view rest = text;
+  field_code_.clear();
+  if (!prepared_) {
+    steps_.prepare(*store_, *table_);
+    for (const LayoutField& field : d_.layout) columns_.push_back(table_->find(field.column));
+    prepared_ = true;
+  }
+  field_code_ = "00";
+  if (next_field(rest, separator_) != d_.identifier) throw failure(ErrorCode::BadRecordIdentifier);
+
+  db::RowValues row(table_->columns.size());
+  steps_.position(*store_, rest, row, field_code_, one_by_one);
+  for (std::size_t i = 0; i < d_.layout.size(); ++i) {
+    const LayoutField& field = d_.layout[i];
+    field_code_ = field.field_code;
+    std::optional<db::Value> value = convert_field(field.conversion, next_field(rest, separator_), run_.regional);
+    if (!value) continue;
+    if (columns_[i] < 0) throw failure(ErrorCode::ItemNotFound, field.column);
+    const auto c = static_cast<std::size_t>(columns_[i]);
+    row[c] = db::convert_for_column(table_->columns[c], std::move(*value), run_.regional);
+  }
+  field_code_.clear();
+  // An unattended run shows no progress: the record's label is not made.
+  if (run_.window.shows_labels()) {
+    run_.window.set_label(Label::Label3, progress_text(row));
+    run_.window.repaint_label(Label::Label3);
+  }
+
+  steps_.keep(row);
+  if (one_by_one) store_->savepoint(kRecord);
+  try {
+    bool duplicate = false;
+    try {
+      store_->write(*table_, steps_.key(), std::move(row), counts_.written);
+      if (one_by_one) store_->sync();
+    } catch (const Failure& f) {
+      // A row that would duplicate a unique value is passed over in silence.
+      if (!one_by_one || !is_duplicate(f)) throw;
+      duplicate = true;
+      ++counts_.duplicates;
+      store_->roll_back_to(kRecord);
+      store_->savepoint(kRecord);
+    }
+    steps_.after_write(*store_, duplicate, one_by_one);
+    if (one_by_one) store_->release(kRecord);
+  } catch (const Failure&) {
+    // The record is undone as a whole; the records before it stay.
+    if (one_by_one && !store_->lost()) store_->roll_back_to(kRecord);
+    throw;
+  }
+}
+
+void FileImport::start_group() {
+  store_->savepoint(kGroup);
+  steps_.group_started();
+  group_counts_ = counts_;
+}
+
+void FileImport::end_group() {
+  if (group_.empty()) return;
+  steps_.end_group(*store_);
+  store_->release(kGroup);
+  group_.clear();
+}
+
+void FileImport::write_group_again() {
+  store_->roll_back_to(kGroup);
+  steps_.group_undone();
+  counts_ = group_counts_;
+  std::vector<Pending> again = std::move(group_);
+  group_.clear();
+  for (Pending& pending : again) {
+    record_ = pending.record;
+    summary_.read = record_;
+    line_ = std::move(pending.line);
+    process(line_, true);
+  }
+}
+
+void FileImport::commit() {
+  end_group();
+  committing_ = true;
+  run_.commit();
+  committing_ = false;
+  committed_ = record_;
+  committed_counts_ = counts_;
+  records_since_commit_ = 0;
+  last_commit_ = Clock::now();
+  // A check run keeps its one transaction, and its locks, to the end.
+  if (run_.check) return;
+  steps_.transaction_ended();
+  std::this_thread::sleep_for(kCommitPause);
+}
+
+void FileImport::stop(long at, std::string_view reason) {
+  summary_.stopped = true;
+  summary_.stopped_at = at;
+  summary_.reason = reason;
+  summary_.field_code = field_code_;
+  summary_.column = column_of_field(d_, steps_, field_code_);
+  if (at > 0 && at == record_) summary_.record_start = record_start(line_);
+}
+
+void FileImport::fail(const Failure& f) {
+  if (committing_) {
+    record_ = committed_ + 1;
+    field_code_.clear();
+    counts_ = committed_counts_;
+  }
+  run_.error_text += error_line(d_.error_label, record_, field_code_, f.description());
+  stop(record_, f.description());
+  // The records before the failing one are kept, unless the database lost
+  // them: then the line of the first record lost says so.
+  auto lost = [&](const Failure& why) {
+    std::string lost_line = error_line(d_.error_label, committed_ + 1, "", why.description());
+    if (!run_.error_text.ends_with(lost_line)) run_.error_text += lost_line;
+    counts_ = committed_counts_;
+  };
+  if (store_ && store_->lost()) {
+    lost(f);
+    return;
+  }
+  // A group that was not undone must not be committed in part.
+  if (!group_.empty()) {
+    try {
+      store_->roll_back_to(kGroup);
+    } catch (const Failure&) {
+      store_->roll_back();
+      lost(f);
+      return;
+    }
+    group_.clear();
+  }
+  try {
+    run_.commit();
+  } catch (const Failure& why) {
+    lost(why);
+  }
+}
+
+void FileImport::run() {
+  try {
+    try {
+      LineReader file(run_.settings.interchange_dir + std::string(d_.file_name));
+      steps_.before_open(run_);
+      store_ = &run_.database("No es posible abrir la base de datos: " + run_.settings.database_path, false);
+      // An empty file has no record to write: its table is only looked for.
+      table_ = &store_->table(d_.table);
+      tables_ = steps_.tables_written(table_->name);
+      std::sort(tables_.begin(), tables_.end());
+      while (!file.at_end()) {
+        read_record(file);
+        field_code_.clear();
+        begin_and_lock();
+        if (group_.empty()) start_group();
+        group_.push_back({record_, line_});
+        ++records_since_commit_;
+        try {
+          process(line_, false);
+          if (group_.size() >= kGroupRecords || commit_due()) end_group();
+        } catch (const Failure&) {
+          if (store_->lost()) throw;
+          write_group_again();
+        }
+        if (commit_due() && !run_.check) commit();
+      }
+      commit();
+    } catch (const Failure& f) {
+      fail(f);
+    }
+  } catch (const OpenGaveUp& gave_up) {
+    stop(record_, gave_up.what());
+    summary_.added = counts_.written.added, summary_.changed = counts_.written.changed;
+    summary_.duplicates = counts_.duplicates;
+    throw;
+  }
+  summary_.added = counts_.written.added, summary_.changed = counts_.written.changed;
+  summary_.duplicates = counts_.duplicates;
+}
 
 }  // namespace
 
@@ -53,43 +390,10 @@ std::string error_line(std::string_view label, long record, std::string_view fie
   return fmt::format("{}{}/{}) {}\r\n", label, record, field_code, description);
 }
 
-std::string with_separator(std::string line, std::string_view separador) {
-  if (!line.ends_with(separador)) line += separador;
+std::string with_separator(std::string line, std::string_view separator) {
+  if (!line.ends_with(separator)) line += separator;
   return line;
 }
-
-void run_import(const ImportDescription& d) { run_import(d, nullptr); }
-
-namespace {
-
-// The counts of the summary, and those of them already committed: a commit
-// that fails loses the rows counted since the last one.
-struct Counts {
-  long added = 0;
-  long changed = 0;
-  long duplicates = 0;
-};
-
-// Adds the file's summary to the run's when the import ends, however it ends.
-class SummaryScope {
- public:
-  explicit SummaryScope(std::string_view file_name) : started_(std::chrono::steady_clock::now()) {
-    summary.file_name = file_name;
-  }
-  ~SummaryScope() {
-    summary.elapsed = std::chrono::steady_clock::now() - started_;
-    run().summaries.push_back(std::move(summary));
-  }
-  SummaryScope(const SummaryScope&) = delete;
-  SummaryScope& operator=(const SummaryScope&) = delete;
-
-  FileSummary summary;
-
- private:
-  std::chrono::steady_clock::time_point started_;
-};
-
-}  // namespace
 
 std::string_view column_of_field(const ImportDescription& d, const RecordSteps& steps, std::string_view field_code) {
   if (field_code.empty()) return {};
@@ -99,139 +403,11 @@ std::string_view column_of_field(const ImportDescription& d, const RecordSteps& 
   return steps.key_column_of(field_code);
 }
 
-void run_import(const ImportDescription& d, RecordSteps* steps) {
-  RunState& state = run();
-  const RunSettings& settings = state.settings;
-  Window& window = main_window();
-  window.repaint();
-
-  KeyColumnSteps key_steps(d, settings.Separador);
-  if (!steps) steps = &key_steps;
-
-  SummaryScope scope(d.file_name);
-  FileSummary& summary = scope.summary;
-  Counts counts, committed_counts;
-  long record = 0;
-  std::string line;
-  std::string field_code;
-  // The rows of the records up to this one are committed. A commit that fails
-  // loses the records after it: the error line then names the first of them.
-  long committed = 0;
-  bool committing = false;
-  auto mark_committed = [&] {
-    committed = record;
-    committed_counts = counts;
-  };
-  auto commit = [&] {
-    committing = true;
-    db::Engine::instance().commit();
-    committing = false;
-    mark_committed();
-  };
-  auto stop = [&](long at, std::string_view reason) {
-    summary.stopped = true;
-    summary.stopped_at = at;
-    summary.reason = reason;
-    summary.field_code = field_code;
-    summary.column = column_of_field(d, *steps, field_code);
-    if (at > 0 && at == record) summary.record_start = record_start(line);
-  };
-  try {
-    LineReader file(settings.DirIntercambio + std::string(d.file_name));
-    steps->before_open();
-    db::Database database = db::try_open_with_retry(settings.RutaBase);
-    // Giving up the open ends the run, but the error lines of the files
-    // imported before stay in the report.
-    if (!database.is_open()) throw db::OpenGaveUp("No es posible abrir la base de datos: " + settings.RutaBase);
-    // An empty file has no record to store: its table is only looked for, as
-    // opening its record set would, without preparing the set's query.
-    const bool empty = file.at_end();
-    if (empty) database.check_recordset(d.recordset_sql);
-    db::Recordset records =
-        empty ? db::Recordset() : database.open_recordset(d.recordset_sql, db::RecordsetType::Dynaset);
-    // The layout's columns are looked up once; one the table lacks is named
-    // when a record writes it, as any unknown column is.
-    // Other writers of these tables wait while a transaction of the import
-    // is open, from before its first read.
-    std::vector<std::string> tables = steps->other_tables_written();
-    if (auto table = db::translate_select(d.recordset_sql).table) tables.push_back(*table);
-    std::vector<int> columns;
-    if (!empty)
-      for (const LayoutField& field : d.layout) columns.push_back(records.column_index(field.column));
-
-    while (!file.at_end()) {
-      ++record;
-      summary.read = record;
-      line = with_separator(file.read_line(), settings.Separador);
-      // A comment line is passed over once: the line after it is a record
-      // whatever it begins with.
-      if (line.starts_with('\'')) line = with_separator(file.read_line(), settings.Separador);
-
-      database.lock_for_writing(tables);
-      std::string_view registro = line;
-      field_code = "00";
-      if (prc_Campo(registro, settings.Separador) != d.identifier) {
-        state.TextoErrores += error_line(d.error_label, record, field_code, kBadIdentifier);
-        stop(record, kBadIdentifier);
-        commit();  // the records before it are stored now
-        break;
-      }
-      steps->position(records, registro, field_code);
-      for (std::size_t i = 0; i < d.layout.size(); ++i) {
-        const LayoutField& field = d.layout[i];
-        field_code = field.field_code;
-        if (auto value = convert_field(field.conversion, prc_Campo(registro, settings.Separador))) {
-          if (columns[i] >= 0)
-            records.set(columns[i], std::move(*value));
-          else
-            records.set(field.column, *value);
-        }
-      }
-      field_code.clear();
-      // An unattended run shows no progress: the record's label is not made.
-      if (window.shows_labels()) {
-        window.set_label(Label::Label3, fmt::format("{}{} - {}", d.progress_text,
-                                                    db::to_text(records.get(d.progress_first)),
-                                                    db::to_text(records.get(d.progress_second))));
-        window.repaint_label(Label::Label3);
-      }
-      std::optional<db::RecordUnit> unit = steps->begin_store();
-      try {
-        ++(records.update() ? counts.added : counts.changed);
-      } catch (const Failure& f) {
-        // A row that would duplicate a unique value is passed over in silence.
-        if (!is_duplicate(f)) throw;
-        ++counts.duplicates;
-      }
-      steps->after_store();
-      if (unit) unit->commit();
-      committing = true;
-      if (db::Engine::instance().record_boundary()) mark_committed();
-      committing = false;
-    }
-    if (!summary.stopped) commit();
-  } catch (const Failure& f) {
-    if (committing) {
-      record = committed + 1, field_code.clear();
-      counts = committed_counts;
-    }
-    state.TextoErrores += error_line(d.error_label, record, field_code, f.description());
-    stop(record, f.description());
-    // The records before the failing one are kept, unless the disk refuses.
-    try {
-      db::Engine::instance().commit();
-    } catch (const Failure& lost) {
-      // When the failing record is the first one lost, its line says it all.
-      std::string lost_line = error_line(d.error_label, committed + 1, "", lost.description());
-      if (!state.TextoErrores.ends_with(lost_line)) state.TextoErrores += lost_line;
-      counts = committed_counts;
-    }
-  } catch (const db::OpenGaveUp& gave_up) {
-    stop(record, gave_up.message());
-    summary.added = counts.added, summary.changed = counts.changed, summary.duplicates = counts.duplicates;
-    throw;
-  }
-  summary.added = counts.added, summary.changed = counts.changed, summary.duplicates = counts.duplicates;
+void import_file(Run& run, const ImportDescription& description, RecordSteps* steps) {
+  run.window.repaint();
+  KeyColumnSteps key_steps(description, run);
+  SummaryScope scope(run, description.file_name);
+  FileImport(run, description, steps ? *steps : key_steps, scope.summary).run();
 }
 
 }  // namespace kavelo

@@ -1,19 +1,20 @@
 #pragma once
 // The one import procedure that every interchange file goes through, driven by
-// a description of the file: where it is, its record identifier, its key and
-// its record layout.
-#include <optional>
+// a description of the file: where it is, its table, its record identifier,
+// its key and its record layout.
+#include <string>
 #include <string_view>
 #include <vector>
 
-#include "db/engine.h"
+#include "db/store.h"
 #include "interchange/conversions.h"
+#include "interchange/run.h"
 
 namespace kavelo {
 
 enum class KeyKind {
-  TextCode,        // looked up as COLUMN='code', written as text
-  RegisterNumber,  // a 32-bit whole number, looked up as COLUMN=number
+  TextCode,        // the field as text
+  RegisterNumber,  // a 32-bit whole number
 };
 
 // One field of the record after the key: the column it is written to, the
@@ -25,49 +26,70 @@ struct LayoutField {
 };
 
 struct ImportDescription {
-  std::string_view file_name;      // "MAE.TXT"
-  std::string_view recordset_sql;  // "SELECT * FROM F_MAE;"
-  std::string_view identifier;     // "M001"
-  std::string_view error_label;    // "Maestro: ("
-  std::string_view key_column;     // "CODMAE"
-  KeyKind key_kind;
+  std::string_view file_name;    // "MAE.TXT"
+  std::string_view table;        // "F_MAE"
+  std::string_view identifier;   // "M001"
+  std::string_view error_label;  // "Maestro: ("
+  // The column of the one key field ("CODMAE"); none for a file whose steps
+  // write the key themselves.
+  std::string_view key_column;
+  KeyKind key_kind = KeyKind::TextCode;
   std::string_view key_field_code;  // the field code while the key column is written
   std::vector<LayoutField> layout;  // the fields after the key, in their order
   std::string_view progress_text;   // "Convirtiendo cuentas: "
-  std::string_view progress_first;  // columns read back for the progress text
+  std::string_view progress_first;  // the columns whose values the progress text shows
   std::string_view progress_second;
 };
 
-// What a file does beyond the common procedure: how a record finds its row and
-// writes its key, and what follows the store. The journal has its own.
+// What a file does beyond the common procedure: how a record writes its key,
+// and what goes with storing it. The master files and the registers have one
+// key field (the default steps); the journal has steps of its own.
+//
+// Records are written in groups: a group's writes are sent together and
+// whatever they hold for later (balances) is written at the group's end. When
+// anything in a group fails, the group is undone and its records are written
+// again one by one, each sent and checked before the next, so that the
+// outcome is exactly that of a record-by-record run.
 class RecordSteps {
  public:
   virtual ~RecordSteps() = default;
   // After the file is open and before the database is.
-  virtual void before_open() {}
-  // Cuts the key fields from `registro`, finds the row (AddNew or Edit) and
-  // writes the key columns, setting `field_code` as it goes.
-  virtual void position(db::Recordset& records, std::string_view& registro, std::string& field_code) = 0;
-  // Just before the store: a unit that holds the store and after_store
-  // together, undone as a whole when either fails. None by default: the row
-  // is stored by itself.
-  virtual std::optional<db::RecordUnit> begin_store() { return std::nullopt; }
-  // After the store, also when it was refused as a duplicate.
-  virtual void after_store() {}
-  // The tables that a record writes besides the description's own.
-  virtual std::vector<std::string> other_tables_written() const { return {}; }
+  virtual void before_open(Run& /*run*/) {}
+  // Before the first record is written, with the file's table.
+  virtual void prepare(db::Store& store, const db::Table& table) = 0;
+  // The tables a record writes: other writers are kept out of them while
+  // the import's transactions are open.
+  virtual std::vector<std::string> tables_written(std::string_view table) const { return {std::string(table)}; }
+  // Cuts the key fields from `record` and writes the key columns into `row`,
+  // setting `field_code` as it goes.
+  virtual void position(db::Store& store, std::string_view& record, db::RowValues& row, std::string& field_code,
+                        bool one_by_one) = 0;
+  // The key by which the row is written.
+  virtual const db::Key& key() const = 0;
+  // The row about to be written, for what follows the write.
+  virtual void keep(const db::RowValues& /*row*/) {}
+  // After the row is written, or refused as a duplicate; one by one, a
+  // failure here undoes the row with it.
+  virtual void after_write(db::Store& /*store*/, bool /*duplicate*/, bool /*one_by_one*/) {}
+  // A group of records ends: what was held for them is written.
+  virtual void end_group(db::Store& /*store*/) {}
+  // A group starts: what is kept from record to record is noted, to be put
+  // back when the group is undone (and its records written again).
+  virtual void group_started() {}
+  virtual void group_undone() {}
+  // The transaction ended: nothing learnt of the database holds any more.
+  virtual void transaction_ended() {}
   // The column of a key field that position() writes under its own field
-  // code (for the summary of a record that failed there); none by default.
+  // code (for the summary of a record that failed there).
   virtual std::string_view key_column_of(std::string_view /*field_code*/) const { return {}; }
 };
 
 // Imports the description's file from the interchange folder into the company
-// database of run(). The first failure adds one error line to TextoErrores and
-// ends this import. A database that cannot be opened ends the whole run.
-void run_import(const ImportDescription& description);
-// The same with steps of the file's own (nullptr: look up and write the key
-// by the description's key column and kind).
-void run_import(const ImportDescription& description, RecordSteps* steps);
+// database. The first failure adds one error line to the run's error text and
+// ends this import; the records before it stay. A database that cannot be
+// opened ends the whole run (OpenGaveUp). `steps`: the file's own, or nullptr
+// for one key field as the description says.
+void import_file(Run& run, const ImportDescription& description, RecordSteps* steps = nullptr);
 
 // The column that a field code stands for in the description's records.
 std::string_view column_of_field(const ImportDescription& description, const RecordSteps& steps,
@@ -78,6 +100,6 @@ std::string error_line(std::string_view label, long record, std::string_view fie
                        std::string_view description);
 
 // The record with the separator at its end, added when it is not there.
-std::string with_separator(std::string line, std::string_view separador);
+std::string with_separator(std::string line, std::string_view separator);
 
 }  // namespace kavelo

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "interchange/run_state.h"
+#include "interchange/run.h"
 
 namespace kavelo {
 

@@ -48,6 +48,7 @@ std::string describe(ErrorCode code, std::string_view detail) {
     case ErrorCode::DiskFull:
       return fmt::format("No queda espacio en el disco para la base de datos '{}'.", detail);
     case ErrorCode::DiskIo: return fmt::format("Error de E/S de disco en '{}'.", detail);
+    case ErrorCode::BadRecordIdentifier: return "Identificador de registro no válido.";
     case ErrorCode::EngineFailure: return fmt::format("Error del motor de base de datos: {}", detail);
   }
   return fmt::format("Error {}", static_cast<int>(code));

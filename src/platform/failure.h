@@ -39,6 +39,8 @@ enum class ErrorCode : int {
   DiskIo = 3043,
   DiskFull = 3035,
   EngineFailure = 3000,
+  // kavelo's own.
+  BadRecordIdentifier = 4001,
 };
 
 class Failure : public std::runtime_error {

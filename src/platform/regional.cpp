@@ -67,11 +67,6 @@ std::optional<DateFormat> read_date_format(std::string_view format) {
   return std::nullopt;
 }
 
-RegionalSettings& current() {
-  static RegionalSettings settings = regional_settings_from_environment();
-  return settings;
-}
-
 }  // namespace
 
 // Each part falls back to the Spanish conventions on its own, so LC_TIME and
@@ -93,9 +88,5 @@ RegionalSettings regional_settings_from_environment() {
   }
   return settings;
 }
-
-const RegionalSettings& regional() { return current(); }
-
-void set_regional(const RegionalSettings& settings) { current() = settings; }
 
 }  // namespace kavelo

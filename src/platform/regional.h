@@ -27,31 +27,26 @@ struct RegionalSettings {
 // locale data.
 RegionalSettings regional_settings_from_environment();
 
-// The settings of this process: read from the environment at first use.
-const RegionalSettings& regional();
-// Replaces the settings of this process (tests, or a caller that knows better).
-void set_regional(const RegionalSettings& settings);
-
 // A date strictly in the regional order (separators "/", "-" and "."; one or two
 // digit day and month; four-digit years, two-digit years 00-29 as 2000s and
 // 30-99 as 1900s; an optional time h:mm or h:mm:ss), or ISO yyyy-mm-dd.
 // Anything else is a type mismatch Failure.
-DateTime parse_date(std::string_view text, const RegionalSettings& settings = regional());
+DateTime parse_date(std::string_view text, const RegionalSettings& settings);
 // The short date: dd/mm/yyyy under Spanish conventions; a time, when there is
 // one, follows as " hh:mm:ss".
-std::string format_date(const DateTime& value, const RegionalSettings& settings = regional());
+std::string format_date(const DateTime& value, const RegionalSettings& settings);
 
 // A currency amount: blanks around, a leading sign, digits with grouping
 // symbols ignored, one decimal symbol, an optional exponent; rounded half to
 // even to four decimals. Type mismatch for the empty text and anything else;
 // overflow outside the currency range.
-Currency parse_currency(std::string_view text, const RegionalSettings& settings = regional());
+Currency parse_currency(std::string_view text, const RegionalSettings& settings);
 // A number the same way, as a double (type mismatch, overflow as above).
-double parse_number(std::string_view text, const RegionalSettings& settings = regional());
+double parse_number(std::string_view text, const RegionalSettings& settings);
 
 // Numbers and amounts as the regional settings write them: no grouping, the
 // regional decimal symbol, no trailing zeros ("1234,5", "-0,25", "3").
-std::string format_number(double value, const RegionalSettings& settings = regional());
-std::string format_currency(Currency value, const RegionalSettings& settings = regional());
+std::string format_number(double value, const RegionalSettings& settings);
+std::string format_currency(Currency value, const RegionalSettings& settings);
 
 }  // namespace kavelo

@@ -52,11 +52,8 @@ std::unique_ptr<Window> make_terminal_window();
 // display is never an error: the caller falls back to the terminal).
 std::unique_ptr<Window> make_graphical_window();
 
-// The window of this process (a terminal window until one is set).
-Window& main_window();
-void set_main_window(std::unique_ptr<Window> window);
-// Makes the window of this process the graphical one when a display is
-// reachable, the terminal one otherwise.
-void choose_main_window();
+// The graphical window when a display is reachable, the terminal one
+// otherwise.
+std::unique_ptr<Window> choose_window();
 
 }  // namespace kavelo

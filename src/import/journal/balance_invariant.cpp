@@ -7,7 +7,7 @@
 #include <set>
 #include <tuple>
 
-#include "db/engine.h"
+#include "db/open_store.h"
 #include "platform/failure.h"
 #include "platform/text.h"
 
@@ -16,11 +16,15 @@ namespace {
 
 using RowKey = std::pair<std::int16_t, std::string>;  // journal, account
 
+// What is read here holds numbers and codes, no text by the regional settings.
+const RegionalSettings kRegional = RegionalSettings::spanish();
+
+std::unique_ptr<db::Store> open(const std::string& path) { return db::open_store(path, db::kWriteBusyWait, kRegional); }
 
 Currency amount_of(const db::Value& value) {
   if (value.is_null()) return {};
   if (auto c = value.get_if<Currency>()) return *c;
-  auto c = currency_from_double(db::to_double(value));
+  auto c = currency_from_double(db::to_double(value, kRegional));
   if (!c) throw failure(ErrorCode::Overflow);
   return *c;
 }
@@ -33,20 +37,22 @@ struct BalanceTable {
 
 BalanceTable read_balance_table(const std::string& path) {
   BalanceTable table;
-  db::Database database = db::Engine::instance().open_database(path);
-  db::Recordset records = database.open_recordset("SELECT * FROM F_SAL;");
-  std::vector<int> monthly;
-  for (int i = 0; i < records.field_count(); ++i) {
-    if (!monthly_column(records.field_name(i))) continue;
-    monthly.push_back(i);
-    table.columns.insert(upper(records.field_name(i)));
+  auto store = open(path);
+  const db::Table& balances = store->table("F_SAL");
+  std::vector<std::pair<std::size_t, std::string>> monthly;  // position, upper-cased name
+  for (std::size_t i = 0; i < balances.columns.size(); ++i) {
+    if (!monthly_column(balances.columns[i].name)) continue;
+    monthly.emplace_back(i, upper(balances.columns[i].name));
+    table.columns.insert(upper(balances.columns[i].name));
   }
-  for (; !records.eof(); records.move_next()) {
-    auto journal = db::to_int16(records.get("DIASAL"));
-    std::string account = upper(db::to_text(records.get("CUESAL")));
+  const auto journal_at = static_cast<std::size_t>(balances.at("DIASAL"));
+  const auto account_at = static_cast<std::size_t>(balances.at("CUESAL"));
+  store->scan(balances, [&](const db::Row& row) {
+    auto journal = db::to_int16(row[journal_at], kRegional);
+    std::string account = upper(db::to_text(row[account_at], kRegional));
     table.rows.emplace(journal, account);
-    for (int i : monthly) table.amounts[{journal, account, upper(records.field_name(i))}] = amount_of(records.get(i));
-  }
+    for (const auto& [i, name] : monthly) table.amounts[{journal, account, name}] = amount_of(row[i]);
+  });
   return table;
 }
 
@@ -65,27 +71,31 @@ struct Line {
 };
 
 std::vector<Line> read_lines(const std::string& path) {
-  db::Database database = db::Engine::instance().open_database(path);
-  db::Recordset records = database.open_recordset(
-      "SELECT DIAAPU, FECAPU, ASIAPU, ORDAPU, CUEAPU, [D-HAPU], IMPAPU, IMEAPU FROM F_APU;");
+  auto store = open(path);
+  const db::Table& table = store->table("F_APU");
+  std::vector<std::size_t> at;
+  for (const char* name : {"DIAAPU", "FECAPU", "ASIAPU", "ORDAPU", "CUEAPU", "D-HAPU", "IMPAPU", "IMEAPU"})
+    at.push_back(static_cast<std::size_t>(table.at(name)));
   std::vector<Line> lines;
-  for (; !records.eof(); records.move_next()) {
-    db::Value date = records.get("FECAPU");
+  store->scan(table, [&](const db::Row& row) {
+    const db::Value& date = row[at[1]];
     if (!date.is_date()) throw failure(ErrorCode::TypeMismatch);
-    lines.push_back({db::to_int16(records.get("DIAAPU")), *date.get_if<DateTime>(), db::to_int32(records.get("ASIAPU")),
-                     db::to_int32(records.get("ORDAPU")), db::to_text(records.get("CUEAPU")),
-                     db::to_text(records.get("D-HAPU")), amount_of(records.get("IMPAPU")),
-                     amount_of(records.get("IMEAPU"))});
-  }
+    lines.push_back({db::to_int16(row[at[0]], kRegional), *date.get_if<DateTime>(), db::to_int32(row[at[2]], kRegional),
+                     db::to_int32(row[at[3]], kRegional), db::to_text(row[at[4]], kRegional),
+                     db::to_text(row[at[5]], kRegional), amount_of(row[at[6]]), amount_of(row[at[7]])});
+  });
   return lines;
 }
 
 std::string company_mask(const std::string& path, const std::optional<std::string>& company) {
-  db::Database database = db::Engine::instance().open_database(path);
-  db::Recordset records = database.open_recordset("SELECT * FROM F_EMP;");
+  auto store = open(path);
+  const db::Table& table = store->table("F_EMP");
+  const auto code_at = static_cast<std::size_t>(table.at("CODEMP"));
+  const auto mask_at = static_cast<std::size_t>(table.at("FRMEMP"));
   std::vector<std::pair<std::string, std::string>> companies;  // code, mask
-  for (; !records.eof(); records.move_next())
-    companies.emplace_back(db::to_text(records.get("CODEMP")), db::to_text(records.get("FRMEMP")));
+  store->scan(table, [&](const db::Row& row) {
+    companies.emplace_back(db::to_text(row[code_at], kRegional), db::to_text(row[mask_at], kRegional));
+  });
   if (company) {
     for (const auto& [code, mask] : companies)
       if (upper(code) == upper(*company)) return mask;

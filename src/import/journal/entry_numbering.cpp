@@ -1,18 +1,12 @@
 #include "import/journal/entry_numbering.h"
 
-#include <fmt/format.h>
-
-#include "db/query_reading.h"
-#include "import/journal/entry_lines.h"
 #include "platform/failure.h"
 
 namespace kavelo {
 namespace {
 
-// An empty setting equals no number; any other value is compared as a number
-// (a text that is no number fails as a type mismatch).
-bool setting_is(const db::Value& value, double number) {
-  return !value.is_null() && db::to_double(value) == number;
+bool setting_is(const db::Value& value, double number, const RegionalSettings& regional) {
+  return !value.is_null() && db::to_double(value, regional) == number;
 }
 
 std::int32_t plus_one(std::int32_t n) {
@@ -20,61 +14,148 @@ std::int32_t plus_one(std::int32_t n) {
   return n + 1;
 }
 
+constexpr const char* kCounter = "kavelo_counter";
+
 }  // namespace
 
-std::string counter_query(std::int16_t journal) {
-  return fmt::format("SELECT ASIDIA FROM F_DIA WHERE CODDIA={};", journal);
+NumberingMode numbering_mode(const db::Value& naaaut, const db::Value& namaut, const RegionalSettings& regional) {
+  if (!setting_is(naaaut, 1, regional)) return NumberingMode::Journal;
+  return setting_is(namaut, 0, regional) ? NumberingMode::JournalCounter : NumberingMode::JournalAndDate;
 }
 
-std::string highest_on_date_query(std::int16_t journal, const DateTime& date) {
-  return fmt::format(
-      "SELECT MAX(F_APU.ASIAPU) AS MAX, DIAAPU, FECAPU FROM F_APU GROUP BY DIAAPU, FECAPU "
-      "HAVING (DIAAPU={}) AND (FECAPU={});",
-      journal, jet_date_literal(date));
+EntryNumbering::EntryNumbering(const db::Table& settings_table, std::optional<db::Row> settings,
+                               const RegionalSettings& regional, std::function<void()> counter_not_written)
+    : settings_table_(settings_table),
+      settings_(std::move(settings)),
+      regional_(regional),
+      counter_not_written_(std::move(counter_not_written)) {}
+
+NumberingMode EntryNumbering::mode() const {
+  // No row, or a row without the settings, fails as the setting not found.
+  auto setting = [&](std::string_view name) -> const db::Value& {
+    int at = settings_table_.find(name);
+    if (!settings_ || at < 0) throw failure(ErrorCode::ItemNotFound, name);
+    return (*settings_)[static_cast<std::size_t>(at)];
+  };
+  const db::Value& naaaut = setting("NAAAUT");
+  if (!setting_is(naaaut, 1, regional_)) return NumberingMode::Journal;
+  return numbering_mode(naaaut, setting("NAMAUT"), regional_);
 }
 
-std::string highest_in_journal_query(std::int16_t journal) {
-  return fmt::format(
-      "SELECT Max(F_APU.ASIAPU) AS MAXI, F_APU.DIAAPU From F_APU GROUP BY F_APU.DIAAPU  "
-      "HAVING (((F_APU.DIAAPU)={}));",
-      journal);
+void EntryNumbering::find_tables(db::Store& store) {
+  if (lines_) return;
+  const db::Table& lines = store.table("F_APU");
+  line_journal_ = lines.at("DIAAPU");
+  line_date_ = lines.at("FECAPU");
+  line_entry_ = lines.at("ASIAPU");
+  lines_ = &lines;
 }
 
-NumberingMode numbering_mode(const db::Row& settings) {
-  if (!setting_is(settings.at("NAAAUT"), 1)) return NumberingMode::Journal;
-  return setting_is(settings.at("NAMAUT"), 0) ? NumberingMode::JournalCounter : NumberingMode::JournalAndDate;
-}
-
-EntryNumbering::EntryNumbering(db::Row settings, std::string path)
-    : settings_(std::move(settings)), path_(std::move(path)) {}
-
-std::int32_t EntryNumbering::NumerarAsiento(std::int16_t journal, const DateTime& date, std::int32_t entry,
-                                            std::int32_t order) {
+std::int32_t EntryNumbering::number(db::Store& store, std::int16_t journal, const DateTime& date, std::int32_t entry,
+                                    std::int32_t order, bool one_by_one) {
   if (entry != 0) return entry;
   if (order != 1) return current_;
-  switch (numbering_mode(settings_)) {
-    case NumberingMode::JournalCounter: current_ = from_counter(journal, date); break;
-    case NumberingMode::JournalAndDate: current_ = after_highest(highest_on_date_query(journal, date), "MAX"); break;
-    case NumberingMode::Journal: current_ = after_highest(highest_in_journal_query(journal), "MAXI"); break;
+  switch (mode()) {
+    case NumberingMode::JournalCounter: current_ = from_counter(store, journal, date, one_by_one); break;
+    case NumberingMode::JournalAndDate: current_ = after_highest(store, journal, date); break;
+    case NumberingMode::Journal: current_ = after_highest(store, journal, std::nullopt); break;
   }
   return current_;
 }
 
-std::int32_t EntryNumbering::from_counter(std::int16_t journal, const DateTime& date) {
+std::int32_t EntryNumbering::from_counter(db::Store& store, std::int16_t journal, const DateTime& date,
+                                          bool one_by_one) {
+  find_tables(store);
+  if (!journals_) {
+    const db::Table& journals = store.table("F_DIA");
+    journal_key_ = journals.key({"CODDIA"});
+    counter_ = journals.find("ASIDIA");
+    journals_ = &journals;
+  }
   // A journal without a row or without a counter fails here; no counter is made.
-  std::int32_t n = db::to_int32(db::LeerConsulta(counter_query(journal), path_).at("ASIDIA"));
+  std::int32_t n;
+  if (auto known = counters_.find(journal); known != counters_.end()) {
+    n = known->second;
+  } else {
+    auto row = store.find(*journals_, journal_key_, {db::Value(journal)});
+    if (!row || counter_ < 0) throw failure(ErrorCode::ItemNotFound, "ASIDIA");
+    n = db::to_int32((*row)[static_cast<std::size_t>(counter_)], regional_);
+  }
   // Only the numbers the journal took on this same date are passed over.
-  while (!LeerApuntesAsiento(journal, date, n, path_).empty()) n = plus_one(n);
-  db::Row counter;
-  counter.add("ASIDIA", db::Value(plus_one(n)));
-  db::GrabarRegistro("F_DIA", counter, path_, {{"CODDIA", db::Value(journal)}});
+  auto taken = taken_.find({journal, date});
+  if (taken == taken_.end()) {
+    std::unordered_set<std::int32_t> numbers;
+    for (const db::Value& v : store.distinct(*lines_, line_entry_,
+                                             {{line_journal_, db::Value(journal)}, {line_date_, db::Value(date)}}))
+      if (!v.is_null()) numbers.insert(db::to_int32(v, regional_));
+    taken = taken_.emplace(std::make_pair(journal, date), std::move(numbers)).first;
+  }
+  while (taken->second.contains(n)) n = plus_one(n);
+
+  // The counter moves past the number given. A counter that cannot take the
+  // next number is left as it is; so is one the table refuses to change.
+  counters_.erase(journal);
+  const std::int32_t next = plus_one(n);
+  const auto column = static_cast<std::size_t>(counter_);
+  db::RowValues row(journals_->columns.size());
+  try {
+    row[column] = db::convert_for_column(journals_->columns[column], db::Value(next), regional_);
+  } catch (const Failure&) {
+    if (!one_by_one) throw;
+    counter_not_written_();
+    return n;
+  }
+  row[static_cast<std::size_t>(journal_key_.columns.front())] = db::Value(journal);
+  if (!one_by_one) {
+    store.change(*journals_, journal_key_, std::move(row));
+  } else {
+    store.savepoint(kCounter);
+    try {
+      store.change(*journals_, journal_key_, std::move(row));
+      store.release(kCounter);
+    } catch (const Failure&) {
+      if (store.lost()) throw;
+      store.roll_back_to(kCounter);
+      return n;
+    }
+  }
+  counters_[journal] = next;
   return n;
 }
 
-std::int32_t EntryNumbering::after_highest(const std::string& query, const char* column) {
-  db::Row highest = db::LeerConsulta(query, path_);
-  if (highest.empty()) return 1;  // no line yet
-  return plus_one(db::to_int32(highest.at(column)));
+std::int32_t EntryNumbering::after_highest(db::Store& store, std::int16_t journal,
+                                           const std::optional<DateTime>& date) {
+  find_tables(store);
+  auto known = highest_.find({journal, date});
+  if (known == highest_.end()) {
+    db::Conditions where{{line_journal_, db::Value(journal)}};
+    if (date) where.emplace_back(line_date_, db::Value(*date));
+    known = highest_.emplace(std::make_pair(journal, date), store.largest(*lines_, line_entry_, where)).first;
+  }
+  if (!known->second) return 1;  // no line yet
+  return plus_one(db::to_int32(*known->second, regional_));
+}
+
+void EntryNumbering::line_stored(std::int16_t journal, const DateTime& date, std::int32_t entry) {
+  if (auto taken = taken_.find({journal, date}); taken != taken_.end()) taken->second.insert(entry);
+  for (const auto& key : {std::make_pair(journal, std::optional<DateTime>(date)),
+                          std::make_pair(journal, std::optional<DateTime>())}) {
+    auto known = highest_.find(key);
+    if (known == highest_.end()) continue;
+    std::optional<db::Value>& highest = known->second;
+    try {
+      if (!highest || highest->is_null() || db::to_int32(*highest, regional_) < entry) highest = db::Value(entry);
+    } catch (const Failure&) {
+      // Whatever the column holds that is no number is read again.
+      highest_.erase(known);
+    }
+  }
+}
+
+void EntryNumbering::forget() {
+  highest_.clear();
+  taken_.clear();
+  counters_.clear();
 }
 
 }  // namespace kavelo

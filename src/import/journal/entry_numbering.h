@@ -2,46 +2,81 @@
 // The entry number a journal line is stored under: the file's own number, or a
 // new one by the numbering settings of F_AUT when the file says 0.
 #include <cstdint>
-#include <string>
+#include <functional>
+#include <map>
+#include <optional>
+#include <unordered_set>
+#include <utility>
 
-#include "db/row.h"
+#include "db/store.h"
 #include "platform/date_time.h"
+#include "platform/regional.h"
 
 namespace kavelo {
 
-// The query texts of the three ways of numbering.
-std::string counter_query(std::int16_t journal);  // ASIDIA of the journal
-std::string highest_on_date_query(std::int16_t journal, const DateTime& date);
-std::string highest_in_journal_query(std::int16_t journal);
-
 enum class NumberingMode {
-  JournalCounter,   // NAAAUT 1, NAMAUT 0
-  JournalAndDate,   // NAAAUT 1, NAMAUT anything else
-  Journal,          // NAAAUT anything but 1
+  JournalCounter,  // NAAAUT 1, NAMAUT 0
+  JournalAndDate,  // NAAAUT 1, NAMAUT anything else
+  Journal,         // NAAAUT anything but 1
 };
 
-// The mode of an F_AUT row; a row without the settings fails (error 3265).
-NumberingMode numbering_mode(const db::Row& settings);
+// The mode of the settings NAAAUT and NAMAUT. An empty setting equals no
+// number; any other value is compared as a number (a text that is no number
+// fails as a type mismatch).
+NumberingMode numbering_mode(const db::Value& naaaut, const db::Value& namaut, const RegionalSettings& regional);
 
 // The numbering of one run over APU.TXT: the settings are read once, before it
 // starts, and the number of the last entry begun is kept from line to line.
+// What it learns of the lines and counters stored holds until forget(): while
+// a transaction keeps other writers of them out.
 class EntryNumbering {
  public:
-  // `settings`: the F_AUT row of CODAUT 1, empty when there is none (the first
-  // entry to be numbered then fails).
-  EntryNumbering(db::Row settings, std::string path);
+  // `settings`: the F_AUT row of CODAUT 1 in `settings_table`, nullopt when
+  // there is none (the first entry to be numbered then fails).
+  // `counter_not_written`: told when the journal's counter cannot take its
+  // next number, which is then not written.
+  EntryNumbering(const db::Table& settings_table, std::optional<db::Row> settings, const RegionalSettings& regional,
+                 std::function<void()> counter_not_written);
 
   // A file number other than 0 stays as it is; 0 with order 1 begins a new
-  // entry; 0 with any other order continues the last entry begun (0 before any).
-  std::int32_t NumerarAsiento(std::int16_t journal, const DateTime& date, std::int32_t entry, std::int32_t order);
+  // entry; 0 with any other order continues the last entry begun (0 before
+  // any). One by one, a counter the table refuses to change is left as it is.
+  std::int32_t number(db::Store& store, std::int16_t journal, const DateTime& date, std::int32_t entry,
+                      std::int32_t order, bool one_by_one);
+  // A line is stored under this journal, date and entry number.
+  void line_stored(std::int16_t journal, const DateTime& date, std::int32_t entry);
+
+  // The number of the last entry begun, kept and put back for records
+  // written again.
+  void save() { saved_ = current_; }
+  void restore() { current_ = saved_; }
+  // What was learnt of the database no longer holds.
+  void forget();
 
  private:
-  std::int32_t from_counter(std::int16_t journal, const DateTime& date);
-  std::int32_t after_highest(const std::string& query, const char* column);
+  NumberingMode mode() const;
+  void find_tables(db::Store& store);
+  std::int32_t from_counter(db::Store& store, std::int16_t journal, const DateTime& date, bool one_by_one);
+  std::int32_t after_highest(db::Store& store, std::int16_t journal, const std::optional<DateTime>& date);
 
-  db::Row settings_;
-  std::string path_;
+  const db::Table& settings_table_;
+  std::optional<db::Row> settings_;
+  const RegionalSettings& regional_;
+  std::function<void()> counter_not_written_;
+  const db::Table* lines_ = nullptr;     // F_APU
+  const db::Table* journals_ = nullptr;  // F_DIA
+  db::Key journal_key_;
+  int line_journal_ = -1, line_date_ = -1, line_entry_ = -1, counter_ = -1;
   std::int32_t current_ = 0;
+  std::int32_t saved_ = 0;
+
+  // The highest entry number of a journal (no date) or of a journal and date,
+  // as the lines stored give it: nullopt when there is no line.
+  std::map<std::pair<std::int16_t, std::optional<DateTime>>, std::optional<db::Value>> highest_;
+  // The entry numbers a journal took on a date.
+  std::map<std::pair<std::int16_t, DateTime>, std::unordered_set<std::int32_t>> taken_;
+  // The journal's counter as last read or written.
+  std::map<std::int16_t, std::int32_t> counters_;
 };
 
 }  // namespace kavelo

@@ -1,105 +1,151 @@
 #include "import/journal/journal_import.h"
 
+#include <array>
 #include <optional>
 
-#include "db/record_lookup.h"
 #include "import/journal/balance_posting.h"
-#include "import/journal/entry_lines.h"
 #include "import/journal/entry_numbering.h"
 #include "interchange/field_cutting.h"
-#include "interchange/import_procedure.h"
-#include "interchange/run_state.h"
-#include "platform/regional.h"
+#include "platform/failure.h"
 
 namespace kavelo {
-namespace {
 
 // The fields after the four key fields. The amounts travel as text: the
-// engine reads them by the regional settings.
-const ImportDescription kJournalLines{
-    .file_name = "APU.TXT",
-    .recordset_sql = "SELECT * FROM F_APU;",
-    .identifier = "A001",
-    .error_label = "Apuntes: (",
-    // No key column of its own: JournalLineSteps cuts, numbers and writes the
-    // four key fields.
-    .key_column = {},
-    .key_kind = KeyKind::RegisterNumber,
-    .key_field_code = "04",
-    .layout =
-        {
-            {"CUEAPU", "05", Conversion::Text},
-            {"CONAPU", "06", Conversion::Text},
-            {"DOCAPU", "07", Conversion::Text},
-            {"D-HAPU", "08", Conversion::Text},
-            {"IMEAPU", "09", Conversion::Text},
-            {"IMPAPU", "10", Conversion::Text},
-            {"MONAPU", "11", Conversion::Text},
-            {"PUNAPU", "12", Conversion::Text},
-            {"TIVAPU", "13", Conversion::Text},
-            {"CIVAPU", "14", Conversion::Number},
-            {"DEPAPU", "15", Conversion::Text},
-            {"SUBAPU", "16", Conversion::Text},
-            {"IMAAPU", "17", Conversion::Text},
-            {"UCRAPU", "18", Conversion::Number},
-            {"FCRAPU", "19", Conversion::TextIfNotEmpty},
-            {"UUMAPU", "20", Conversion::Number},
-            {"FUMAPU", "21", Conversion::TextIfNotEmpty},
-            {"GUIDAPU", "22", Conversion::Text},
-        },
-    .progress_text = "Convirtiendo apuntes: ",
-    .progress_first = "DIAAPU",
-    .progress_second = "FECAPU",
-};
+// column's type reads them by the regional settings.
+const ImportDescription& journal_description() {
+  static const ImportDescription description{
+      .file_name = "APU.TXT",
+      .table = "F_APU",
+      .identifier = "A001",
+      .error_label = "Apuntes: (",
+      // No key column of its own: the journal's steps cut, number and write
+      // the four key fields.
+      .key_column = {},
+      .key_kind = KeyKind::RegisterNumber,
+      .key_field_code = "04",
+      .layout =
+          {
+              {"CUEAPU", "05", Conversion::Text},
+              {"CONAPU", "06", Conversion::Text},
+              {"DOCAPU", "07", Conversion::Text},
+              {"D-HAPU", "08", Conversion::Text},
+              {"IMEAPU", "09", Conversion::Text},
+              {"IMPAPU", "10", Conversion::Text},
+              {"MONAPU", "11", Conversion::Text},
+              {"PUNAPU", "12", Conversion::Text},
+              {"TIVAPU", "13", Conversion::Text},
+              {"CIVAPU", "14", Conversion::Number},
+              {"DEPAPU", "15", Conversion::Text},
+              {"SUBAPU", "16", Conversion::Text},
+              {"IMAAPU", "17", Conversion::Text},
+              {"UCRAPU", "18", Conversion::Number},
+              {"FCRAPU", "19", Conversion::TextIfNotEmpty},
+              {"UUMAPU", "20", Conversion::Number},
+              {"FUMAPU", "21", Conversion::TextIfNotEmpty},
+              {"GUIDAPU", "22", Conversion::Text},
+          },
+      .progress_text = "Convirtiendo apuntes: ",
+      .progress_first = "DIAAPU",
+      .progress_second = "FECAPU",
+  };
+  return description;
+}
+
+namespace {
 
 // A journal line is found by its journal, date, entry number and order, after
 // the entry has been numbered, and is posted to the balances once stored.
 class JournalLineSteps : public RecordSteps {
  public:
-  JournalLineSteps() : settings_(run().settings), posting_(settings_.RutaBase) {}
+  explicit JournalLineSteps(Run& run) : run_(run) {}
 
-  void before_open() override {
-    numbering_.emplace(db::LeerRegistro("F_AUT", settings_.RutaBase, {{"CODAUT", db::Value(std::int16_t{1})}}),
-                       settings_.RutaBase);
+  void before_open(Run& run) override {
+    db::Store& store = run.database("error en apertura de base de datos", true);
+    const db::Table& settings = store.table("F_AUT");
+    auto row = store.find(settings, settings.key({"CODAUT"}), {db::Value(std::int16_t{1})});
+    numbering_.emplace(settings, std::move(row), run.regional, [&run] {
+      run.window.message_box("Hay errores en escribir registro nuevo");
+    });
   }
 
-  void position(db::Recordset& records, std::string_view& registro, std::string& field_code) override {
-    const std::string& separador = settings_.Separador;
+  void prepare(db::Store&, const db::Table& table) override {
+    lines_ = &table;
+    key_ = table.key({"DIAAPU", "FECAPU", "ASIAPU", "ORDAPU"});
+    account_ = table.find("CUEAPU");
+    side_ = table.find("D-HAPU");
+    pesetas_ = table.find("IMPAPU");
+    euros_ = table.find("IMEAPU");
+  }
+
+  std::vector<std::string> tables_written(std::string_view table) const override {
+    return {std::string(table), "F_DIA", "F_SAL"};
+  }
+
+  void position(db::Store& store, std::string_view& record, db::RowValues& row, std::string& field_code,
+                bool one_by_one) override {
+    const std::string& separator = run_.settings.separator;
     field_code = "01";
-    journal_ = read_whole16(prc_Campo(registro, separador));
+    journal_ = read_whole16(next_field(record, separator));
     field_code = "02";
-    date_ = parse_date(prc_Campo(registro, separador));
+    date_ = parse_date(next_field(record, separator), run_.regional);
     field_code = "03";
-    entry_ = read_whole32(prc_Campo(registro, separador));
+    entry_ = read_whole32(next_field(record, separator));
     field_code = "04";
-    order_ = read_whole32(prc_Campo(registro, separador));
+    order_ = read_whole32(next_field(record, separator));
 
-    // Numbering, look-up and the key columns all stand under the order's code.
-    entry_ = numbering_->NumerarAsiento(journal_, date_, entry_, order_);
-    records.find_first({{"DIAAPU", db::Value(journal_)},
-                        {"FECAPU", db::Value(date_)},
-                        {"ASIAPU", db::Value(entry_)},
-                        {"ORDAPU", db::Value(order_)}});
-    if (records.no_match())
-      records.add_new();
-    else
-      records.edit();
-    records.set("DIAAPU", db::Value(journal_));
-    records.set("FECAPU", db::Value(date_));
-    records.set("ASIAPU", db::Value(entry_));
-    records.set("ORDAPU", db::Value(order_));
+    // Numbering and the key columns all stand under the order's code.
+    entry_ = numbering_->number(store, journal_, date_, entry_, order_, one_by_one);
+    const db::Value keys[] = {db::Value(journal_), db::Value(date_), db::Value(entry_), db::Value(order_)};
+    for (std::size_t i = 0; i < 4; ++i) {
+      const auto column = static_cast<std::size_t>(key_.columns[i]);
+      row[column] = db::convert_for_column(lines_->columns[column], keys[i], run_.regional);
+    }
   }
 
-  // A line and its posting stand or fall together: a posting that fails takes
-  // the line and the balance changes made for it back with it.
-  std::optional<db::RecordUnit> begin_store() override {
-    return db::Engine::instance().begin_record(settings_.RutaBase);
+  const db::Key& key() const override { return key_; }
+
+  void keep(const db::RowValues& row) override {
+    kept_.clear();
+    key_values_.clear();
+    for (int column : posted_columns())
+      kept_.push_back(column < 0 ? std::nullopt : row[static_cast<std::size_t>(column)]);
+    for (int column : key_.columns) key_values_.push_back(*row[static_cast<std::size_t>(column)]);
   }
 
-  // The balances are held in memory and written before each commit.
-  void after_store() override { posting_.post(journal_, date_, entry_, order_); }
+  // A line and its posting stand or fall together. A line refused as a
+  // duplicate posts what the table holds under its key, if anything.
+  void after_write(db::Store& store, bool duplicate, bool one_by_one) override {
+    const std::array<int, 5> columns = posted_columns();
+    std::vector<db::Value> stored(columns.size());
+    bool found = true;
+    if (!duplicate) {
+      numbering_->line_stored(journal_, date_, entry_);
+      for (std::size_t i = 0; i < columns.size(); ++i)
+        if (columns[i] >= 0 && kept_[i])
+          stored[i] = store.as_stored(lines_->columns[static_cast<std::size_t>(columns[i])], *kept_[i]);
+    } else if (auto row = store.find(*lines_, key_, key_values_)) {
+      for (std::size_t i = 0; i < columns.size(); ++i)
+        if (columns[i] >= 0) stored[i] = (*row)[static_cast<std::size_t>(columns[i])];
+    } else {
+      found = false;
+    }
+    if (found) post(store, stored);
+    if (one_by_one && posting_) {
+      posting_->flush(store);
+      store.sync();
+    }
+  }
 
-  std::vector<std::string> other_tables_written() const override { return {"F_DIA", "F_SAL"}; }
+  void end_group(db::Store& store) override {
+    if (posting_) posting_->flush(store);
+  }
+  void group_started() override { numbering_->save(); }
+  void group_undone() override {
+    numbering_->restore();
+    numbering_->forget();
+    if (posting_) posting_->discard();
+  }
+  void transaction_ended() override { numbering_->forget(); }
 
   std::string_view key_column_of(std::string_view field_code) const override {
     if (field_code == "01") return "DIAAPU";
@@ -110,20 +156,43 @@ class JournalLineSteps : public RecordSteps {
   }
 
  private:
-  const RunSettings& settings_;
-  BalancePosting posting_;
+  // The columns a posting reads, in the order post() takes their values
+  // (-1 for a column the table lacks).
+  std::array<int, 5> posted_columns() const { return {key_.columns.front(), account_, side_, pesetas_, euros_}; }
+
+  // `stored`: the line's journal, account, side, and amounts in pesetas and
+  // euros, as the table holds them.
+  void post(db::Store& store, const std::vector<db::Value>& stored) {
+    // The account comes first: a line without one posts nothing, whatever else
+    // it lacks.
+    if (account_ < 0) throw failure(ErrorCode::ItemNotFound, "CUEAPU");
+    if (db::to_text(stored[1], run_.regional).empty()) return;
+    if (side_ < 0) throw failure(ErrorCode::ItemNotFound, "D-HAPU");
+    if (pesetas_ < 0) throw failure(ErrorCode::ItemNotFound, "IMPAPU");
+    if (euros_ < 0) throw failure(ErrorCode::ItemNotFound, "IMEAPU");
+    if (!posting_) posting_.emplace(store.table("F_SAL"), run_.company_levels, run_.regional);
+    posting_->post(stored[0], stored[1], stored[2], date_.month, stored[3], stored[4]);
+  }
+
+  Run& run_;
   std::optional<EntryNumbering> numbering_;
+  std::optional<BalancePosting> posting_;
+  const db::Table* lines_ = nullptr;
+  db::Key key_;
+  int account_ = -1, side_ = -1, pesetas_ = -1, euros_ = -1;
   std::int16_t journal_ = 0;
   DateTime date_;
   std::int32_t entry_ = 0;
   std::int32_t order_ = 0;
+  std::vector<std::optional<db::Value>> kept_;
+  std::vector<db::Value> key_values_;
 };
 
 }  // namespace
 
-void prc_APU() {
-  JournalLineSteps steps;
-  run_import(kJournalLines, &steps);
+void import_journal(Run& run) {
+  JournalLineSteps steps(run);
+  import_file(run, journal_description(), &steps);
 }
 
 }  // namespace kavelo

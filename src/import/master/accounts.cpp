@@ -1,14 +1,13 @@
 // MAE.TXT: one account per record, keyed by its code.
 #include "import/master/master_descriptions.h"
-#include "import/master/master_imports.h"
 
 namespace kavelo {
 
-const ImportDescription& accounts_import() {
+const ImportDescription& accounts_description() {
   using enum Conversion;
   static const ImportDescription description{
       .file_name = "MAE.TXT",
-      .recordset_sql = "SELECT * FROM F_MAE;",
+      .table = "F_MAE",
       .identifier = "M001",
       .error_label = "Maestro: (",
       .key_column = "CODMAE",
@@ -29,7 +28,5 @@ const ImportDescription& accounts_import() {
   };
   return description;
 }
-
-void prc_MAE() { run_import(accounts_import()); }
 
 }  // namespace kavelo

@@ -1,16 +1,15 @@
 // CLI.TXT: one customer per record, keyed by its code.
 #include "import/master/master_descriptions.h"
-#include "import/master/master_imports.h"
 #include "import/master/party_layout.h"
 
 namespace kavelo {
 
-const ImportDescription& customers_import() {
+const ImportDescription& customers_description() {
   using enum Conversion;
   using namespace party;
   static const ImportDescription description{
       .file_name = "CLI.TXT",
-      .recordset_sql = "SELECT * FROM F_CLI;",
+      .table = "F_CLI",
       .identifier = "C001",
       .error_label = "Clientes: (",
       .key_column = "CODCLI",
@@ -32,7 +31,5 @@ const ImportDescription& customers_import() {
   };
   return description;
 }
-
-void prc_CLI() { run_import(customers_import()); }
 
 }  // namespace kavelo

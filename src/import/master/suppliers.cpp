@@ -2,17 +2,16 @@
 // customer's without TFC and FEL, with TDE after RET and the postal code read
 // as a number.
 #include "import/master/master_descriptions.h"
-#include "import/master/master_imports.h"
 #include "import/master/party_layout.h"
 
 namespace kavelo {
 
-const ImportDescription& suppliers_import() {
+const ImportDescription& suppliers_description() {
   using enum Conversion;
   using namespace party;
   static const ImportDescription description{
       .file_name = "PRO.TXT",
-      .recordset_sql = "SELECT * FROM F_PRO;",
+      .table = "F_PRO",
       .identifier = "P001",
       .error_label = "Proveedores: (",
       .key_column = "CODPRO",
@@ -33,7 +32,5 @@ const ImportDescription& suppliers_import() {
   };
   return description;
 }
-
-void prc_PRO() { run_import(suppliers_import()); }
 
 }  // namespace kavelo

@@ -4,16 +4,15 @@
 // further.
 #include "import/vat/register_layout.h"
 #include "import/vat/vat_descriptions.h"
-#include "import/vat/vat_imports.h"
 
 namespace kavelo {
 
-const ImportDescription& input_vat_import() {
+const ImportDescription& input_vat_description() {
   using enum Conversion;
   using namespace vat_register;
   static const ImportDescription description{
       .file_name = "IVS.TXT",
-      .recordset_sql = "SELECT * FROM F_IVS;",
+      .table = "F_IVS",
       .identifier = "S001",
       .error_label = "IVA/IGIC soportado: (",
       .key_column = "CODIVS",
@@ -39,7 +38,5 @@ const ImportDescription& input_vat_import() {
   };
   return description;
 }
-
-void prc_IVS() { run_import(input_vat_import()); }
 
 }  // namespace kavelo

@@ -3,16 +3,15 @@
 // "00", as part of the look-up, and written under "01".
 #include "import/vat/register_layout.h"
 #include "import/vat/vat_descriptions.h"
-#include "import/vat/vat_imports.h"
 
 namespace kavelo {
 
-const ImportDescription& output_vat_import() {
+const ImportDescription& output_vat_description() {
   using enum Conversion;
   using namespace vat_register;
   static const ImportDescription description{
       .file_name = "IVR.TXT",
-      .recordset_sql = "SELECT * FROM F_IVR;",
+      .table = "F_IVR",
       .identifier = "R001",
       .error_label = "IVA/IGIC repercutido: (",
       .key_column = "CODIVR",
@@ -26,7 +25,5 @@ const ImportDescription& output_vat_import() {
   };
   return description;
 }
-
-void prc_IVR() { run_import(output_vat_import()); }
 
 }  // namespace kavelo

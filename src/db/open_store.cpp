@@ -1,0 +1,20 @@
+#include "db/open_store.h"
+
+#include <filesystem>
+
+#include "db/sqlite_store.h"
+#include "db/store_location.h"
+#include "platform/failure.h"
+
+namespace kavelo::db {
+
+std::unique_ptr<Store> open_store(const std::string& path, std::chrono::milliseconds wait,
+                                  const RegionalSettings& regional) {
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(path, ec)) throw failure(ErrorCode::DatabaseFileNotFound, path);
+  StoreLocation location = locate_store(path);
+  if (location.kind == StoreLocation::Kind::Sqlite) return std::make_unique<SqliteStore>(path, wait, regional);
+  throw failure(ErrorCode::EngineFailure, "servidor pendiente");
+}
+
+}  // namespace kavelo::db

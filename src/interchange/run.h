@@ -1,0 +1,107 @@
+#pragma once
+// One run of kavelo: its settings, the company database, the error report,
+// what each interchange file did and the window. The program's main makes it
+// and passes it to whatever needs it. Texts are UTF-8.
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "db/store.h"
+#include "platform/regional.h"
+#include "platform/window.h"
+
+namespace kavelo {
+
+// Read from the connection file at start-up and not changed afterwards.
+struct RunSettings {
+  std::string connection_file;  // as given on the command line
+  std::string interchange_dir;  // where the interchange files are read and the reports written
+  std::string data_dir;
+  std::string company_code;
+  std::string database_suffix;
+  std::string separator;  // as read: a blank in it is part of the separator
+  std::string caption;    // of the window
+  std::string label1;
+  std::string label2;
+  // data_dir + company_code + database_suffix + ".MDB"
+  std::string database_path;
+};
+
+// What the import of one interchange file did, for the run summary.
+struct FileSummary {
+  std::string file_name;
+  long read = 0;  // records read, the one that stopped the import included
+  long added = 0;
+  long changed = 0;
+  long duplicates = 0;  // refused as duplicates and passed over
+  // Where the import stopped before the end of the file: the record (0 when
+  // the file could not be read at all), why, the column whose field was being
+  // read (empty when none was), and the start of the record's text.
+  bool stopped = false;
+  long stopped_at = 0;
+  std::string reason;
+  std::string field_code;
+  std::string column;
+  std::string record_start;
+  std::chrono::steady_clock::duration elapsed{};
+};
+
+// The company database could not be opened, or its lock taken, in any of the
+// attempts: the run ends with `message` added to the error report. It is no
+// Failure, so that no importer takes it for a failure of its file.
+class OpenGaveUp : public std::runtime_error {
+ public:
+  explicit OpenGaveUp(const std::string& message) : std::runtime_error(message) {}
+};
+
+// The attempts to open the company database, each waiting a moment for the
+// file's lock: the accounting application may hold it briefly.
+inline constexpr int kOpenAttempts = 200;
+inline constexpr std::chrono::milliseconds kOpenWait{50};
+
+class Run {
+ public:
+  // `check`: a check run, whose writes are all undone at its end.
+  Run(Window& run_window, const RegionalSettings& settings_of_region, bool check_run)
+      : regional(settings_of_region), window(run_window), check(check_run) {}
+  Run(const Run&) = delete;
+  Run& operator=(const Run&) = delete;
+
+  RunSettings settings;
+  const RegionalSettings regional;
+  Window& window;
+  const bool check;
+  // The error report's text; empty while nothing failed.
+  std::string error_text;
+  // FRMEMP of the company's row of F_EMP, which marks the account levels that
+  // carry balances; no value when the row could not be read, is not there
+  // or has no such column.
+  std::optional<db::Value> company_levels;
+  // One entry per interchange file imported so far, in their order.
+  std::vector<FileSummary> summaries;
+
+  // The company database with a transaction open: opened (again, after a
+  // server dropped it) and its transaction begun, up to kOpenAttempts times.
+  // When every attempt fails: `message` in a message box when `box`, then
+  // OpenGaveUp(message).
+  db::Store& database(const std::string& message, bool box);
+  // The company database as it is now: nullptr before it is opened.
+  db::Store* open_database() { return store_.get(); }
+  // Commits what the run wrote so far (a check run keeps it).
+  void commit();
+  // The end of the run's use of the database: everything committed, or undone
+  // in a check run; a failure is added to the error report.
+  void close_database();
+  // Adds a message that ends the run as a line of its own: the error lines
+  // before it keep their line end, and the message gets none.
+  void add_closing_message(std::string_view message);
+
+ private:
+  std::unique_ptr<db::Store> store_;
+};
+
+}  // namespace kavelo
