@@ -20,7 +20,7 @@
 #include <string_view>
 #include <vector>
 
-#include "db/sqlite_connection.h"
+#include "db/sqlite_store.h"
 #include "platform/codepage.h"
 #include "platform/date_time.h"
 #include "platform/regional.h"

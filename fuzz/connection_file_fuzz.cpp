@@ -21,8 +21,8 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
   kavelo::RunSettings settings;
   try {
     kavelo::read_connection_file(path, settings);
-    if (!kavelo::as_folder(settings.DirIntercambio).ends_with('/')) std::abort();
-    std::string trimmed = kavelo::trim_blanks(settings.CodEmpresa);
+    if (!kavelo::as_folder(settings.interchange_dir).ends_with('/')) std::abort();
+    std::string trimmed = kavelo::trim_blanks(settings.company_code);
     if (!trimmed.empty() && (trimmed.front() == ' ' || trimmed.back() == ' ')) std::abort();
   } catch (const kavelo::Failure& failed) {
     if (failed.description().empty()) std::abort();

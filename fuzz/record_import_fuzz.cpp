@@ -46,15 +46,15 @@ std::string prepare_company() {
                              "INSERT INTO F_AUT (CODAUT, NAAAUT, NAMAUT) VALUES (1, 1, 0);"
                              "INSERT INTO F_DIA (CODDIA, NOMDIA, ASIDIA) VALUES (1, 'General', 1);");
   kavelo::RunState& state = kavelo::run();
-  state.settings.DirIntercambio = dir.string() + "/";
-  state.settings.RutaBase = database;
-  state.settings.Separador = "|";
+  state.settings.interchange_dir = dir.string() + "/";
+  state.settings.database_path = database;
+  state.settings.separator = "|";
   kavelo::db::Row company;
   company.add("CODEMP", kavelo::db::Value("FUZZ"));
   company.add("FRMEMP", kavelo::db::Value("1101001"));
   state.RegistroEmpresa = company;
   kavelo::set_regional(kavelo::RegionalSettings::spanish());
-  return state.settings.DirIntercambio;
+  return state.settings.interchange_dir;
 }
 
 }  // namespace
@@ -70,10 +70,10 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
   std::fclose(f);
 
   kavelo::RunState& state = kavelo::run();
-  state.TextoErrores.clear();
+  state.error_text.clear();
   importer.procedure();
   // At most one error line, with the importer's label, ended by CR LF.
-  const std::string& errors = state.TextoErrores;
+  const std::string& errors = state.error_text;
   if (!errors.empty()) {
     if (!errors.starts_with(importer.label) || !errors.ends_with("\r\n")) std::abort();
     if (errors.find("\r\n") != errors.size() - 2) std::abort();

@@ -19,8 +19,6 @@
 
 #include "db/column_type.h"
 #include "db/company_database.h"
-#include "db/jet_sql.h"
-#include "db/row.h"
 #include "db/value.h"
 #include "import/journal/balance_invariant.h"
 #include "import/journal/balance_posting.h"
@@ -37,6 +35,19 @@ const Column* Table::column(std::string_view wanted) const {
   return nullptr;
 }
 
+bool Table::has_key(const std::vector<std::string>& wanted) const {
+  std::vector<std::string> sorted_wanted;
+  for (const std::string& c : wanted) sorted_wanted.push_back(upper(c));
+  std::sort(sorted_wanted.begin(), sorted_wanted.end());
+  for (const std::vector<std::string>& key : unique_keys) {
+    std::vector<std::string> sorted_key;
+    for (const std::string& c : key) sorted_key.push_back(upper(c));
+    std::sort(sorted_key.begin(), sorted_key.end());
+    if (sorted_key == sorted_wanted) return true;
+  }
+  return false;
+}
+
 const Table* Schema::find(std::string_view name) const {
   for (const Table& t : tables)
     if (upper(t.name) == upper(name)) return &t;
@@ -46,6 +57,27 @@ const Table* Schema::find(std::string_view name) const {
 namespace {
 
 using db::ColumnKind;
+
+// The checklist's texts show values as the Spanish conventions write them.
+const RegionalSettings kRegional = RegionalSettings::spanish();
+
+// The columns by which kavelo finds the rows of each table: its primary key
+// or one of its unique indexes must be made of exactly these.
+const std::map<std::string, std::vector<std::string>> kKeys = {
+    {"F_EMP", {"CODEMP"}}, {"F_AUT", {"CODAUT"}}, {"F_DIA", {"CODDIA"}},
+    {"F_MAE", {"CODMAE"}}, {"F_CLI", {"CODCLI"}}, {"F_PRO", {"CODPRO"}},
+    {"F_APU", {"DIAAPU", "FECAPU", "ASIAPU", "ORDAPU"}}, {"F_SAL", {"DIASAL", "CUESAL"}},
+    {"F_IVR", {"CODIVR"}}, {"F_IVS", {"CODIVS"}},
+};
+
+std::string q(const std::string& name) {
+  std::string out = "\"";
+  for (char c : name) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  return out + '"';
+}
 
 // "1, 2, 5", and "..." after the first `most`.
 std::string listed(const std::vector<std::string>& items, std::size_t most = 10) {
@@ -121,20 +153,34 @@ void read_columns(sqlite3* db, Table& table) {
     table.columns.push_back(std::move(c));
   }
   if (table.view) return;
-  // The engine tells rows apart by rowid: a WITHOUT ROWID table has none.
-  sqlite3_stmt* probe = nullptr;
-  std::string sql = "SELECT rowid FROM " + db::quote_identifier(table.name);
-  const bool rowid = sqlite3_prepare_v2(db, sql.c_str(), -1, &probe, nullptr) == SQLITE_OK;
-  sqlite3_finalize(probe);
-  if (!rowid) {
-    table.faults.push_back("es una tabla sin rowid (WITHOUT ROWID) y kavelo distingue las filas por él");
-    return;
+  // The primary key and the unique indexes over columns, not partial.
+  Statement indexes(db, "SELECT name, origin FROM pragma_index_list(?) WHERE \"unique\" AND NOT partial");
+  sqlite3_bind_text(indexes.get(), 1, table.name.c_str(), -1, SQLITE_TRANSIENT);
+  bool primary_indexed = false;
+  std::vector<std::string> names;
+  while (indexes.step()) names.push_back(indexes.text(0)), primary_indexed |= indexes.text(1) == "pk";
+  for (const std::string& index : names) {
+    Statement parts(db, "SELECT name FROM pragma_index_xinfo(?) WHERE key");
+    sqlite3_bind_text(parts.get(), 1, index.c_str(), -1, SQLITE_TRANSIENT);
+    std::vector<std::string> columns;
+    bool plain = true;
+    while (parts.step()) {
+      if (parts.is_null(0)) plain = false;
+      columns.push_back(parts.text(0));
+    }
+    if (plain) table.unique_keys.push_back(columns);
   }
-  // An INTEGER PRIMARY KEY column, the only column of its key, is the rowid
-  // itself and fills itself in.
-  if (std::count_if(key_positions.begin(), key_positions.end(), [](int p) { return p > 0; }) != 1) return;
+  // An INTEGER PRIMARY KEY is the rowid itself, without an index of its own;
+  // it fills itself in.
+  std::vector<std::string> primary;
   for (std::size_t i = 0; i < table.columns.size(); ++i)
-    if (key_positions[i] == 1 && upper(table.columns[i].type) == "INTEGER") table.columns[i].fills_itself = true;
+    if (key_positions[i] > 0) primary.push_back(table.columns[i].name);
+  if (!primary.empty() && !primary_indexed) {
+    table.unique_keys.push_back(primary);
+    for (std::size_t i = 0; i < table.columns.size(); ++i)
+      if (key_positions[i] == 1 && primary.size() == 1 && upper(table.columns[i].type) == "INTEGER")
+        table.columns[i].fills_itself = true;
+  }
 }
 
 // The tables and views of the database. A failure to list them means the file
@@ -193,7 +239,7 @@ class SqliteReader final : public FactReader {
     while (s.step()) {
       auto& row = out.emplace_back();
       for (std::size_t i = 0; i < kinds.size(); ++i)
-        row.push_back(db::read_value(s.get(), static_cast<int>(i), kinds[i]));
+        row.push_back(db::read_value(s.get(), static_cast<int>(i), kinds[i], kRegional));
     }
     return out;
   }
@@ -284,6 +330,13 @@ void check_table(FactReader& reader, const Table& reference, std::vector<CheckRe
     faults = table->faults;
     if (gets_new_rows(reference))
       faults.insert(faults.end(), table->new_row_faults.begin(), table->new_row_faults.end());
+    if (auto key = kKeys.find(upper(reference.name)); key != kKeys.end() && !table->has_key(key->second)) {
+      std::string columns;
+      for (const std::string& c : key->second) columns += (columns.empty() ? "" : ", ") + c;
+      faults.push_back(fmt::format("no tiene una clave principal ni un índice único sobre {}: kavelo no puede "
+                                   "encontrar sus filas",
+                                   columns));
+    }
   }
   for (const Column& want : reference.columns) {
     const Column* have = table->column(want.name);
@@ -314,9 +367,7 @@ std::optional<std::string> unreadable(const Schema& schema, std::string_view tab
   return std::nullopt;
 }
 
-std::string q(const std::string& name) { return db::quote_identifier(name); }
-
-std::string shown_value(const db::Value& value) { return value.is_null() ? "vacío" : db::to_text(value); }
+std::string shown_value(const db::Value& value) { return value.is_null() ? "vacío" : db::to_text(value, kRegional); }
 
 // The company's row and its level mask: the characters of FRMEMP say which
 // lengths of account code carry balances ("1" at position i: length i).
@@ -338,26 +389,26 @@ CheckResult check_company(FactReader& reader, const std::optional<std::string>& 
     auto rows = reader.rows(fmt::format("{} WHERE {} = ?", select, q(code_column.name)), {db::Value(*wanted)}, kinds);
     if (rows.empty()) {
       std::vector<std::string> codes;
-      for (const auto& row : reader.rows(select, {}, kinds)) codes.push_back(db::to_text(row[0]));
+      for (const auto& row : reader.rows(select, {}, kinds)) codes.push_back(db::to_text(row[0], kRegional));
       return {false, codes.empty()
                          ? fmt::format("F_EMP: no hay empresa con el código '{}' (F_EMP está vacía)", *wanted)
                          : fmt::format("F_EMP: no hay empresa con el código '{}' (hay: {})", *wanted, listed(codes))};
     }
-    code = db::to_text(rows.front()[0]);
+    code = db::to_text(rows.front()[0], kRegional);
     mask = rows.front()[1];
   } else {
     auto rows = reader.rows(select, {}, kinds);
     if (rows.empty()) return {false, "F_EMP: no hay ninguna empresa"};
     if (rows.size() > 1) {
       std::vector<std::string> codes;
-      for (const auto& row : rows) codes.push_back(db::to_text(row[0]));
+      for (const auto& row : rows) codes.push_back(db::to_text(row[0], kRegional));
       return {false, fmt::format("F_EMP: hay {} empresas ({}): diga cuál con --company", rows.size(), listed(codes))};
     }
-    code = db::to_text(rows.front()[0]);
+    code = db::to_text(rows.front()[0], kRegional);
     mask = rows.front()[1];
   }
 
-  const std::string text = db::to_text(mask);
+  const std::string text = db::to_text(mask, kRegional);
   if (text.empty())
     return {false, fmt::format("F_EMP: la empresa {} no tiene máscara de niveles FRMEMP: cada apunte se saldaría "
                                "solo en su propia cuenta",
@@ -370,7 +421,7 @@ CheckResult check_company(FactReader& reader, const std::optional<std::string>& 
 
   // The posting's own rule on an account longer than the mask: every prefix it
   // gives but the account itself is a level.
-  std::vector<std::string> prefixes = balance_levels(std::string(characters.size() + 1, '9'), mask);
+  std::vector<std::string> prefixes = balance_levels(std::string(characters.size() + 1, '9'), mask, kRegional);
   std::vector<std::string> levels;
   for (auto it = prefixes.rbegin(); it + 1 != prefixes.rend(); ++it) levels.push_back(std::to_string(it->size()));
   std::string shown = levels.empty() ? "solo la propia" : listed(levels, levels.size()) + " y la propia";
@@ -396,21 +447,24 @@ CheckResult check_numbering(FactReader& reader, std::optional<NumberingMode>& mo
     return {false,
             "F_AUT: no hay fila con CODAUT 1: sin ella kavelo no sabe numerar, y el primer apunte de "
             "APU.TXT con asiento 0 y orden 1 detiene la importación de APU.TXT"};
-  db::Row settings;
-  for (std::size_t i = 0; i < table.columns.size(); ++i) settings.add(table.columns[i].name, rows.front()[i]);
+  auto setting = [&](std::string_view name) -> const db::Value& {
+    for (std::size_t i = 0; i < table.columns.size(); ++i)
+      if (upper(table.columns[i].name) == name) return rows.front()[i];
+    throw failure(ErrorCode::ItemNotFound, name);
+  };
   try {
-    mode = numbering_mode(settings);
+    mode = numbering_mode(setting("NAAAUT"), setting("NAMAUT"), kRegional);
   } catch (const Failure& f) {
     return {false, "F_AUT: la fila 1 no dice cómo numerar los asientos: " + f.description()};
   }
-  const std::string naaaut = shown_value(settings.at("NAAAUT"));
+  const std::string naaaut = shown_value(setting("NAAAUT"));
   switch (*mode) {
     case NumberingMode::JournalCounter:
       return {true, "F_AUT: fila 1 (NAAAUT 1, NAMAUT 0): numeración por el contador de cada diario (ASIDIA de F_DIA)"};
     case NumberingMode::JournalAndDate:
       return {true, fmt::format("F_AUT: fila 1 (NAAAUT 1, NAMAUT {}): numeración por diario y fecha (el mayor número "
                                 "del diario en esa fecha, más uno)",
-                                shown_value(settings.at("NAMAUT")))};
+                                shown_value(setting("NAMAUT")))};
     case NumberingMode::Journal:
       return {true, fmt::format("F_AUT: fila 1 (NAAAUT {}): numeración por diario (el mayor número del diario, más "
                                 "uno)",
@@ -437,9 +491,9 @@ CheckResult check_journals(FactReader& reader, const std::optional<NumberingMode
   for (const auto& row :
        reader.rows(fmt::format("SELECT {}, {} FROM {}", q(code_column.name), q(counter_column.name), q(table.name)), {},
                    {code_column.kind, counter_column.kind})) {
-    journals.push_back(db::to_text(row[0]));
+    journals.push_back(db::to_text(row[0], kRegional));
     try {
-      db::to_int32(row[1]);
+      db::to_int32(row[1], kRegional);
     } catch (const Failure&) {
       without_counter.push_back(fmt::format("{} (ASIDIA {})", journals.back(), shown_value(row[1])));
     }
@@ -481,9 +535,9 @@ void check_sides(FactReader& reader, std::vector<CheckResult>& out) {
                                                  "GROUP BY {0}",
                                                  q(side_column.name), q(lines.name), account),
                                      {}, {side_column.kind, ColumnKind::Untyped})) {
-    std::string side = db::to_text(row[0]);
+    std::string side = db::to_text(row[0], kRegional);
     auto& entry = sides.try_emplace(upper(side), side, 0).first->second;
-    entry.second += static_cast<std::int64_t>(db::to_double(row[1]));
+    entry.second += static_cast<std::int64_t>(db::to_double(row[1], kRegional));
   }
   if (sides.empty()) {
     out.push_back({true, "F_SAL: F_APU no tiene apuntes con cuenta: no hay lados que comprobar"});

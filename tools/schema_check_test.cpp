@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "db/company_database.h"
-#include "db/test_database.h"
+#include "testing/temp_database.h"
 #include "schema_facts.h"
 
 namespace kavelo::check {
@@ -23,7 +23,7 @@ const char* const kCompany =
 
 std::vector<CheckResult> check_of(const std::string& sql, const std::optional<std::string>& company = std::nullopt) {
   // One transaction: a statement by itself would wait for the disk each time.
-  db::testing::TestDatabase database("BEGIN;\n" + std::string(db::company_schema_sql()) + sql + "\nCOMMIT;");
+  kavelo::testing::TempDatabase database("BEGIN;\n" + std::string(db::company_schema_sql()) + sql + "\nCOMMIT;");
   return check_company_database(database.path(), company);
 }
 
@@ -70,7 +70,7 @@ TEST(SchemaCheck, EachSchemaFaultIsNamed) {
       for (int month = 1; month <= 12; ++month)
         monthly_without_default +=
             std::string(", ") + kind + side + std::to_string(month) + "SAL CURRENCY" + (month == 3 ? " NOT NULL" : "");
-  monthly_without_default += ");";
+  monthly_without_default += ", UNIQUE (DIASAL, CUESAL));";
 
   const Case cases[] = {
       {"dropped column", "ALTER TABLE F_CLI DROP COLUMN NCOCLI;", {"F_CLI: falta la columna NCOCLI (TEXT(100))"}},
@@ -90,11 +90,10 @@ TEST(SchemaCheck, EachSchemaFaultIsNamed) {
        {"F_AUT: es una vista y kavelo necesita una tabla", "F_AUT: la columna CODAUT no tiene tipo y debe ser SHORT",
         "F_AUT: la columna NAAAUT no tiene tipo y debe ser SHORT",
         "F_AUT: la columna NAMAUT no tiene tipo y debe ser SHORT"}},
-      {"without rowid",
-       "DROP TABLE F_DIA; CREATE TABLE F_DIA (CODDIA SHORT NOT NULL PRIMARY KEY, NOMDIA TEXT(50), ASIDIA LONG) "
-       "WITHOUT ROWID;" +
+      {"no key to find the rows by; a key index over other columns is none either",
+       "DROP TABLE F_DIA; CREATE TABLE F_DIA (CODDIA SHORT NOT NULL, NOMDIA TEXT(50) UNIQUE, ASIDIA LONG);" +
            kJournal,
-       {"F_DIA: es una tabla sin rowid (WITHOUT ROWID) y kavelo distingue las filas por él"}},
+       {"F_DIA: no tiene una clave principal ni un índice único sobre CODDIA: kavelo no puede encontrar sus filas"}},
       {"a required column kavelo does not write; a rowid alias and a default are fine",
        "DROP TABLE F_MAE; CREATE TABLE F_MAE (ID INTEGER NOT NULL PRIMARY KEY, CODMAE TEXT(12) NOT NULL UNIQUE, "
        "NOMMAE TEXT(100), NEXMAE TEXT(100), NATMAE DOUBLE, RACMAE DOUBLE, RSCMAE DOUBLE, MEMMAE LONGTEXT, "
@@ -325,7 +324,7 @@ TEST(SchemaCheck, StoreFaultsCountWhereTheyMatter) {
 }
 
 TEST(SchemaCheck, AFileThatIsNoDatabaseCannotBeOpened) {
-  db::testing::TestDatabase folder("");
+  kavelo::testing::TempDatabase folder("");
   const std::string text_file = (folder.dir() / "NOTAS.TXT").string();
   std::ofstream(text_file) << "Esto no es una base de datos, aunque lo parezca por su tamaño: " << std::string(200, 'x')
                            << "\n";
@@ -351,7 +350,7 @@ TEST(SchemaCheck, AFileThatIsNoDatabaseCannotBeOpened) {
 }
 
 TEST(SchemaCheck, AnEmptyDatabaseLacksEveryTable) {
-  db::testing::TestDatabase empty("");
+  kavelo::testing::TempDatabase empty("");
   std::vector<CheckResult> results = check_company_database(empty.path());
   std::vector<std::string> expected = {"F_EMP: falta la tabla",
                                        "F_AUT: falta la tabla",

@@ -34,13 +34,18 @@ struct Table {
   bool view = false;
   std::string unreadable;  // why its columns could not be read
   std::vector<Column> columns;
-  // What keeps the engine from telling the table's rows apart.
+  // The primary key and the unique indexes over columns (not partial), each
+  // its columns' names.
+  std::vector<std::vector<std::string>> unique_keys;
+  // What keeps kavelo from the table, whatever its columns.
   std::vector<std::string> faults;
-  // What keeps it from finding a row it has just added.
+  // What keeps it from adding rows.
   std::vector<std::string> new_row_faults;
 
   // Names compare without regard to case, as SQL compares them.
   const Column* column(std::string_view wanted) const;
+  // Whether the primary key or a unique index is made of exactly these columns.
+  bool has_key(const std::vector<std::string>& columns) const;
 };
 
 struct Schema {
@@ -61,7 +66,7 @@ class FactReader {
   // The tables and views, with their columns.
   virtual const Schema& schema() = 0;
   // The rows of a query that both stores read alike: names as the store
-  // spells them, quoted with db::quote_identifier; "?" for each parameter.
+  // spells them, quoted with double quotes; "?" for each parameter.
   // Column i is read as kinds[i]. Throws ReadError.
   virtual std::vector<std::vector<db::Value>> rows(const std::string& sql, const std::vector<db::Value>& parameters,
                                                    const std::vector<db::ColumnKind>& kinds) = 0;

@@ -76,11 +76,11 @@ TEST_F(ConnectionFileTest, LinesAreDecodedAndKeptAsRead) {
   RunSettings settings;
   read_connection_file(write(" /in \r\n/datos\r\nCA\xD1" "A\r\n 01\r\n ;\r\nT\xEDtulo\r\nuno\r\ndos\r\nnueve\r\n"),
                        settings);
-  EXPECT_EQ(settings.DirIntercambio, " /in ");
-  EXPECT_EQ(settings.DirDatos, "/datos");
-  EXPECT_EQ(settings.CodEmpresa, "CAÑA");
-  EXPECT_EQ(settings.SufijoBase, " 01");
-  EXPECT_EQ(settings.Separador, " ;");
+  EXPECT_EQ(settings.interchange_dir, " /in ");
+  EXPECT_EQ(settings.data_dir, "/datos");
+  EXPECT_EQ(settings.company_code, "CAÑA");
+  EXPECT_EQ(settings.database_suffix, " 01");
+  EXPECT_EQ(settings.separator, " ;");
   EXPECT_EQ(settings.caption, "Título");
   EXPECT_EQ(settings.label1, "uno");
   EXPECT_EQ(settings.label2, "dos");
@@ -89,9 +89,9 @@ TEST_F(ConnectionFileTest, LinesAreDecodedAndKeptAsRead) {
 TEST_F(ConnectionFileTest, ShortFileKeepsTheLinesReadBeforeFailing) {
   RunSettings settings;
   EXPECT_EQ(failure_number(write("/in\r\n/datos\r\n"), settings), static_cast<int>(ErrorCode::InputPastEndOfFile));
-  EXPECT_EQ(settings.DirIntercambio, "/in");
-  EXPECT_EQ(settings.DirDatos, "/datos");
-  EXPECT_EQ(settings.CodEmpresa, "");
+  EXPECT_EQ(settings.interchange_dir, "/in");
+  EXPECT_EQ(settings.data_dir, "/datos");
+  EXPECT_EQ(settings.company_code, "");
 }
 
 TEST_F(ConnectionFileTest, FilesThatCannotBeReadFailWithTheirOwnError) {
@@ -100,7 +100,7 @@ TEST_F(ConnectionFileTest, FilesThatCannotBeReadFailWithTheirOwnError) {
   EXPECT_EQ(failure_number(dir_ + "/nada.txt", settings), static_cast<int>(ErrorCode::FileNotFound));
   EXPECT_EQ(failure_number(dir_ + "/nada?.txt", settings), static_cast<int>(ErrorCode::BadFileNameOrNumber));
   EXPECT_EQ(failure_number(write("") + "/x", settings), static_cast<int>(ErrorCode::PathNotFound));
-  EXPECT_EQ(settings.DirIntercambio, "");
+  EXPECT_EQ(settings.interchange_dir, "");
 }
 
 }  // namespace

@@ -9,60 +9,11 @@
 #include <fstream>
 
 #include "db/company_database.h"
-#include "db/engine.h"
 #include "interchange/run.h"
 #include "platform/window.h"
 
 namespace kavelo {
 namespace {
-
-class StartupInProcessTest : public ::testing::Test {
- protected:
-  StartupInProcessTest() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "kavelo-startup-XXXXXX").string();
-    dir_ = ::mkdtemp(pattern.data());
-    run() = RunState{};
-  }
-  ~StartupInProcessTest() override {
-    db::Engine::instance().shutdown();
-    std::filesystem::remove_all(dir_);
-  }
-
-  // Starts up on company `code` (suffix 01) after `sql` ran on its new database.
-  void start_up(const std::string& code, const std::string& sql) {
-    const std::string database = dir_ + "/" + code + "01.MDB";
-    db::create_company_database(database);
-    if (!sql.empty()) db::run_sql_script(database, sql);
-    const std::string conn = dir_ + "/conexion.txt";
-    std::ofstream(conn, std::ios::binary) << dir_ << "\r\n"
-                                          << dir_ << "\r\n"
-                                          << code << "\r\n01\r\n;\r\nT\r\nL1\r\nL2\r\n";
-    startup(conn);
-  }
-
-  std::string dir_;
-};
-
-TEST_F(StartupInProcessTest, CodeWithAQuoteFindsItsRow) {
-  start_up("A'B", "INSERT INTO F_EMP (CODEMP, NOMEMP, FRMEMP) VALUES ('A''B', 'Comillas', '1247');");
-  ASSERT_TRUE(run().RegistroEmpresa.has_value());
-  EXPECT_EQ(run().RegistroEmpresa->at("CODEMP"), db::Value("A'B"));
-  EXPECT_EQ(run().RegistroEmpresa->at("frmemp"), db::Value("1247"));
-  EXPECT_EQ(run().TextoErrores, "");
-}
-
-TEST_F(StartupInProcessTest, CodeWithoutARowGivesAnEmptyRecord) {
-  start_up("ABC", "INSERT INTO F_EMP (CODEMP) VALUES ('OTRA');");
-  ASSERT_TRUE(run().RegistroEmpresa.has_value());
-  EXPECT_TRUE(run().RegistroEmpresa->empty());
-}
-
-TEST_F(StartupInProcessTest, FailedLookupLeavesNoRecordAndStartUpGoesOn) {
-  start_up("ABC", "DROP TABLE F_EMP;");
-  EXPECT_FALSE(run().RegistroEmpresa.has_value());
-  EXPECT_EQ(run().settings.RutaBase, dir_ + "/ABC01.MDB");
-  EXPECT_EQ(run().TextoErrores, "");
-}
 
 // Every call start-up makes on the window, as text.
 class RecordingWindow : public Window {
@@ -82,13 +33,56 @@ class RecordingWindow : public Window {
   std::vector<std::string>* calls_;
 };
 
+class StartupInProcessTest : public ::testing::Test {
+ protected:
+  StartupInProcessTest() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "kavelo-startup-XXXXXX").string();
+    dir_ = ::mkdtemp(pattern.data());
+  }
+  ~StartupInProcessTest() override {
+    run_.close_database();
+    std::filesystem::remove_all(dir_);
+  }
+
+  // Starts up on company `code` (suffix 01) after `sql` ran on its new database.
+  void start_up(const std::string& code, const std::string& sql) {
+    const std::string database = dir_ + "/" + code + "01.MDB";
+    db::create_company_database(database);
+    if (!sql.empty()) db::run_sql_script(database, sql);
+    const std::string conn = dir_ + "/conexion.txt";
+    std::ofstream(conn, std::ios::binary) << dir_ << "\r\n"
+                                          << dir_ << "\r\n"
+                                          << code << "\r\n01\r\n;\r\nT\r\nL1\r\nL2\r\n";
+    EXPECT_TRUE(start_run(run_, conn));
+  }
+
+  std::string dir_;
+  std::vector<std::string> calls_;
+  RecordingWindow window_{&calls_};
+  kavelo::Run run_{window_, RegionalSettings::spanish(), false};
+};
+
+TEST_F(StartupInProcessTest, CodeWithAQuoteFindsItsRow) {
+  start_up("A'B", "INSERT INTO F_EMP (CODEMP, NOMEMP, FRMEMP) VALUES ('A''B', 'Comillas', '1247');");
+  EXPECT_EQ(run_.company_levels, db::Value("1247"));
+  EXPECT_EQ(run_.error_text, "");
+}
+
+TEST_F(StartupInProcessTest, CodeWithoutARowOrALookupThatFailsLeavesNoLevelsAndStartUpGoesOn) {
+  for (const char* sql : {"INSERT INTO F_EMP (CODEMP) VALUES ('OTRA');", "DROP TABLE F_EMP;"}) {
+    std::filesystem::remove(dir_ + "/ABC01.MDB");
+    start_up("ABC", sql);
+    EXPECT_FALSE(run_.company_levels.has_value()) << sql;
+    EXPECT_EQ(run_.settings.database_path, dir_ + "/ABC01.MDB");
+    EXPECT_EQ(run_.error_text, "");
+    run_.close_database();
+  }
+}
+
 TEST_F(StartupInProcessTest, WindowShowsTheConnectionFileCaptions) {
-  std::vector<std::string> calls;
-  set_main_window(std::make_unique<RecordingWindow>(&calls));
   start_up("ABC", "");
-  set_main_window(nullptr);
-  EXPECT_EQ(calls, (std::vector<std::string>{"caption Doveduzi Kavelo", "caption T", "label1 L1", "label2 L2",
-                                             "label3 Procesando", "do_events", "do_events"}));
+  EXPECT_EQ(calls_, (std::vector<std::string>{"caption Doveduzi Kavelo", "caption T", "label1 L1", "label2 L2",
+                                              "label3 Procesando", "do_events", "do_events"}));
 }
 
 }  // namespace

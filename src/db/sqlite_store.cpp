@@ -1,6 +1,7 @@
 #include "db/sqlite_store.h"
 
 #include <algorithm>
+#include <cctype>
 
 #include "platform/text.h"
 
@@ -18,6 +19,31 @@ std::string after(std::string_view message, std::string_view prefix) {
 std::string column_part(std::string qualified) {
   auto dot = qualified.rfind('.');
   return dot == std::string::npos ? qualified : qualified.substr(dot + 1);
+}
+
+// Whether a CREATE TABLE text holds the word CHECK outside its quoted names,
+// literals and comments.
+bool has_check_rule(std::string_view sql) {
+  for (std::size_t i = 0; i < sql.size();) {
+    char c = sql[i];
+    if (c == '\'' || c == '"' || c == '`' || c == '[') {
+      auto end = sql.find(c == '[' ? ']' : c, i + 1);
+      i = end == std::string_view::npos ? sql.size() : end + 1;
+    } else if (sql.substr(i, 2) == "--") {
+      auto end = sql.find('\n', i);
+      i = end == std::string_view::npos ? sql.size() : end + 1;
+    } else if (sql.substr(i, 2) == "/*") {
+      auto end = sql.find("*/", i + 2);
+      i = end == std::string_view::npos ? sql.size() : end + 2;
+    } else if (std::isalnum(static_cast<unsigned char>(c)) || c == '_') {
+      std::size_t start = i;
+      while (i < sql.size() && (std::isalnum(static_cast<unsigned char>(sql[i])) || sql[i] == '_')) ++i;
+      if (i - start == 5 && sqlite3_strnicmp(sql.data() + start, "CHECK", 5) == 0) return true;
+    } else {
+      ++i;
+    }
+  }
+  return false;
 }
 
 std::string quoted(std::string_view name) {
@@ -284,11 +310,16 @@ void SqliteStore::read_table(Table& table, TableState& state) {
   };
 
   // The table's own name, as the schema writes it.
-  auto listed = query("SELECT name, wr FROM pragma_table_list WHERE name = ?1 COLLATE NOCASE AND type = 'table'", name);
+  auto listed = query(
+      "SELECT l.name, l.wr, m.sql FROM pragma_table_list AS l JOIN sqlite_schema AS m ON m.name = l.name "
+      "WHERE l.name = ?1 COLLATE NOCASE AND l.type = 'table' AND l.schema = 'main'",
+      name);
   bool found = false;
+  bool check_rule = false;
   rows(listed.get(), [&](sqlite3_stmt* s) {
     table.name = text_of(s, 0);
     state.rowid = sqlite3_column_int(s, 1) == 0;
+    check_rule = has_check_rule(text_of(s, 2));
     found = true;
   });
   if (!found) throw failure(ErrorCode::TableNotFound, name);
@@ -316,6 +347,8 @@ void SqliteStore::read_table(Table& table, TableState& state) {
   auto triggers = query("SELECT 1 FROM sqlite_master WHERE type = 'trigger' AND tbl_name = ?1 COLLATE NOCASE",
                         table.name);
   const bool has_triggers = sqlite3_step(triggers.get()) == SQLITE_ROW;
+  // Values that fit their columns are refused only by a CHECK rule or a trigger.
+  table.refuses_changes = has_triggers || check_rule;
 
   // Every unique index that is not partial, over columns (no expression):
   // its columns and, for an index of one column, its collation.

@@ -35,6 +35,10 @@ struct Table {
   // The primary key and every unique index over plain columns (not partial,
   // no expression), each as its columns' positions.
   std::vector<std::vector<int>> unique_keys;
+  // The table may refuse a change to a row it holds: it has a CHECK rule or a
+  // trigger (on a server also a rule, a row security policy or a column of a
+  // domain with a CHECK rule), or the store cannot tell.
+  bool refuses_changes = true;
 
   // The position of a column, names compared without regard to ASCII case;
   // -1 when there is none.

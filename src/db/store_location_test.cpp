@@ -5,7 +5,7 @@
 
 #include <fstream>
 
-#include "db/test_database.h"
+#include "testing/temp_database.h"
 #include "platform/failure.h"
 
 namespace kavelo::db {
@@ -19,7 +19,7 @@ class StoreLocationTest : public ::testing::Test {
     ::chmod(path.c_str(), mode);
     return path;
   }
-  testing::TestDatabase database_{"CREATE TABLE T (A LONG);"};
+  kavelo::testing::TempDatabase database_{"CREATE TABLE T (A LONG);"};
   int made_ = 0;
 };
 

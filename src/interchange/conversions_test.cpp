@@ -44,24 +44,24 @@ TEST(ReadWhole, RoundsHalfToEvenAndChecksTheRange) {
 }
 
 TEST(ConvertField, GivesTheValueOfEachConversion) {
-  set_regional(RegionalSettings::spanish());
-  EXPECT_EQ(convert_field(Conversion::Text, "  a"), db::Value("  a"));
-  EXPECT_EQ(convert_field(Conversion::Text, ""), db::Value(""));
-  EXPECT_EQ(convert_field(Conversion::Number, "12,5"), db::Value(12.0));
-  EXPECT_EQ(convert_field(Conversion::Amount, "1.234,56"), db::Value(Currency{12345600}));
-  EXPECT_EQ(convert_field(Conversion::Date, "15/03/2011"), db::Value(DateTime{2011, 3, 15}));
-  EXPECT_EQ(convert_field(Conversion::Whole32, "13.5"), db::Value(std::int32_t{14}));
-  EXPECT_EQ(convert_field(Conversion::TextIfNotEmpty, ""), std::nullopt);
-  EXPECT_EQ(convert_field(Conversion::TextIfNotEmpty, "01/02/2011"), db::Value("01/02/2011"));
+  const RegionalSettings spanish = RegionalSettings::spanish();
+  EXPECT_EQ(convert_field(Conversion::Text, "  a", spanish), db::Value("  a"));
+  EXPECT_EQ(convert_field(Conversion::Text, "", spanish), db::Value(""));
+  EXPECT_EQ(convert_field(Conversion::Number, "12,5", spanish), db::Value(12.0));
+  EXPECT_EQ(convert_field(Conversion::Amount, "1.234,56", spanish), db::Value(Currency{12345600}));
+  EXPECT_EQ(convert_field(Conversion::Date, "15/03/2011", spanish), db::Value(DateTime{2011, 3, 15}));
+  EXPECT_EQ(convert_field(Conversion::Whole32, "13.5", spanish), db::Value(std::int32_t{14}));
+  EXPECT_EQ(convert_field(Conversion::TextIfNotEmpty, "", spanish), std::nullopt);
+  EXPECT_EQ(convert_field(Conversion::TextIfNotEmpty, "01/02/2011", spanish), db::Value("01/02/2011"));
   for (const char* bad : {"", "ABC", "1,2,3"}) {
     try {
-      convert_field(Conversion::Amount, bad);
+      convert_field(Conversion::Amount, bad, spanish);
       ADD_FAILURE() << bad;
     } catch (const Failure& f) {
       EXPECT_EQ(f.number(), static_cast<int>(ErrorCode::TypeMismatch)) << bad;
     }
   }
-  EXPECT_THROW(convert_field(Conversion::Date, ""), Failure);
+  EXPECT_THROW(convert_field(Conversion::Date, "", spanish), Failure);
 }
 
 }  // namespace

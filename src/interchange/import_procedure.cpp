@@ -106,6 +106,8 @@ class FileImport {
   std::string progress_value(std::string_view column, const db::RowValues& row);
   void start_group();
   void end_group();
+  // Ends the group; when that fails, writes it again one by one.
+  void settle_group();
   // The group is undone and its records written again one by one; the first
   // that fails (not as a duplicate) fails here.
   void write_group_again();
@@ -282,8 +284,17 @@ void FileImport::write_group_again() {
   }
 }
 
+void FileImport::settle_group() {
+  try {
+    end_group();
+  } catch (const Failure&) {
+    if (store_->lost()) throw;
+    write_group_again();
+  }
+}
+
 void FileImport::commit() {
-  end_group();
+  settle_group();
   committing_ = true;
   run_.commit();
   committing_ = false;
@@ -354,7 +365,17 @@ void FileImport::run() {
       tables_ = steps_.tables_written(table_->name);
       std::sort(tables_.begin(), tables_.end());
       while (!file.at_end()) {
-        read_record(file);
+        try {
+          read_record(file);
+        } catch (const Failure&) {
+          // The records before a line that cannot be read are written first:
+          // one of them may fail before it.
+          const long at = record_;
+          std::string text = line_;
+          settle_group();
+          record_ = at, summary_.read = at, line_ = std::move(text);
+          throw;
+        }
         field_code_.clear();
         begin_and_lock();
         if (group_.empty()) start_group();
@@ -362,11 +383,11 @@ void FileImport::run() {
         ++records_since_commit_;
         try {
           process(line_, false);
-          if (group_.size() >= kGroupRecords || commit_due()) end_group();
         } catch (const Failure&) {
           if (store_->lost()) throw;
           write_group_again();
         }
+        if (group_.size() >= kGroupRecords || commit_due()) settle_group();
         if (commit_due() && !run_.check) commit();
       }
       commit();

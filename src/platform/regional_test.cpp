@@ -68,12 +68,5 @@ TEST_F(LocaleEnvironment, CLocalesAndMissingLocalesMeanSpanish) {
   EXPECT_EQ(regional_settings_from_environment(), RegionalSettings::spanish());
 }
 
-TEST(Regional, SetRegionalReplacesTheProcessSettings) {
-  const auto before = regional();
-  set_regional(kEnglish);
-  EXPECT_EQ(regional(), kEnglish);
-  set_regional(before);
-}
-
 }  // namespace
 }  // namespace kavelo

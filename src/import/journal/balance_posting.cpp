@@ -44,7 +44,7 @@ int BalancePosting::column(const std::string& name) {
   return it->second;
 }
 
-void BalancePosting::post(const db::Value& journal, const db::Value& account, const db::Value& side, int month,
+void BalancePosting::post(db::Store& store, const db::Value& journal, const db::Value& account, const db::Value& side, int month,
                           const db::Value& pesetas, const db::Value& euros) {
   const std::string code = db::to_text(account, regional_);
   if (code.empty()) return;
@@ -63,6 +63,7 @@ void BalancePosting::post(const db::Value& journal, const db::Value& account, co
     amounts.emplace_back(p, pesetas);
     amounts.emplace_back(e, euros);
   }
+  if (table_.refuses_changes) flush(store);
 }
 
 void BalancePosting::flush(db::Store& store) {

@@ -31,8 +31,9 @@ class BalancePosting {
   // its amounts go to the "P" (pesetas) and "E" (euros) & side & month & "SAL"
   // columns of the journal's balance rows at every level of the account, a
   // missing row added. A line without an account posts nothing. A side
-  // without such columns fails.
-  void post(const db::Value& journal, const db::Value& account, const db::Value& side, int month,
+  // without such columns fails. Where the table may refuse a change, the
+  // line's changes are written at once: the refusal is that line's.
+  void post(db::Store& store, const db::Value& journal, const db::Value& account, const db::Value& side, int month,
             const db::Value& pesetas, const db::Value& euros);
   // Writes what is held.
   void flush(db::Store& store);

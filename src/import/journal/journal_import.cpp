@@ -171,7 +171,7 @@ class JournalLineSteps : public RecordSteps {
     if (pesetas_ < 0) throw failure(ErrorCode::ItemNotFound, "IMPAPU");
     if (euros_ < 0) throw failure(ErrorCode::ItemNotFound, "IMEAPU");
     if (!posting_) posting_.emplace(store.table("F_SAL"), run_.company_levels, run_.regional);
-    posting_->post(stored[0], stored[1], stored[2], date_.month, stored[3], stored[4]);
+    posting_->post(store, stored[0], stored[1], stored[2], date_.month, stored[3], stored[4]);
   }
 
   Run& run_;

@@ -9,7 +9,7 @@ namespace {
 using namespace testing;
 
 TEST(AccountsImport, LayoutFollowsPositionsAndFitsTheTable) {
-  const ImportDescription& d = accounts_import();
+  const ImportDescription& d = accounts_description();
   EXPECT_EQ(d.layout.size(), 6u);  // eight fields: identifier, code, six more
   expect_codes_follow_positions(d);
   expect_fits_reference_schema(d, "F_MAE");

@@ -10,7 +10,7 @@ using namespace testing;
 using enum Conversion;
 
 TEST(CustomersImport, LayoutFollowsPositionsAndFitsTheTable) {
-  const ImportDescription& d = customers_import();
+  const ImportDescription& d = customers_description();
   EXPECT_EQ(d.layout.size(), 50u);  // 52 fields: identifier, code, 50 more
   expect_codes_follow_positions(d);
   expect_fits_reference_schema(d, "F_CLI");
@@ -19,7 +19,7 @@ TEST(CustomersImport, LayoutFollowsPositionsAndFitsTheTable) {
 }
 
 TEST(CustomersImport, FieldsWhereSuppliersDiffer) {
-  expect_spots(customers_import(), {
+  expect_spots(customers_description(), {
                                         {"TFCCLI", "02", Number},
                                         {"NOMCLI", "03", Text},
                                         {"RETCLI", "16", Amount},

@@ -10,7 +10,7 @@ using namespace testing;
 using enum Conversion;
 
 TEST(SuppliersImport, LayoutFollowsPositionsAndFitsTheTable) {
-  const ImportDescription& d = suppliers_import();
+  const ImportDescription& d = suppliers_description();
   EXPECT_EQ(d.layout.size(), 49u);  // 51 fields: identifier, code, 49 more
   expect_codes_follow_positions(d);
   expect_fits_reference_schema(d, "F_PRO");
@@ -19,7 +19,7 @@ TEST(SuppliersImport, LayoutFollowsPositionsAndFitsTheTable) {
 }
 
 TEST(SuppliersImport, FieldsWhereCustomersDiffer) {
-  expect_spots(suppliers_import(), {
+  expect_spots(suppliers_description(), {
                                         {"NOMPRO", "02", Text},
                                         {"RETPRO", "15", Amount},
                                         {"TDEPRO", "16", Number},

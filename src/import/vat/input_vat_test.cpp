@@ -10,7 +10,7 @@ using namespace testing;
 using enum Conversion;
 
 TEST(InputVatImport, LayoutFollowsPositionsAndFitsTheTable) {
-  const ImportDescription& d = input_vat_import();
+  const ImportDescription& d = input_vat_description();
   EXPECT_EQ(d.layout.size(), 71u);  // 73 fields: identifier, register code, 71 more
   expect_codes_follow_positions(d);
   expect_fits_reference_schema(d, "F_IVS");
@@ -19,7 +19,7 @@ TEST(InputVatImport, LayoutFollowsPositionsAndFitsTheTable) {
 }
 
 TEST(InputVatImport, FieldsWhereTheOutputRegisterDiffers) {
-  expect_spots(input_vat_import(), {
+  expect_spots(input_vat_description(), {
                                        {"OFDIVS", "17", Text},
                                        {"DEDIVS", "18", Text},
                                        {"PDEIVS", "19", Amount},

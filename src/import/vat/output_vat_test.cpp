@@ -10,7 +10,7 @@ using namespace testing;
 using enum Conversion;
 
 TEST(OutputVatImport, LayoutFollowsPositionsAndFitsTheTable) {
-  const ImportDescription& d = output_vat_import();
+  const ImportDescription& d = output_vat_description();
   EXPECT_EQ(d.layout.size(), 63u);  // 65 fields: identifier, register code, 63 more
   expect_codes_follow_positions(d);
   expect_fits_reference_schema(d, "F_IVR");
@@ -19,7 +19,7 @@ TEST(OutputVatImport, LayoutFollowsPositionsAndFitsTheTable) {
 }
 
 TEST(OutputVatImport, FieldsWhereTheInputRegisterDiffers) {
-  expect_spots(output_vat_import(), {
+  expect_spots(output_vat_description(), {
                                         {"BICIVR", "09", Amount},
                                         {"FFAIVR", "10", TextIfNotEmpty},
                                         {"FECIVR", "11", TextIfNotEmpty},
