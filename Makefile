@@ -14,7 +14,7 @@ JOBS ?= $(shell nproc)
 SANITIZE_BUILD ?= build-sanitize
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
-FUZZ_TARGETS = line_fuzz conversion_fuzz jet_sql_fuzz connection_file_fuzz record_import_fuzz
+FUZZ_TARGETS = line_fuzz conversion_fuzz connection_file_fuzz record_import_fuzz
 BENCH_BUILD ?= build-bench
 
 .PHONY: all build demo test test-sanitize fuzz bench bench-server setup clean install package

@@ -8,8 +8,8 @@ namespace kavelo {
 namespace {
 
 void announce(Window& window, const char* text) {
-  window.set_label(Label::Label3, text);
-  window.repaint_label(Label::Label3);
+  window.set_label(Label::progress, text);
+  window.repaint_label(Label::progress);
   window.do_events();
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 // The imports of a run: the six interchange files in their fixed order, each
-// announced in Label3.
+// announced in the progress line.
 #include "interchange/run.h"
 
 namespace kavelo {

@@ -99,9 +99,9 @@ bool start_run(Run& run, const std::string& connection_file) {
   settings.database_suffix = trim_blanks(settings.database_suffix);
 
   window.set_caption(settings.caption);
-  window.set_label(Label::Label1, settings.label1);
-  window.set_label(Label::Label2, settings.label2);
-  window.set_label(Label::Label3, "Procesando");
+  window.set_label(Label::first_caption, settings.label1);
+  window.set_label(Label::second_caption, settings.label2);
+  window.set_label(Label::progress, "Procesando");
   window.do_events();
 
   settings.database_path = settings.data_dir + settings.company_code + settings.database_suffix + ".MDB";

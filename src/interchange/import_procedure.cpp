@@ -229,8 +229,8 @@ void FileImport::process(std::string_view text, bool one_by_one) {
   field_code_.clear();
   // An unattended run shows no progress: the record's label is not made.
   if (run_.window.shows_labels()) {
-    run_.window.set_label(Label::Label3, progress_text(row));
-    run_.window.repaint_label(Label::Label3);
+    run_.window.set_label(Label::progress, progress_text(row));
+    run_.window.repaint_label(Label::progress);
   }
 
   steps_.keep(row);

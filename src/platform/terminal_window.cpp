@@ -55,11 +55,11 @@ class TerminalWindow final : public Window {
 
   void set_label(Label which, const std::string& text) override {
     labels_[static_cast<std::size_t>(which)] = text;
-    if (which == Label::Label3) progress_changed_ = true;
+    if (which == Label::progress) progress_changed_ = true;
   }
 
   void repaint_label(Label which) override {
-    if (which != Label::Label3) return;
+    if (which != Label::progress) return;
     ++records_;
     draw_progress();
   }
@@ -67,7 +67,7 @@ class TerminalWindow final : public Window {
   void repaint() override { draw_progress(); }
   bool shows_labels() const override { return on_terminal_; }
 
-  // The message loop runs before each step of the run: what Label3 shows then
+  // The message loop runs before each step of the run: what the progress line shows then
   // is the step, and the records after it are counted.
   void do_events() override {
     step_ = labels_[2];

@@ -110,8 +110,8 @@ TEST(TerminalWindow, NoProgressWithoutATerminal) {
     // Nothing shows a label, so callers need not make their texts.
     EXPECT_FALSE(window->shows_labels());
     window->set_caption("Importación");
-    window->set_label(Label::Label3, "Convirtiendo cuentas: 100 - Caja");
-    window->repaint_label(Label::Label3);
+    window->set_label(Label::progress, "Convirtiendo cuentas: 100 - Caja");
+    window->repaint_label(Label::progress);
     window->repaint();
   }
   EXPECT_EQ(file_text(errors), "");
@@ -124,15 +124,15 @@ TEST(TerminalWindow, ProgressIsOneLineCutToTheTerminalWidth) {
     auto window = make_terminal_window();
     EXPECT_TRUE(window->shows_labels());
     window->set_caption("Importación");
-    window->set_label(Label::Label1, "Empresa");
-    window->set_label(Label::Label3, "Cuentas:\n100 - Caja");
-    window->repaint_label(Label::Label3);
+    window->set_label(Label::first_caption, "Empresa");
+    window->set_label(Label::progress, "Cuentas:\n100 - Caja");
+    window->repaint_label(Label::progress);
     std::this_thread::sleep_for(std::chrono::milliseconds(130));
-    window->set_label(Label::Label3, "Año");
+    window->set_label(Label::progress, "Año");
     window->repaint();
     std::this_thread::sleep_for(std::chrono::milliseconds(130));
-    window->set_label(Label::Label3, "Ñandú y pingüino");
-    window->repaint_label(Label::Label3);
+    window->set_label(Label::progress, "Ñandú y pingüino");
+    window->repaint_label(Label::progress);
     window->message_box("Fin");
   }
   EXPECT_EQ(screen.output(),
@@ -150,19 +150,19 @@ TEST(TerminalWindow, ProgressShowsTheStepTheCountOfItsRecordsAndTheRecord) {
     auto window = make_terminal_window();
     window->set_caption("Importación");
     // A step as the import run announces it, then its records.
-    window->set_label(Label::Label3, "Importando cuentas...");
-    window->repaint_label(Label::Label3);
+    window->set_label(Label::progress, "Importando cuentas...");
+    window->repaint_label(Label::progress);
     window->do_events();
     for (const char* record : {"Convirtiendo cuentas: 100 - Caja", "Convirtiendo cuentas: 572 - Bancos"}) {
       std::this_thread::sleep_for(std::chrono::milliseconds(130));
-      window->set_label(Label::Label3, record);
-      window->repaint_label(Label::Label3);
+      window->set_label(Label::progress, record);
+      window->repaint_label(Label::progress);
     }
     // The next step's own repaint may come due and show it beside the last
     // record's count; the message loop then shows the step alone.
     std::this_thread::sleep_for(std::chrono::milliseconds(130));
-    window->set_label(Label::Label3, "Importando clientes...");
-    window->repaint_label(Label::Label3);
+    window->set_label(Label::progress, "Importando clientes...");
+    window->repaint_label(Label::progress);
     window->do_events();
     window->finish("Proceso terminado sin errores");
   }
@@ -198,8 +198,8 @@ TEST(TerminalWindow, WithoutATerminalTheSummaryIsTheOnlyLine) {
   {
     Redirect to_file(STDERR_FILENO, fileno(errors));
     auto window = make_terminal_window();
-    window->set_label(Label::Label3, "Importando cuentas...");
-    window->repaint_label(Label::Label3);
+    window->set_label(Label::progress, "Importando cuentas...");
+    window->repaint_label(Label::progress);
     window->do_events();
     int calls = 0;
     window->run_message_loop(std::chrono::milliseconds(1000), [&] { ++calls; });
@@ -217,8 +217,8 @@ TEST(TerminalWindow, FastChangesAreDrawnAtMostEightTimesASecond) {
     Redirect to_terminal(STDERR_FILENO, screen.slave);
     auto window = make_terminal_window();
     for (int record = 1; record <= 20000; ++record) {
-      window->set_label(Label::Label3, "Convirtiendo apuntes: " + std::to_string(record));
-      window->repaint_label(Label::Label3);
+      window->set_label(Label::progress, "Convirtiendo apuntes: " + std::to_string(record));
+      window->repaint_label(Label::progress);
     }
   }
   const auto elapsed = std::chrono::steady_clock::now() - start;

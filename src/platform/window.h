@@ -9,7 +9,7 @@
 
 namespace kavelo {
 
-enum class Label { Label1, Label2, Label3 };
+enum class Label { first_caption, second_caption, progress };
 
 class Window {
  public:

@@ -35,9 +35,9 @@ constexpr Rgb kGrey{128, 128, 128};
 // The logo at the left edge, the labels 120 pixels from it.
 constexpr int kLogoWidth = 109;
 constexpr int kLabelsLeft = 120;
-// Label2 is 407 by 33 pixels: a longer caption wraps over two lines.
-constexpr int kLabel2Width = 407;
-constexpr int kLabel2Height = 33;
+// The second caption is 407 by 33 pixels: a longer caption wraps over two lines.
+constexpr int kSecondCaptionWidth = 407;
+constexpr int kSecondCaptionHeight = 33;
 
 Fl_Color colour(Rgb rgb) { return fl_rgb_color(rgb.red, rgb.green, rgb.blue); }
 
@@ -115,13 +115,13 @@ FltkWindow::FltkWindow() {
   logo->box(FL_NO_BOX);
   logo->image(logo_.get());
   labels_[0] = new TextBox(kLabelsLeft, 10, 0, 24, kSansSemibold, kTitleSize, colour(kProductBlue), FL_ALIGN_LEFT);
-  labels_[1] = new TextBox(kLabelsLeft, 38, kLabel2Width, kLabel2Height, kSans, kTextSize, FL_FOREGROUND_COLOR,
+  labels_[1] = new TextBox(kLabelsLeft, 38, kSecondCaptionWidth, kSecondCaptionHeight, kSans, kTextSize, FL_FOREGROUND_COLOR,
                            FL_ALIGN_TOP_LEFT | FL_ALIGN_WRAP);
   labels_[2] = new TextBox(kLabelsLeft, 84, kWidth - kLabelsLeft, 17, kSans, kTextSize, colour(kGrey), FL_ALIGN_LEFT);
   window_->end();
 
   set_caption(product::kTitle);
-  set_label(Label::Label3, "Procesando");
+  set_label(Label::progress, "Procesando");
   apply_progress();
 }
 
@@ -136,7 +136,7 @@ void FltkWindow::set_caption(const std::string& text) { window_->copy_label(text
 
 void FltkWindow::set_label(Label which, const std::string& text) {
   texts_[static_cast<std::size_t>(which)] = text;
-  if (which == Label::Label3) {
+  if (which == Label::progress) {
     progress_pending_ = true;
   } else {
     apply(which);
@@ -144,15 +144,15 @@ void FltkWindow::set_label(Label which, const std::string& text) {
 }
 
 void FltkWindow::apply(Label which) {
-  if (which == Label::Label3) {
+  if (which == Label::progress) {
     apply_progress();
     return;
   }
   Fl_Box* box = widget(which);
   const std::string& text = texts_[static_cast<std::size_t>(which)];
   box->copy_label(text.c_str());
-  if (which == Label::Label1) {
-    // Label1 is as wide as its text.
+  if (which == Label::first_caption) {
+    // The first caption is as wide as its text.
     fl_font(box->labelfont(), box->labelsize());
     int w = 0;
     int h = 0;
@@ -166,13 +166,13 @@ void FltkWindow::apply(Label which) {
 void FltkWindow::apply_progress() {
   if (!progress_pending_) return;
   progress_pending_ = false;
-  widget(Label::Label3)->copy_label(texts_[2].c_str());
-  widget(Label::Label3)->redraw();
+  widget(Label::progress)->copy_label(texts_[2].c_str());
+  widget(Label::progress)->redraw();
   ++progress_draws_;
 }
 
 void FltkWindow::repaint_label(Label which) {
-  if (which != Label::Label3) {
+  if (which != Label::progress) {
     apply(which);
     Fl::flush();
     return;
@@ -259,13 +259,13 @@ void FltkWindow::run_message_loop(std::chrono::milliseconds delay, const std::fu
 }
 
 void FltkWindow::finish(const std::string& summary) {
-  // The last state: Label3 tells how the run ended, and the summary's table
+  // The last state: the progress line tells how the run ended, and the summary's table
   // (the lines before) is shown under the labels, in a fixed-width font so
   // that its columns line up; the window grows to hold it.
   const std::size_t last_break = summary.rfind('\n');
   const std::string table = last_break == std::string::npos ? std::string() : summary.substr(0, last_break);
-  set_label(Label::Label3, last_break == std::string::npos ? summary : summary.substr(last_break + 1));
-  apply(Label::Label3);
+  set_label(Label::progress, last_break == std::string::npos ? summary : summary.substr(last_break + 1));
+  apply(Label::progress);
   if (!table.empty()) {
     fl_font(FL_COURIER, kSummarySize);
     int text_width = 0, text_height = 0;

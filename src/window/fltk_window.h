@@ -1,6 +1,6 @@
 #pragma once
-// The graphical window, drawn with FLTK on an X display: the logo, Label1,
-// Label2 and the progress line Label3, an hourglass during the run and modal
+// The graphical window, drawn with FLTK on an X display: the logo, the first caption,
+// the second caption and the progress line, an hourglass during the run and modal
 // message boxes.
 #include <array>
 #include <chrono>
@@ -22,7 +22,7 @@ class FltkWindow final : public Window {
   // The window's client area in pixels.
   static constexpr int kWidth = 544;
   static constexpr int kHeight = 111;
-  // Label3 changes with every record, thousands of times a second: the screen
+  // The progress line changes with every record, thousands of times a second: the screen
   // shows it at most this often, so drawing never slows an import.
   static constexpr std::chrono::milliseconds kRefresh{100};
   // The run summary at the end: its font size and the blank around it.
@@ -50,7 +50,7 @@ class FltkWindow final : public Window {
   void finish(const std::string& summary) override;
 
   // What the screen shows, for tests: a label's text, the caption, how often
-  // the progress line was drawn, and the X window (0 while not shown).
+  // The progress line was drawn, and the X window (0 while not shown).
   std::string shown_text(Label which) const;
   std::string caption() const;
   long progress_draws() const { return progress_draws_; }

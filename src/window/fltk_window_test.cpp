@@ -96,20 +96,20 @@ DisplayVariable* FltkWindowTest::variable_ = nullptr;
 
 TEST_F(FltkWindowTest, StartsWithTheTitleAndProcesando) {
   EXPECT_EQ(window_->caption(), "Doveduzi Kavelo");
-  EXPECT_EQ(window_->shown_text(Label::Label3), "Procesando");
+  EXPECT_EQ(window_->shown_text(Label::progress), "Procesando");
   EXPECT_EQ(window_->x_window(), 0u) << "shown before show()";
   window_->show();
   EXPECT_NE(window_->x_window(), 0u);
 }
 
-TEST_F(FltkWindowTest, ALongLabel2WrapsOverTwoLines) {
+TEST_F(FltkWindowTest, ALongSecondCaptionWrapsOverTwoLines) {
   window_->show();
-  // The second line of Label2: 16 to 33 pixels below its top, 120 from the left.
+  // The second line of the second caption: 16 to 33 pixels below its top, 120 from the left.
   const auto second_line = [&] { return dark_pixels(120, 38 + 17, 407, 33 - 17); };
-  window_->set_label(Label::Label2, "Datos de contabilidad");
+  window_->set_label(Label::second_caption, "Datos de contabilidad");
   settle();
   EXPECT_EQ(second_line(), 0);
-  window_->set_label(Label::Label2,
+  window_->set_label(Label::second_caption,
                      "Importación de la contabilidad de enero, febrero y marzo de 2011 de la delegación de "
                      "Las Palmas de Gran Canaria");
   settle();
@@ -126,8 +126,8 @@ TEST_F(FltkWindowTest, ProgressIsDrawnAtMostTenTimesASecondAndInFullAtTheMessage
   int records = 0;
   while (records < 300000 || std::chrono::steady_clock::now() - start < 350ms) {
     text = "Convirtiendo apuntes: " + std::to_string(++records) + " - Clientes";
-    window_->set_label(Label::Label3, text);
-    window_->repaint_label(Label::Label3);
+    window_->set_label(Label::progress, text);
+    window_->repaint_label(Label::progress);
   }
   const auto elapsed = std::chrono::steady_clock::now() - start;
   const long draws = window_->progress_draws() - draws_before;
@@ -138,7 +138,7 @@ TEST_F(FltkWindowTest, ProgressIsDrawnAtMostTenTimesASecondAndInFullAtTheMessage
   EXPECT_LE(draws, 1 + elapsed / FltkWindow::kRefresh);
 
   window_->do_events();
-  EXPECT_EQ(window_->shown_text(Label::Label3), text);
+  EXPECT_EQ(window_->shown_text(Label::progress), text);
 }
 
 TEST_F(FltkWindowTest, TimerRunsItsHandlerOnceAfterTheDelay) {
@@ -171,9 +171,9 @@ TEST_F(FltkWindowTest, FinishTakesTheWindowOffTheScreen) {
   EXPECT_EQ(attributes.height, FltkWindow::kHeight);
   window_->finish("Archivo  Leídos\nMAE.TXT       3\nProceso terminado sin errores");
   EXPECT_EQ(window_->x_window(), 0u);
-  // Its last state: the table under the labels, how the run ended in Label3.
+  // Its last state: the table under the labels, how the run ended in the progress line.
   EXPECT_EQ(window_->summary_shown(), "Archivo  Leídos\nMAE.TXT       3");
-  EXPECT_EQ(window_->shown_text(Label::Label3), "Proceso terminado sin errores");
+  EXPECT_EQ(window_->shown_text(Label::progress), "Proceso terminado sin errores");
 }
 
 }  // namespace
