@@ -39,6 +39,18 @@ std::string journal(const std::string& batch, int lines) {
   return text;
 }
 
+// The one value of a query's first row.
+std::string single(const std::string& database, const std::string& sql);
+
+// The journal lines stored so far; 0 while a run holds the file too long to read it.
+long lines_stored(const std::string& database) {
+  try {
+    return std::stol(single(database, "SELECT count(*) FROM F_APU"));
+  } catch (const std::exception&) {
+    return 0;
+  }
+}
+
 // The interchange folder of one run, with its connection file.
 struct Batch {
   Batch(const TempDir& tmp, const std::string& name, const std::string& data, const std::string& apu)
@@ -79,7 +91,8 @@ class TwoRuns : public ::testing::TestWithParam<Numbering> {
 };
 
 TEST_P(TwoRuns, StartedTogetherStoreEveryLineOfBothWithoutSharingAnEntry) {
-  constexpr int kLines = 2000;
+  // Enough lines for several transactions of each run, which then take turns.
+  const int kLines = on_server() ? 3000 : 30000;
   const std::string data = tmp / "datos";
   make_dir(data);
   const std::string database = make_company(data, "EMP", "01", company_sql(GetParam().naaaut, GetParam().namaut));
@@ -87,9 +100,16 @@ TEST_P(TwoRuns, StartedTogetherStoreEveryLineOfBothWithoutSharingAnEntry) {
   copy_company(database, baseline);
   Batch a(tmp, "A", data, journal("A", kLines)), b(tmp, "B", data, journal("B", kLines));
 
+  // The second starts once the first has committed some of its lines, so
+  // that each has to wait for the other in mid-run.
   RunResult first, second;
-  std::thread other([&] { second = b.run(); });
-  first = a.run();
+  std::atomic<bool> done = false;
+  std::thread other([&] {
+    first = a.run();
+    done = true;
+  });
+  while (!done && lines_stored(database) == 0) std::this_thread::sleep_for(10ms);
+  second = b.run();
   other.join();
 
   EXPECT_EQ(first.exit_status, 0) << a.errors() << first.err;
@@ -133,7 +153,7 @@ class ServerWriters : public ::testing::Test {
       result = batch.run();
       done = true;
     });
-    while (!done && std::stoll(single(database, "SELECT count(*) FROM F_APU")) <= 200) std::this_thread::sleep_for(20ms);
+    while (!done && lines_stored(database) <= 200) std::this_thread::sleep_for(20ms);
     EXPECT_FALSE(done) << "the run ended before its journal reached 200 lines";
     session(done);
     run.join();

@@ -7,18 +7,18 @@
 namespace kavelo {
 namespace {
 
-std::vector<std::string> cut_all(std::string line, std::string_view separador, int fields) {
-  line = with_separator(std::move(line), separador);
-  std::string_view registro = line;
+std::vector<std::string> cut_all(std::string line, std::string_view separator, int fields) {
+  line = with_separator(std::move(line), separator);
+  std::string_view record = line;
   std::vector<std::string> out;
-  for (int i = 0; i < fields; ++i) out.push_back(next_field(registro, separador));
+  for (int i = 0; i < fields; ++i) out.push_back(next_field(record, separator));
   return out;
 }
 
 TEST(FieldCutting, CutsFieldsAtTheSeparator) {
   struct Case {
     const char* line;
-    const char* separador;
+    const char* separator;
     int fields;
     std::vector<std::string> expected;
   };
@@ -32,14 +32,14 @@ TEST(FieldCutting, CutsFieldsAtTheSeparator) {
            {"año§ñu§x", "§", 3, {"año", "ñu", "x"}},   // one character of two bytes
            {"a|b|c|d", "|", 2, {"a", "b"}},            // fields beyond are never cut
        }) {
-    EXPECT_EQ(cut_all(c.line, c.separador, c.fields), c.expected) << c.line;
+    EXPECT_EQ(cut_all(c.line, c.separator, c.fields), c.expected) << c.line;
   }
 }
 
 TEST(FieldCutting, LeavesARecordWithoutSeparatorAsItIs) {
-  std::string_view registro = "abc  ";
-  EXPECT_EQ(next_field(registro, "|"), "abc");
-  EXPECT_EQ(registro, "abc  ");
+  std::string_view record = "abc  ";
+  EXPECT_EQ(next_field(record, "|"), "abc");
+  EXPECT_EQ(record, "abc  ");
 }
 
 TEST(ErrorLine, IsLabelRecordCodeAndDescription) {
