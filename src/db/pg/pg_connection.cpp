@@ -4,6 +4,7 @@
 
 #include <cctype>
 #include <cerrno>
+#include <exception>
 
 #include <fmt/format.h>
 
@@ -272,6 +273,7 @@ std::optional<Refusal> Connection::run(std::vector<Command>& commands) {
   std::optional<Refusal> refusal;
   std::size_t at = 0;  // which expected result comes next
   std::size_t refused_at = 0;
+  std::exception_ptr thrown;
   bool got_result = false;
   auto broke = [&](std::string_view message) {
     PQsetnonblocking(conn_, 0);
@@ -315,11 +317,17 @@ std::optional<Refusal> Connection::run(std::vector<Command>& commands) {
     }
     if (!refusal && at < expected.size() && expected[at].prepared.empty()) {
       Command& command = commands[expected[at].index];
-      if (command.on_result) command.on_result(*raw);
+      // The pipeline is read to its end whatever a reader throws.
+      try {
+        if (command.on_result) command.on_result(*raw);
+      } catch (...) {
+        if (!thrown) thrown = std::current_exception();
+      }
     }
   }
   PQsetnonblocking(conn_, 0);
   if (!PQexitPipelineMode(conn_)) throw broke(PQerrorMessage(conn_));
+  if (thrown) std::rethrow_exception(thrown);
   // A statement whose Parse failed, or was skipped after a refusal, is not
   // prepared: it is prepared again the next time.
   if (refusal)

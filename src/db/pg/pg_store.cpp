@@ -72,6 +72,9 @@ struct Step {
 };
 
 constexpr int kScanBatch = 5000;
+// Requests gathered past this many are sent without waiting for a sync, so
+// that a caller that syncs seldom does not gather a whole file in memory.
+constexpr long kMostPending = 20000;
 
 std::string fold_ascii(std::string text) {
   for (char& c : text)
@@ -153,6 +156,7 @@ struct PgStore::Impl {
   std::unordered_map<const Table*, ServerTable*> by_table;
   std::vector<Step> steps;
   std::unordered_map<ServerTable*, std::size_t> last_step;
+  long pending = 0;
   bool in_transaction = false;
   bool holding = false;
   bool lost = false;
@@ -178,6 +182,12 @@ struct PgStore::Impl {
   void forget_writes() {
     steps.clear();
     last_step.clear();
+    pending = 0;
+  }
+
+  // Counts a request gathered; too many are sent at once.
+  void gathered() {
+    if (++pending >= kMostPending) flush_or_throw({});
   }
 
   // A rollback may take the temporary tables made since with it.
@@ -854,12 +864,14 @@ void PgStore::write(const Table& table, const Key& key, RowValues row, WriteCoun
   step.last_group_of_key[std::move(key_value)] = group;
   ++step.groups[static_cast<std::size_t>(group)].rows;
   step.rows.emplace_back(group, std::move(row));
+  impl_->gathered();
 }
 
 void PgStore::change(const Table& table, const Key& key, RowValues row) {
   ServerTable& t = impl_->entry(table);
   row.resize(t.columns.size());
   impl_->step_for(t, StepKind::Change, key.columns).changes.push_back(std::move(row));
+  impl_->gathered();
 }
 
 void PgStore::add(const Table& table, const Key& key, std::vector<Addition> additions) {
@@ -872,6 +884,7 @@ void PgStore::add(const Table& table, const Key& key, std::vector<Addition> addi
     if (!amounts) {
       // Other kinds one by one, in order: a sum of doubles depends on it.
       impl_->step_for(t, StepKind::AddEach, key.columns).additions.push_back(std::move(addition));
+      impl_->gathered();
       continue;
     }
     // Exact sums per key, added on the server in one go.
@@ -889,6 +902,7 @@ void PgStore::add(const Table& table, const Key& key, std::vector<Addition> addi
         sum->second += n;
       step.sum_columns.insert(column);
     }
+    impl_->gathered();
   }
 }
 
