@@ -234,7 +234,7 @@ struct PgStore::Impl {
 
   // "c1 = $3 AND c2 IS NULL", the parameters appended to `params`.
   std::string where(const ServerTable& t, const std::vector<std::pair<int, const Value*>>& conditions,
-                    Params& params, const char* prefix = "");
+                    Params& params);
   Row row_of(const ServerTable& t, const PGresult& result, int row);
 };
 
@@ -255,19 +255,22 @@ const Table& PgStore::Impl::load(std::string_view name) {
                     "JOIN pg_type b ON b.oid = CASE WHEN t.typtype = 'd' THEN t.typbasetype ELSE t.oid END "
                     "LEFT JOIN pg_attrdef d ON d.adrelid = a.attrelid AND d.adnum = a.attnum "
                     "LEFT JOIN pg_collation co ON co.oid = a.attcollation ORDER BY a.attnum";
-  // Keys usable by ON CONFLICT: unique, checked at once, over plain columns.
+  // Keys usable by ON CONFLICT: unique, checked at once, over plain columns;
+  // each as the numbers of its key columns (not those it only includes).
   commands[1].sql = relation +
-                    "SELECT i.indnkeyatts, i.indkey::text FROM r JOIN pg_index i ON i.indrelid = r.oid "
-                    "WHERE i.indisunique AND i.indimmediate AND i.indisvalid AND i.indpred IS NULL "
+                    "SELECT array_to_string(i.indkey[0:i.indnkeyatts - 1], ' ') FROM r JOIN pg_index i ON "
+                    "i.indrelid = r.oid WHERE i.indisunique AND i.indimmediate AND i.indisvalid AND i.indpred IS NULL "
                     "AND i.indexprs IS NULL ORDER BY i.indisprimary DESC, i.indexrelid";
   auto t = std::make_unique<ServerTable>();
   std::map<long, int> position_of_attnum;
-  std::vector<std::string> keys;
   commands[0].params = commands[1].params = {std::string(name)};
   commands[0].on_result = [&](const PGresult& result) {
     for (int i = 0; i < PQntuples(&result); ++i) {
       auto text = [&](int column) { return std::string(PQgetvalue(&result, i, column)); };
-      if (i == 0) t->name = quoted(text(0));
+      if (i == 0) {
+        t->name = quoted(text(0));
+        t->table.name = upper(text(0));
+      }
       position_of_attnum[std::stol(text(1))] = i;
       ColumnInfo column;
       column.name = upper(text(2));
@@ -281,39 +284,31 @@ const Table& PgStore::Impl::load(std::string_view name) {
       column.nocase = text(8) == "kavelo_nocase";
       t->columns.push_back({quoted(text(2)), text(7), column.kind == ColumnKind::Bit && type == "bool"});
       t->table.columns.push_back(std::move(column));
-      if (i == 0) t->table.name = upper(text(0));
     }
   };
+  // Read after the columns: the pipeline keeps the order.
   commands[1].on_result = [&](const PGresult& result) {
     for (int i = 0; i < PQntuples(&result); ++i) {
-      std::string numbers = PQgetvalue(&result, i, 1);
-      numbers.insert(0, std::to_string(std::stoi(PQgetvalue(&result, i, 0))) + " ");
-      keys.push_back(std::move(numbers));
+      std::vector<int> key;
+      std::string_view numbers = PQgetvalue(&result, i, 0);
+      while (!numbers.empty()) {
+        long attnum = 0;
+        auto [end, ec] = std::from_chars(numbers.data(), numbers.data() + numbers.size(), attnum);
+        auto it = position_of_attnum.find(attnum);
+        // A system column (attnum 0 or less) is no plain column.
+        if (ec != std::errc() || it == position_of_attnum.end()) {
+          key.clear();
+          break;
+        }
+        key.push_back(it->second);
+        numbers.remove_prefix(static_cast<std::size_t>(end - numbers.data()));
+        if (!numbers.empty()) numbers.remove_prefix(1);
+      }
+      if (!key.empty()) t->table.unique_keys.push_back(std::move(key));
     }
   };
   guarded([&] { connection.run_or_throw(commands); });
   if (t->table.columns.empty()) throw failure(ErrorCode::TableNotFound, upper(name));
-  for (const std::string& numbers : keys) {
-    // "count attnum attnum ...": the key columns, then any INCLUDE columns.
-    std::vector<int> key;
-    long count = 0, attnum = 0;
-    const char* at = numbers.c_str();
-    const char* end = at + numbers.size();
-    auto next = [&](long& n) {
-      while (at < end && *at == ' ') ++at;
-      auto [stop, ec] = std::from_chars(at, end, n);
-      at = stop;
-      return ec == std::errc();
-    };
-    next(count);
-    bool plain = true;
-    for (long i = 0; i < count && next(attnum); ++i) {
-      auto it = position_of_attnum.find(attnum);
-      if (it == position_of_attnum.end()) plain = false;  // a system column
-      else key.push_back(it->second);
-    }
-    if (plain && !key.empty()) t->table.unique_keys.push_back(std::move(key));
-  }
   t->scratch = quoted("kavelo_" + lower(t->table.name));
   ServerTable* raw = t.get();
   tables[upper(name)] = std::move(t);
@@ -322,12 +317,12 @@ const Table& PgStore::Impl::load(std::string_view name) {
 }
 
 std::string PgStore::Impl::where(const ServerTable& t, const std::vector<std::pair<int, const Value*>>& conditions,
-                                 Params& params, const char* prefix) {
+                                 Params& params) {
   std::string sql;
   for (const auto& [column, value] : conditions) {
     if (!sql.empty()) sql += " AND ";
     const ServerColumn& c = t.columns[static_cast<std::size_t>(column)];
-    sql += prefix + c.name;
+    sql += c.name;
     if (!value || value->is_null()) {
       sql += " IS NULL";
     } else {

@@ -294,6 +294,13 @@ TEST_F(PgStoreTest, WritesChangesAndAdditionsKeepTheirOrder) {
   auto found = store_->find(t, key, {"K"});
   ASSERT_TRUE(found);
   EXPECT_EQ((*found)[static_cast<std::size_t>(a)], amount(80000));
+  // The rows a sync sent are gone from the temporary table after it.
+  row[0] = Value("L");
+  store_->write(t, key, row, counts);
+  store_->sync();
+  found = store_->find(t, key, {"K"});
+  ASSERT_TRUE(found);
+  EXPECT_EQ((*found)[static_cast<std::size_t>(a)], amount(80000));
   store_->roll_back();
 }
 
