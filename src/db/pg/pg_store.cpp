@@ -225,7 +225,9 @@ struct PgStore::Impl {
     if (auto refusal = flush(std::move(tail))) throw connection.failure(refusal->error);
   }
 
-  void copy_rows(ServerTable& t, std::vector<Step*>& steps_of_table);
+  // COPY of the rows of a sync into the table's temporary table, made first
+  // if need be; `before` runs ahead of both.
+  void copy_rows(ServerTable& t, std::vector<Step*>& steps_of_table, std::string before);
   void write_statements(Step& step, std::vector<Command>& commands,
                         std::vector<std::pair<WriteGroup*, long>>& added);
   void change_statements(Step& step, std::vector<Command>& commands);
@@ -349,7 +351,7 @@ Row PgStore::Impl::row_of(const ServerTable& t, const PGresult& result, int row)
   return values;
 }
 
-void PgStore::Impl::copy_rows(ServerTable& t, std::vector<Step*>& steps_of_table) {
+void PgStore::Impl::copy_rows(ServerTable& t, std::vector<Step*>& steps_of_table, std::string before) {
   // Every column some row of the sync writes, then the group and the order.
   std::set<int> written;
   int groups = 0;
@@ -365,9 +367,9 @@ void PgStore::Impl::copy_rows(ServerTable& t, std::vector<Step*>& steps_of_table
       written.insert(step->sum_columns.begin(), step->sum_columns.end());
     }
   }
-  std::string sql;
+  std::string sql = std::move(before);
   if (!t.scratch_ready)
-    sql = fmt::format("CREATE TEMP TABLE IF NOT EXISTS {} AS SELECT *, 0 AS kavelo_group, 0 AS kavelo_n FROM {} "
+    sql += fmt::format("CREATE TEMP TABLE IF NOT EXISTS {} AS SELECT *, 0 AS kavelo_group, 0 AS kavelo_n FROM {} "
                       "WITH NO DATA; ",
                       t.scratch, t.name);
   sql += "COPY pg_temp." + t.scratch + " (";
@@ -563,6 +565,19 @@ std::optional<Refusal> PgStore::Impl::flush(std::vector<Command> tail) {
   if (steps.empty() && tail.empty()) return std::nullopt;
   std::vector<Step> sending = std::move(steps);
   forget_writes();
+  // Inside a transaction the writes of a sync go in a savepoint of their own:
+  // a refusal undoes them all and leaves the transaction usable, so that the
+  // caller may write the same records again one by one.
+  const bool atomic = in_transaction && !sending.empty();
+  bool savepoint_sent = false;
+  auto undo_sync = [&] {
+    forget_scratch();
+    if (!savepoint_sent || connection.broken()) return;
+    std::vector<Command> undo(2);
+    undo[0].sql = "ROLLBACK TO SAVEPOINT kavelo_sync";
+    undo[1].sql = "RELEASE SAVEPOINT kavelo_sync";
+    connection.run_or_throw(undo);
+  };
   return guarded([&]() -> std::optional<Refusal> {
     // The rows of each table go by one COPY into its temporary table.
     std::vector<ServerTable*> copied;
@@ -573,9 +588,22 @@ std::optional<Refusal> PgStore::Impl::flush(std::vector<Command> tail) {
       if (list.empty()) copied.push_back(step.table);
       list.push_back(&step);
     }
-    for (ServerTable* t : copied) copy_rows(*t, rows_of[t]);
-
     std::vector<Command> commands;
+    try {
+      for (ServerTable* t : copied) {
+        const char* first = atomic && !savepoint_sent ? "SAVEPOINT kavelo_sync; " : "";
+        savepoint_sent = savepoint_sent || *first;
+        copy_rows(*t, rows_of[t], first);
+      }
+    } catch (const Failure&) {
+      undo_sync();
+      throw;
+    }
+    if (atomic && !savepoint_sent) {
+      commands.emplace_back().sql = "SAVEPOINT kavelo_sync";
+      savepoint_sent = true;
+    }
+
     std::vector<std::pair<WriteGroup*, long>> added;
     for (Step& step : sending) {
       switch (step.kind) {
@@ -591,10 +619,14 @@ std::optional<Refusal> PgStore::Impl::flush(std::vector<Command> tail) {
       for (ServerTable* t : copied) names += (names.empty() ? "pg_temp." : ", pg_temp.") + t->scratch;
       commands.emplace_back().sql = "TRUNCATE " + names;
     }
+    if (atomic) commands.emplace_back().sql = "RELEASE SAVEPOINT kavelo_sync";
     const std::size_t first_of_tail = commands.size();
     for (Command& command : tail) commands.push_back(std::move(command));
     auto refusal = connection.run(commands);
-    if (refusal && refusal->index < first_of_tail) throw connection.failure(refusal->error);
+    if (refusal && refusal->index < first_of_tail) {
+      undo_sync();
+      throw connection.failure(refusal->error);
+    }
     if (refusal) {
       refusal->index -= first_of_tail;
       return refusal;

@@ -207,16 +207,21 @@ TEST_F(PgStoreTest, RefusalSurfacesAtSyncAndRollingBackUndoesTheGroup) {
   EXPECT_EQ(rows("SELECT codcli FROM f_cli ORDER BY 1"), (std::vector<std::vector<std::string>>{{"A"}, {"C"}}));
 }
 
-TEST_F(PgStoreTest, RequiredColumnIsNamed) {
-  const Table& t = store_->table("F_APU");
-  RowValues row(t.columns.size());
-  row[static_cast<std::size_t>(t.at("DIAAPU"))] = Value(std::int16_t{1});
-  row[static_cast<std::size_t>(t.at("FECAPU"))] = Value();
-  row[static_cast<std::size_t>(t.at("ASIAPU"))] = Value(std::int32_t{1});
-  row[static_cast<std::size_t>(t.at("ORDAPU"))] = Value(std::int32_t{1});
+TEST_F(PgStoreTest, RefusedSyncUndoesItselfAndTheTransactionGoesOn) {
+  const Table& cli = store_->table("F_CLI");
+  const Table& apu = store_->table("F_APU");
+  const Key code = cli.key({"CODCLI"});
+  RowValues line(apu.columns.size());
+  line[static_cast<std::size_t>(apu.at("DIAAPU"))] = Value(std::int16_t{1});
+  line[static_cast<std::size_t>(apu.at("FECAPU"))] = Value();
+  line[static_cast<std::size_t>(apu.at("ASIAPU"))] = Value(std::int32_t{1});
+  line[static_cast<std::size_t>(apu.at("ORDAPU"))] = Value(std::int32_t{1});
   WriteCounts counts;
   store_->begin(1s);
-  store_->write(t, t.key({"DIAAPU", "FECAPU", "ASIAPU", "ORDAPU"}), std::move(row), counts);
+  store_->write(cli, code, customer(cli, "G1", "Uno"), counts);
+  store_->sync();
+  store_->write(cli, code, customer(cli, "G2", "Dos"), counts);
+  store_->write(apu, apu.key({"DIAAPU", "FECAPU", "ASIAPU", "ORDAPU"}), std::move(line), counts);
   try {
     store_->sync();
     ADD_FAILURE();
@@ -224,9 +229,25 @@ TEST_F(PgStoreTest, RequiredColumnIsNamed) {
     EXPECT_EQ(f.number(), 3314);
     EXPECT_NE(f.description().find("'FECAPU'"), std::string::npos) << f.description();
   }
-  // A commit after a refusal saves nothing, and says so.
+  // Without a savepoint of the caller's: the next record goes on.
+  EXPECT_FALSE(store_->find(cli, code, {"G2"}));
+  store_->write(cli, code, customer(cli, "G3", "Tres"), counts);
+  store_->commit();
+  EXPECT_EQ(rows("SELECT codcli FROM f_cli ORDER BY 1"), (std::vector<std::vector<std::string>>{{"G1"}, {"G3"}}));
+}
+
+TEST_F(PgStoreTest, CommitAfterAFailedReadSavesNothing) {
+  const Table& cli = store_->table("F_CLI");
+  const Table& kinds = store_->table("T_KINDS");
+  WriteCounts counts;
+  store_->begin(1s);
+  store_->write(cli, cli.key({"CODCLI"}), customer(cli, "A", "Uno"), counts);
+  // The server has no max() of booleans: the read fails, and the
+  // transaction with it.
+  EXPECT_THROW(store_->largest(kinds, kinds.at("YES"), {}), Failure);
   EXPECT_THROW(store_->commit(), Failure);
   store_->roll_back();
+  EXPECT_EQ(rows("SELECT count(*) FROM f_cli"), (std::vector<std::vector<std::string>>{{"0"}}));
 }
 
 TEST_F(PgStoreTest, AmountsAddUpExactly) {
