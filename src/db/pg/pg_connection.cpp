@@ -242,7 +242,6 @@ std::optional<Refusal> Connection::run(std::vector<Command>& commands) {
     std::string prepared;  // the name a Parse gives, or empty for a statement
   };
   std::vector<Expected> expected;
-  std::vector<std::string> named;
   auto send = [&](Command& command, std::size_t index) {
     std::vector<const char*> values;
     for (const auto& p : command.params) values.push_back(p ? p->c_str() : nullptr);
@@ -327,13 +326,13 @@ std::optional<Refusal> Connection::run(std::vector<Command>& commands) {
   }
   PQsetnonblocking(conn_, 0);
   if (!PQexitPipelineMode(conn_)) throw broke(PQerrorMessage(conn_));
-  if (thrown) std::rethrow_exception(thrown);
   // A statement whose Parse failed, or was skipped after a refusal, is not
   // prepared: it is prepared again the next time.
   if (refusal)
     for (std::size_t i = refused_at; i < expected.size(); ++i)
       if (!expected[i].prepared.empty())
         std::erase_if(prepared_, [&](const auto& p) { return p.second == expected[i].prepared; });
+  if (thrown) std::rethrow_exception(thrown);
   return refusal;
 }
 
@@ -349,13 +348,15 @@ void Connection::execute(const std::string& sql) {
 }
 
 std::unique_ptr<PGresult, void (*)(PGresult*)> Connection::query(const std::string& sql, const Params& params) {
-  std::unique_ptr<PGresult, void (*)(PGresult*)> rows(nullptr, PQclear);
-  std::vector<Command> commands(1);
-  commands[0].sql = sql;
-  commands[0].params = params;
-  commands[0].on_result = [&](const PGresult& result) { rows.reset(PQcopyResult(&result, PG_COPYRES_ATTRS | PG_COPYRES_TUPLES)); };
-  run_or_throw(commands);
-  return rows;
+  if (broken_) throw lost("la sesión ya se había perdido");
+  std::vector<const char*> values;
+  for (const auto& p : params) values.push_back(p ? p->c_str() : nullptr);
+  std::unique_ptr<PGresult, void (*)(PGresult*)> result(
+      PQexecParams(conn_, sql.c_str(), static_cast<int>(values.size()), nullptr, values.data(), nullptr, nullptr, 0),
+      PQclear);
+  ExecStatusType status = PQresultStatus(result.get());
+  if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) throw failure(error_of(result.get()));
+  return result;
 }
 
 void Connection::copy_in(const std::string& sql, std::string_view data) {
