@@ -1,0 +1,132 @@
+#pragma once
+// A connection to a PostgreSQL server through libpq: the link file's
+// connection string read as libpq's settings, statements run alone or sent
+// together in a pipeline, COPY of text rows, and the server's errors as
+// failures of the catalogue.
+#include <libpq-fe.h>
+
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "platform/failure.h"
+
+namespace kavelo::db::pg {
+
+// libpq's settings for a connection, in the order given.
+struct ConnInfo {
+  std::vector<std::pair<std::string, std::string>> settings;  // libpq keyword, value
+
+  // The value of a keyword; empty when it is not set.
+  std::string get(std::string_view keyword) const;
+};
+
+// Reads an ODBC-style connection string ("Driver={PostgreSQL Unicode};
+// Server=h;Port=5432;Database=d;Uid=u;Pwd=p;"): keys without regard to case,
+// values possibly in braces ("}}" inside them is one "}"). Server, Servername
+// and Host give host; Port; Database and DBName give dbname; Uid, User and
+// Username give user; Pwd and Password give password; SSLmode; anything else
+// is left out. A Driver that names no PostgreSQL driver fails.
+ConnInfo conninfo_of(std::string_view connection_string);
+
+// The server for a person: "'host' (puerto N)", "'host'", or "local" words
+// when the string names no host.
+std::string server_of(const ConnInfo& info);
+
+// What the server said about a statement it refused.
+struct ServerError {
+  std::string sqlstate;  // five characters; empty when the server said nothing
+  std::string message;   // on one line
+  std::string column;    // the column concerned, when the server names one
+  std::string constraint;
+};
+
+// Whether the state means the server has ended the session.
+bool means_lost_connection(std::string_view sqlstate);
+
+// The catalogue's failure for an error: 23505 is 3022, 23502 is 3314 naming
+// the column in upper case, 23514 is 3317 naming the rule, 22003 is 6, an
+// unknown table 3078 and an unknown column 3061; a lost session says so
+// naming `server`; anything else is an engine failure with the server's
+// message.
+Failure failure_of(const ServerError& error, std::string_view server);
+
+// The server's text on one line: libpq writes several (the error, its
+// detail, a hint).
+std::string one_line(std::string_view message);
+
+// An identifier in double quotes, as SQL writes a name of any case.
+std::string quoted(std::string_view name);
+
+using Params = std::vector<std::optional<std::string>>;  // texts; nullopt is NULL
+
+// One statement of a pipeline.
+struct Command {
+  std::string sql;
+  Params params;
+  // Kept on the server as a prepared statement, for statements run often.
+  bool prepared = false;
+  // Sees the statement's result when it succeeds.
+  std::function<void(const PGresult&)> on_result;
+};
+
+// The first statement of a pipeline that the server refused, by position.
+struct Refusal {
+  std::size_t index = 0;
+  ServerError error;
+};
+
+class Connection {
+ public:
+  // Connects with client_encoding UTF8, application_name kavelo, DateStyle
+  // ISO and floats written exactly; a server that cannot be reached fails
+  // naming it.
+  explicit Connection(const std::string& connection_string);
+  ~Connection();
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+
+  // True once the session is gone for good.
+  bool broken() const { return broken_; }
+  const std::string& server() const { return server_; }
+
+  // Runs the statements in one pipeline: sent together, their results read
+  // afterwards. The first refusal stops the rest (the server skips them) and
+  // is returned; a session lost on the way throws.
+  std::optional<Refusal> run(std::vector<Command>& commands);
+  // The same, with a refusal thrown as its failure.
+  void run_or_throw(std::vector<Command>& commands);
+  // One statement (it may be several, separated by ";", without parameters);
+  // a refusal throws.
+  void execute(const std::string& sql);
+  // One query's rows; a refusal throws.
+  std::unique_ptr<PGresult, void (*)(PGresult*)> query(const std::string& sql, const Params& params = {});
+
+  // Runs `sql`, whose last statement is a COPY ... FROM STDIN, sending `data`
+  // (text format rows) to it; a refusal throws.
+  void copy_in(const std::string& sql, std::string_view data);
+
+  // The failure for an error, noting a lost session.
+  Failure failure(const ServerError& error);
+
+ private:
+  ServerError error_of(const PGresult* result);
+  // Marks the session lost and gives its failure.
+  Failure lost(std::string_view message);
+  // Waits until the socket can be read, or written too when `write`.
+  void wait_socket(bool write);
+
+  PGconn* conn_ = nullptr;
+  std::string server_;
+  bool broken_ = false;
+  std::unordered_map<std::string, std::string> prepared_;  // SQL text -> statement name
+  long statements_named_ = 0;
+};
+
+}  // namespace kavelo::db::pg

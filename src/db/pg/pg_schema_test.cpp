@@ -1,0 +1,50 @@
+#include "db/pg/pg_schema.h"
+
+#include <gtest/gtest.h>
+
+#include "db/company_database.h"
+
+namespace kavelo::db::pg {
+namespace {
+
+TEST(ScriptStatements, CutsAtSemicolonsOutsideQuotesBodiesAndComments) {
+  const std::string script = R"(
+    INSERT INTO f_mae VALUES ('a;b', "c;d"); -- a comment; with a semicolon
+    CREATE FUNCTION f() RETURNS trigger AS $$ BEGIN RAISE EXCEPTION 'x;y'; END; $$ LANGUAGE plpgsql;
+    CREATE FUNCTION g() RETURNS int AS $body$ SELECT 1; $body$ LANGUAGE sql;
+    PREPARE p AS SELECT $1; /* a block; /* nested; */ comment */ SELECT 'it''s;';
+    ;
+  )";
+  EXPECT_EQ(script_statements(script),
+            (std::vector<std::string>{
+                "INSERT INTO f_mae VALUES ('a;b', \"c;d\")",
+                "CREATE FUNCTION f() RETURNS trigger AS $$ BEGIN RAISE EXCEPTION 'x;y'; END; $$ LANGUAGE plpgsql",
+                "CREATE FUNCTION g() RETURNS int AS $body$ SELECT 1; $body$ LANGUAGE sql",
+                "PREPARE p AS SELECT $1",
+                "SELECT 'it''s;'",
+            }));
+}
+
+TEST(ServerSchema, TheReferenceSchemaWithoutColumnsOfKavelo) {
+  std::vector<std::string> statements = server_schema_statements(company_schema_sql());
+  std::string all;
+  for (const std::string& s : statements) all += s + ";\n";
+  EXPECT_EQ(all.find("kavelo_row"), std::string::npos);
+  EXPECT_EQ(statements.front().find("CREATE COLLATION IF NOT EXISTS kavelo_nocase"), 0u);
+  EXPECT_NE(all.find("\"codcli\" varchar(10) COLLATE kavelo_nocase NOT NULL"), std::string::npos);
+  EXPECT_NE(all.find("PRIMARY KEY (\"codcli\")"), std::string::npos);
+  EXPECT_NE(all.find("UNIQUE (\"diaapu\", \"fecapu\", \"asiapu\", \"ordapu\")"), std::string::npos);
+  EXPECT_NE(all.find("\"pd1sal\" numeric(19,4) DEFAULT 0 NOT NULL"), std::string::npos);
+  EXPECT_NE(all.find("\"347ivr\" double precision DEFAULT 0"), std::string::npos);
+  EXPECT_NE(all.find("CREATE INDEX \"f_apu_diaapu_asiapu\" ON \"f_apu\" (\"diaapu\", \"asiapu\")"), std::string::npos);
+}
+
+TEST(ServerSchema, RefusesWhatItCannotTranslate) {
+  EXPECT_THROW(server_schema_statements("CREATE TABLE t (a TEXT(5) DEFAULT (upper('x')))"), std::runtime_error);
+  EXPECT_THROW(server_schema_statements("CREATE TABLE t (a BLOB)"), std::runtime_error);
+  EXPECT_THROW(server_schema_statements("CREATE TABLE t (a LONG); CREATE UNIQUE INDEX i ON t (a) WHERE a > 0"),
+               std::runtime_error);
+}
+
+}  // namespace
+}  // namespace kavelo::db::pg

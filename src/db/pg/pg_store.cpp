@@ -1,0 +1,940 @@
+#include "db/pg/pg_store.h"
+
+#include <algorithm>
+#include <charconv>
+#include <map>
+#include <set>
+#include <unordered_map>
+
+#include <fmt/format.h>
+
+#include "db/pg/pg_connection.h"
+#include "db/pg/pg_values.h"
+#include "platform/failure.h"
+#include "platform/text.h"
+
+namespace kavelo::db::pg {
+namespace {
+
+struct ServerColumn {
+  std::string name;         // the server's, quoted
+  std::string default_sql;  // the default's expression; empty for none
+  bool boolean = false;     // a yes/no of the boolean type, written true/false
+};
+
+struct ServerTable {
+  Table table;
+  std::string name;     // the server's, quoted
+  std::string scratch;  // the session's temporary table for its rows, quoted
+  bool scratch_ready = false;
+  std::vector<ServerColumn> columns;
+};
+
+// Writes of the same columns (and tallied in the same counts), sent by one
+// statement: no key twice.
+struct WriteGroup {
+  std::vector<int> columns;
+  WriteCounts* counts = nullptr;
+  long rows = 0;
+  int number = 0;  // in the temporary table, given at the sync
+};
+
+// The amounts summed for one key of a batch of additions.
+struct SumRow {
+  std::vector<Value> key;
+  std::vector<std::pair<int, WideAmount>> sums;  // column, ten-thousandths
+};
+
+enum class StepKind { Write, Change, AddSum, AddEach };
+
+// Consecutive requests of one kind on one table by one key, sent together.
+// Requests on other tables in between do not split a step: tables do not
+// see each other's rows.
+struct Step {
+  StepKind kind;
+  ServerTable* table;
+  std::vector<int> key;
+
+  // Write: the rows, each with its group.
+  std::vector<WriteGroup> groups;
+  std::vector<std::pair<int, RowValues>> rows;
+  std::unordered_map<std::string, int> last_group_of_key;
+  std::map<std::pair<std::vector<int>, WriteCounts*>, int> last_group_of_columns;
+  // Change.
+  std::vector<RowValues> changes;
+  // AddSum: one row per key, in the order the keys came.
+  std::vector<SumRow> sums;
+  std::unordered_map<std::string, std::size_t> sum_of_key;
+  std::set<int> sum_columns;
+  int group = 0;
+  // AddEach.
+  std::vector<Addition> additions;
+};
+
+constexpr int kScanBatch = 5000;
+// Requests gathered past this many are sent without waiting for a sync, so
+// that a caller that syncs seldom does not gather a whole file in memory.
+constexpr long kMostPending = 20000;
+
+std::string fold_ascii(std::string text) {
+  for (char& c : text)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return text;
+}
+
+// The key's values as the columns compare them (ASCII case folded for a
+// column without case), as one text.
+template <class ValueAt>
+std::string key_text(const ServerTable& t, const std::vector<int>& key, ValueAt value_at) {
+  std::string text;
+  for (std::size_t i = 0; i < key.size(); ++i) {
+    const Value* v = value_at(i);
+    if (!v || v->is_null()) {
+      text += "\x01N";
+    } else {
+      std::string part;
+      append_server_text(part, *v, t.columns[static_cast<std::size_t>(key[i])].boolean);
+      text += t.table.columns[static_cast<std::size_t>(key[i])].nocase ? fold_ascii(std::move(part)) : part;
+    }
+    text += '\0';
+  }
+  return text;
+}
+
+// `value` as a value of the column's kind, for a look-up: a text of any
+// length finds what it finds.
+Value as_kind(const ColumnInfo& column, const Value& value) {
+  if (value.is_null()) return value;
+  switch (column.kind) {
+    case ColumnKind::Text: return value.is_text() ? value : Value(to_text(value));
+    case ColumnKind::Byte:
+      if (value.get_if<std::uint8_t>()) return value;
+      break;
+    case ColumnKind::Short:
+      if (value.get_if<std::int16_t>()) return value;
+      break;
+    case ColumnKind::Long:
+      if (value.get_if<std::int32_t>()) return value;
+      break;
+    case ColumnKind::Double:
+      if (value.get_if<double>()) return value;
+      break;
+    case ColumnKind::Currency:
+      if (value.get_if<Currency>()) return value;
+      break;
+    case ColumnKind::DateTime:
+      if (value.is_date()) return value;
+      break;
+    case ColumnKind::Bit:
+      if (value.is_boolean()) return value;
+      break;
+    case ColumnKind::Untyped: return value;
+  }
+  return convert_for_column(column, value);
+}
+
+WideAmount amount_of(const ColumnInfo& column, const Value& amount) {
+  if (amount.is_null()) return 0;
+  if (auto c = amount.get_if<Currency>()) return c->ten_thousandths;
+  return convert_for_column(column, amount).get_if<Currency>()->ten_thousandths;
+}
+
+long number_of(const PGresult& result) {
+  long n = 0;
+  const char* text = PQgetvalue(&result, 0, 0);
+  std::from_chars(text, text + PQgetlength(&result, 0, 0), n);
+  return n;
+}
+
+}  // namespace
+
+struct PgStore::Impl {
+  explicit Impl(const std::string& connection_string) : connection(connection_string) {}
+
+  Connection connection;
+  std::map<std::string, std::unique_ptr<ServerTable>> tables;  // by kavelo's name
+  std::unordered_map<const Table*, ServerTable*> by_table;
+  std::vector<Step> steps;
+  std::unordered_map<ServerTable*, std::size_t> last_step;
+  long pending = 0;
+  bool in_transaction = false;
+  bool holding = false;
+  bool lost = false;
+  long scans = 0;
+
+  // Runs `f`; a failure that lost the session loses the transaction with it.
+  template <class F>
+  auto guarded(F&& f) -> decltype(f()) {
+    try {
+      return f();
+    } catch (const Failure&) {
+      if (connection.broken()) lose();
+      throw;
+    }
+  }
+
+  void lose() {
+    lost = true;
+    in_transaction = false;
+    forget_writes();
+  }
+
+  void forget_writes() {
+    steps.clear();
+    last_step.clear();
+    pending = 0;
+  }
+
+  // Counts a request gathered; too many are sent at once.
+  void gathered() {
+    if (++pending >= kMostPending) flush_or_throw({});
+  }
+
+  // A rollback may take the temporary tables made since with it.
+  void forget_scratch() {
+    for (auto& [name, t] : tables) t->scratch_ready = false;
+  }
+
+  ServerTable& entry(const Table& table) {
+    auto it = by_table.find(&table);
+    if (it == by_table.end())
+      throw failure(ErrorCode::InvalidOperation);
+    return *it->second;
+  }
+
+  const Table& load(std::string_view name);
+
+  Step& step_for(ServerTable& t, StepKind kind, const std::vector<int>& key) {
+    if (auto it = last_step.find(&t); it != last_step.end()) {
+      Step& step = steps[it->second];
+      if (step.kind == kind && step.key == key) return step;
+    }
+    Step& step = steps.emplace_back();
+    step.kind = kind;
+    step.table = &t;
+    step.key = key;
+    last_step[&t] = steps.size() - 1;
+    return step;
+  }
+
+  // Sends the gathered writes, then `tail`, in one pipeline; a refusal of a
+  // write throws, a refusal of a statement of `tail` is returned (its index
+  // counted in `tail`).
+  std::optional<Refusal> flush(std::vector<Command> tail);
+  void flush_or_throw(std::vector<Command> tail) {
+    if (auto refusal = flush(std::move(tail))) throw connection.failure(refusal->error);
+  }
+
+  // COPY of the rows of a sync into the table's temporary table, made first
+  // if need be; `before` runs ahead of both.
+  void copy_rows(ServerTable& t, std::vector<Step*>& steps_of_table, std::string before);
+  void write_statements(Step& step, std::vector<Command>& commands,
+                        std::vector<std::pair<WriteGroup*, long>>& added);
+  void change_statements(Step& step, std::vector<Command>& commands);
+  void sum_statements(Step& step, std::vector<Command>& commands);
+  void each_statements(Step& step, std::vector<Command>& commands);
+
+  // "c1 = $3 AND c2 IS NULL", the parameters appended to `params`.
+  std::string where(const ServerTable& t, const std::vector<std::pair<int, const Value*>>& conditions,
+                    Params& params);
+  Row row_of(const ServerTable& t, const PGresult& result, int row);
+};
+
+const Table& PgStore::Impl::load(std::string_view name) {
+  // The server's table whose name is this one without regard to case, the
+  // one in lower case first.
+  static const std::string relation =
+      "WITH r AS (SELECT c.oid, c.relname FROM pg_class c WHERE lower(c.relname) = lower($1::text) AND c.relkind IN "
+      "('r', 'p') AND pg_table_is_visible(c.oid) ORDER BY c.relname = lower($1::text) DESC LIMIT 1) ";
+  std::vector<Command> commands(2);
+  commands[0].sql = relation +
+                    "SELECT r.relname, a.attnum, a.attname, CASE WHEN t.typtype = 'd' THEN t.typname ELSE '' END, "
+                    "b.typname, CASE WHEN t.typtype = 'd' THEN t.typtypmod ELSE a.atttypmod END, "
+                    "a.attnotnull OR (t.typtype = 'd' AND t.typnotnull), "
+                    "coalesce(pg_get_expr(d.adbin, d.adrelid), ''), coalesce(co.collname, '') "
+                    "FROM r JOIN pg_attribute a ON a.attrelid = r.oid AND a.attnum > 0 AND NOT a.attisdropped "
+                    "JOIN pg_type t ON t.oid = a.atttypid "
+                    "JOIN pg_type b ON b.oid = CASE WHEN t.typtype = 'd' THEN t.typbasetype ELSE t.oid END "
+                    "LEFT JOIN pg_attrdef d ON d.adrelid = a.attrelid AND d.adnum = a.attnum "
+                    "LEFT JOIN pg_collation co ON co.oid = a.attcollation ORDER BY a.attnum";
+  // Keys usable by ON CONFLICT: unique, checked at once, over plain columns;
+  // each as the numbers of its key columns (not those it only includes).
+  commands[1].sql = relation +
+                    "SELECT array_to_string(i.indkey[0:i.indnkeyatts - 1], ' ') FROM r JOIN pg_index i ON "
+                    "i.indrelid = r.oid WHERE i.indisunique AND i.indimmediate AND i.indisvalid AND i.indpred IS NULL "
+                    "AND i.indexprs IS NULL ORDER BY i.indisprimary DESC, i.indexrelid";
+  auto t = std::make_unique<ServerTable>();
+  std::map<long, int> position_of_attnum;
+  commands[0].params = commands[1].params = {std::string(name)};
+  commands[0].on_result = [&](const PGresult& result) {
+    for (int i = 0; i < PQntuples(&result); ++i) {
+      auto text = [&](int column) { return std::string(PQgetvalue(&result, i, column)); };
+      if (i == 0) {
+        t->name = quoted(text(0));
+        t->table.name = upper(text(0));
+      }
+      position_of_attnum[std::stol(text(1))] = i;
+      ColumnInfo column;
+      column.name = upper(text(2));
+      std::string domain = text(3), type = text(4);
+      column.kind = kind_of_server_type(type, domain);
+      int typmod = std::stoi(text(5));
+      if (column.kind == ColumnKind::Text && (type == "varchar" || type == "bpchar") && typmod >= 4)
+        column.text_size = typmod - 4;
+      column.required = text(6) == "t";
+      column.default_value = default_of(text(7), column.kind);
+      column.nocase = text(8) == "kavelo_nocase";
+      t->columns.push_back({quoted(text(2)), text(7), column.kind == ColumnKind::Bit && type == "bool"});
+      t->table.columns.push_back(std::move(column));
+    }
+  };
+  // Read after the columns: the pipeline keeps the order.
+  commands[1].on_result = [&](const PGresult& result) {
+    for (int i = 0; i < PQntuples(&result); ++i) {
+      std::vector<int> key;
+      std::string_view numbers = PQgetvalue(&result, i, 0);
+      while (!numbers.empty()) {
+        long attnum = 0;
+        auto [end, ec] = std::from_chars(numbers.data(), numbers.data() + numbers.size(), attnum);
+        auto it = position_of_attnum.find(attnum);
+        // A system column (attnum 0 or less) is no plain column.
+        if (ec != std::errc() || it == position_of_attnum.end()) {
+          key.clear();
+          break;
+        }
+        key.push_back(it->second);
+        numbers.remove_prefix(static_cast<std::size_t>(end - numbers.data()));
+        if (!numbers.empty()) numbers.remove_prefix(1);
+      }
+      if (!key.empty()) t->table.unique_keys.push_back(std::move(key));
+    }
+  };
+  guarded([&] { connection.run_or_throw(commands); });
+  if (t->table.columns.empty()) throw failure(ErrorCode::TableNotFound, upper(name));
+  t->scratch = quoted("kavelo_" + lower(t->table.name));
+  ServerTable* raw = t.get();
+  tables[upper(name)] = std::move(t);
+  by_table[&raw->table] = raw;
+  return raw->table;
+}
+
+std::string PgStore::Impl::where(const ServerTable& t, const std::vector<std::pair<int, const Value*>>& conditions,
+                                 Params& params) {
+  std::string sql;
+  for (const auto& [column, value] : conditions) {
+    if (!sql.empty()) sql += " AND ";
+    const ServerColumn& c = t.columns[static_cast<std::size_t>(column)];
+    sql += c.name;
+    if (!value || value->is_null()) {
+      sql += " IS NULL";
+    } else {
+      params.push_back(server_text(*value, c.boolean));
+      sql += fmt::format(" = ${}", params.size());
+    }
+  }
+  return sql;
+}
+
+Row PgStore::Impl::row_of(const ServerTable& t, const PGresult& result, int row) {
+  Row values;
+  values.reserve(t.columns.size());
+  for (std::size_t i = 0; i < t.columns.size(); ++i) {
+    const int column = static_cast<int>(i);
+    if (PQgetisnull(&result, row, column)) {
+      values.emplace_back();
+    } else {
+      values.push_back(value_of(std::string_view(PQgetvalue(&result, row, column),
+                                                 static_cast<std::size_t>(PQgetlength(&result, row, column))),
+                                t.table.columns[i].kind, t.columns[i].boolean));
+    }
+  }
+  return values;
+}
+
+void PgStore::Impl::copy_rows(ServerTable& t, std::vector<Step*>& steps_of_table, std::string before) {
+  // Every column some row of the sync writes, then the group and the order.
+  std::set<int> written;
+  int groups = 0;
+  for (Step* step : steps_of_table) {
+    if (step->kind == StepKind::Write) {
+      for (WriteGroup& group : step->groups) {
+        group.number = ++groups;
+        written.insert(group.columns.begin(), group.columns.end());
+      }
+    } else {
+      step->group = ++groups;
+      written.insert(step->key.begin(), step->key.end());
+      written.insert(step->sum_columns.begin(), step->sum_columns.end());
+    }
+  }
+  std::string sql = std::move(before);
+  if (!t.scratch_ready)
+    sql += fmt::format("CREATE TEMP TABLE IF NOT EXISTS {} AS SELECT *, 0 AS kavelo_group, 0 AS kavelo_n FROM {} "
+                      "WITH NO DATA; ",
+                      t.scratch, t.name);
+  sql += "COPY pg_temp." + t.scratch + " (";
+  for (int column : written) sql += t.columns[static_cast<std::size_t>(column)].name + ", ";
+  sql += "kavelo_group, kavelo_n) FROM STDIN";
+
+  std::string data;
+  for (Step* step : steps_of_table) {
+    if (step->kind == StepKind::Write) {
+      for (const auto& [group, row] : step->rows) {
+        for (int column : written) {
+          const auto& value = row[static_cast<std::size_t>(column)];
+          if (value)
+            append_copy_field(data, *value, t.columns[static_cast<std::size_t>(column)].boolean);
+          else
+            data += "\\N";
+          data += '\t';
+        }
+        append_padded(data, step->groups[static_cast<std::size_t>(group)].number, 1);
+        data += "\t\\N\n";
+      }
+    } else {
+      int n = 0;
+      for (const SumRow& row : step->sums) {
+        for (int column : written) {
+          auto key_at = std::find(step->key.begin(), step->key.end(), column);
+          auto sum_at = std::find_if(row.sums.begin(), row.sums.end(), [&](const auto& s) { return s.first == column; });
+          if (key_at != step->key.end())
+            append_copy_field(data, row.key[static_cast<std::size_t>(key_at - step->key.begin())],
+                              t.columns[static_cast<std::size_t>(column)].boolean);
+          else if (sum_at != row.sums.end())
+            append_amount(data, sum_at->second);
+          else
+            data += "\\N";
+          data += '\t';
+        }
+        append_padded(data, step->group, 1);
+        data += '\t';
+        append_padded(data, ++n, 1);
+        data += '\n';
+      }
+    }
+  }
+  connection.copy_in(sql, data);
+  t.scratch_ready = true;
+}
+
+void PgStore::Impl::write_statements(Step& step, std::vector<Command>& commands,
+                                     std::vector<std::pair<WriteGroup*, long>>& added) {
+  const ServerTable& t = *step.table;
+  std::string key;
+  for (int column : step.key) key += (key.empty() ? "" : ", ") + t.columns[static_cast<std::size_t>(column)].name;
+  for (WriteGroup& group : step.groups) {
+    std::string names, set, changed;
+    for (int column : group.columns) {
+      const std::string& name = t.columns[static_cast<std::size_t>(column)].name;
+      names += (names.empty() ? "" : ", ") + name;
+      const bool text = t.table.columns[static_cast<std::size_t>(column)].kind == ColumnKind::Text;
+      // A key column equal under its collation holds the same bytes unless
+      // it is text.
+      if (!text && std::find(step.key.begin(), step.key.end(), column) != step.key.end()) continue;
+      set += fmt::format("{}{} = EXCLUDED.{}", set.empty() ? "" : ", ", name, name);
+      // Compared exactly: 'abc' and 'ABC' differ even in a column without case.
+      const char* collate = text ? " COLLATE \"C\"" : "";
+      changed += fmt::format("{}d.{}{} IS DISTINCT FROM EXCLUDED.{}{}", changed.empty() ? "" : " OR ", name, collate,
+                             name, collate);
+    }
+    Command& merge = commands.emplace_back();
+    merge.sql = fmt::format(
+        "WITH m AS (INSERT INTO {} AS d ({}) SELECT {} FROM pg_temp.{} WHERE kavelo_group = {} ON CONFLICT ({}) DO {} "
+        "RETURNING (d.xmax = 0) AS added) SELECT count(*) FILTER (WHERE added) FROM m",
+        t.name, names, names, t.scratch, group.number, key,
+        set.empty() ? std::string("NOTHING") : "UPDATE SET " + set + " WHERE " + changed);
+    merge.on_result = [&added, &group](const PGresult& result) { added.emplace_back(&group, number_of(result)); };
+  }
+}
+
+void PgStore::Impl::change_statements(Step& step, std::vector<Command>& commands) {
+  const ServerTable& t = *step.table;
+  for (const RowValues& row : step.changes) {
+    Command& update = commands.emplace_back();
+    std::string set;
+    for (std::size_t i = 0; i < row.size(); ++i) {
+      if (!row[i]) continue;
+      update.params.push_back(server_text(*row[i], t.columns[i].boolean));
+      set += fmt::format("{}{} = ${}", set.empty() ? "" : ", ", t.columns[i].name, update.params.size());
+    }
+    std::vector<std::pair<int, const Value*>> key;
+    for (int column : step.key) {
+      const auto& slot = row[static_cast<std::size_t>(column)];
+      key.emplace_back(column, slot ? &*slot : nullptr);
+    }
+    std::string condition = where(t, key, update.params);
+    if (set.empty()) {
+      commands.pop_back();
+      continue;
+    }
+    update.sql = fmt::format("UPDATE {} SET {} WHERE {}", t.name, set, condition);
+    update.prepared = true;
+  }
+}
+
+void PgStore::Impl::sum_statements(Step& step, std::vector<Command>& commands) {
+  const ServerTable& t = *step.table;
+  auto name = [&](int column) -> const std::string& { return t.columns[static_cast<std::size_t>(column)].name; };
+  // The batch's sums per key, grouped by the key as the table compares it:
+  // two codes the collation takes for one are one row, added to the first.
+  std::string grouped = "(SELECT ", keys, joined;
+  for (std::size_t i = 0; i < step.key.size(); ++i) {
+    const std::string& k = name(step.key[i]);
+    grouped += fmt::format("{}, (array_agg({} ORDER BY kavelo_n))[1] AS kavelo_first_{}, ", k, k, i);
+    keys += (keys.empty() ? "" : ", ") + k;
+    joined += fmt::format("{}d.{} = s.{}", joined.empty() ? "" : " AND ", k, k);
+  }
+  for (int column : step.sum_columns) grouped += fmt::format("sum({0}) AS {0}, ", name(column));
+  grouped += fmt::format("0 AS kavelo_none FROM pg_temp.{} WHERE kavelo_group = {} GROUP BY {}) AS s", t.scratch,
+                         step.group, keys);
+
+  if (!step.sum_columns.empty()) {
+    std::string set;
+    for (int column : step.sum_columns)
+      set += fmt::format("{0}{1} = CASE WHEN s.{1} IS NULL THEN d.{1} ELSE coalesce(d.{1}, 0) + s.{1} END",
+                         set.empty() ? "" : ", ", name(column));
+    commands.emplace_back().sql = fmt::format("UPDATE {} AS d SET {} FROM {} WHERE {}", t.name, set, grouped, joined);
+  }
+  // New rows: each column the default plus its sum, or the default alone.
+  std::string columns = keys, values;
+  for (std::size_t i = 0; i < step.key.size(); ++i) values += fmt::format("{}s.kavelo_first_{}", i ? ", " : "", i);
+  for (int column : step.sum_columns) {
+    const std::string& sql_default = t.columns[static_cast<std::size_t>(column)].default_sql;
+    columns += ", " + name(column);
+    if (sql_default.empty())
+      values += fmt::format(", s.{}", name(column));
+    else
+      values += fmt::format(", CASE WHEN s.{0} IS NULL THEN {1} ELSE coalesce({1}, 0) + s.{0} END", name(column),
+                            sql_default);
+  }
+  commands.emplace_back().sql =
+      fmt::format("INSERT INTO {} ({}) SELECT {} FROM {} WHERE NOT EXISTS (SELECT 1 FROM {} AS d WHERE {})", t.name,
+                  columns, values, grouped, t.name, joined);
+}
+
+void PgStore::Impl::each_statements(Step& step, std::vector<Command>& commands) {
+  const ServerTable& t = *step.table;
+  std::string keys, placeholders;
+  for (std::size_t i = 0; i < step.key.size(); ++i) {
+    keys += (i ? ", " : "") + t.columns[static_cast<std::size_t>(step.key[i])].name;
+    placeholders += fmt::format("{}${}", i ? ", " : "", i + 1);
+  }
+  for (const Addition& addition : step.additions) {
+    Params key_params;
+    for (std::size_t i = 0; i < step.key.size(); ++i)
+      key_params.push_back(server_text(addition.key[i], t.columns[static_cast<std::size_t>(step.key[i])].boolean));
+    Command& insert = commands.emplace_back();
+    insert.sql = fmt::format("INSERT INTO {} ({}) VALUES ({}) ON CONFLICT ({}) DO NOTHING", t.name, keys,
+                             placeholders, keys);
+    insert.params = key_params;
+    insert.prepared = true;
+    // One statement per run of amounts to different columns: a column twice
+    // is added to twice, in order.
+    std::size_t at = 0;
+    while (at < addition.amounts.size()) {
+      Command& update = commands.emplace_back();
+      std::vector<std::pair<int, const Value*>> key;
+      for (std::size_t i = 0; i < step.key.size(); ++i) key.emplace_back(step.key[i], &addition.key[i]);
+      std::string condition = where(t, key, update.params);
+      std::set<int> seen;
+      std::string set;
+      for (; at < addition.amounts.size() && seen.insert(addition.amounts[at].first).second; ++at) {
+        const auto& [column, amount] = addition.amounts[at];
+        const ColumnInfo& info = t.table.columns[static_cast<std::size_t>(column)];
+        std::string text = "0";
+        const char* type = "float8";
+        if (info.kind == ColumnKind::Currency) {
+          text.clear();
+          append_amount(text, amount_of(info, amount));
+          type = "numeric";
+        } else if (!amount.is_null()) {
+          text.clear();
+          append_server_text(text, Value(to_double(amount)));
+        }
+        update.params.push_back(std::move(text));
+        set += fmt::format("{0}{1} = coalesce({1}, 0) + ${2}::{3}", set.empty() ? "" : ", ",
+                           t.columns[static_cast<std::size_t>(column)].name, update.params.size(), type);
+      }
+      update.sql = fmt::format("UPDATE {} SET {} WHERE {}", t.name, set, condition);
+      update.prepared = true;
+    }
+  }
+}
+
+std::optional<Refusal> PgStore::Impl::flush(std::vector<Command> tail) {
+  if (steps.empty() && tail.empty()) return std::nullopt;
+  std::vector<Step> sending = std::move(steps);
+  forget_writes();
+  // Inside a transaction the writes of a sync go in a savepoint of their own:
+  // a refusal undoes them all and leaves the transaction usable, so that the
+  // caller may write the same records again one by one.
+  const bool atomic = in_transaction && !sending.empty();
+  bool savepoint_sent = false;
+  auto undo_sync = [&] {
+    forget_scratch();
+    if (!savepoint_sent || connection.broken()) return;
+    std::vector<Command> undo(2);
+    undo[0].sql = "ROLLBACK TO SAVEPOINT kavelo_sync";
+    undo[1].sql = "RELEASE SAVEPOINT kavelo_sync";
+    connection.run_or_throw(undo);
+  };
+  return guarded([&]() -> std::optional<Refusal> {
+    // The rows of each table go by one COPY into its temporary table.
+    std::vector<ServerTable*> copied;
+    std::unordered_map<ServerTable*, std::vector<Step*>> rows_of;
+    for (Step& step : sending) {
+      if (step.kind != StepKind::Write && step.kind != StepKind::AddSum) continue;
+      auto& list = rows_of[step.table];
+      if (list.empty()) copied.push_back(step.table);
+      list.push_back(&step);
+    }
+    std::vector<Command> commands;
+    try {
+      for (ServerTable* t : copied) {
+        const char* first = atomic && !savepoint_sent ? "SAVEPOINT kavelo_sync; " : "";
+        savepoint_sent = savepoint_sent || *first;
+        copy_rows(*t, rows_of[t], first);
+      }
+    } catch (const Failure&) {
+      undo_sync();
+      throw;
+    }
+    if (atomic && !savepoint_sent) {
+      commands.emplace_back().sql = "SAVEPOINT kavelo_sync";
+      savepoint_sent = true;
+    }
+
+    std::vector<std::pair<WriteGroup*, long>> added;
+    for (Step& step : sending) {
+      switch (step.kind) {
+        case StepKind::Write: write_statements(step, commands, added); break;
+        case StepKind::Change: change_statements(step, commands); break;
+        case StepKind::AddSum: sum_statements(step, commands); break;
+        case StepKind::AddEach: each_statements(step, commands); break;
+      }
+    }
+    // Emptied at once: the server never vacuums temporary tables.
+    if (!copied.empty()) {
+      std::string names;
+      for (ServerTable* t : copied) names += (names.empty() ? "pg_temp." : ", pg_temp.") + t->scratch;
+      commands.emplace_back().sql = "TRUNCATE " + names;
+    }
+    if (atomic) commands.emplace_back().sql = "RELEASE SAVEPOINT kavelo_sync";
+    const std::size_t first_of_tail = commands.size();
+    for (Command& command : tail) commands.push_back(std::move(command));
+    auto refusal = connection.run(commands);
+    if (refusal && refusal->index < first_of_tail) {
+      undo_sync();
+      throw connection.failure(refusal->error);
+    }
+    if (refusal) {
+      refusal->index -= first_of_tail;
+      return refusal;
+    }
+    // Tallied once the whole sync is in: a refusal sends the records again.
+    for (auto& [group, count] : added) {
+      group->counts->added += count;
+      group->counts->changed += group->rows - count;
+    }
+    return std::nullopt;
+  });
+}
+
+PgStore::PgStore(const std::string& connection_string) : impl_(std::make_unique<Impl>(connection_string)) {}
+
+PgStore::~PgStore() = default;
+
+const Table& PgStore::table(std::string_view name) {
+  auto it = impl_->tables.find(upper(name));
+  if (it != impl_->tables.end()) return it->second->table;
+  return impl_->load(name);
+}
+
+void PgStore::begin(std::chrono::milliseconds) {
+  if (impl_->in_transaction) return;
+  impl_->guarded([&] { impl_->connection.execute("BEGIN"); });
+  impl_->in_transaction = true;
+  impl_->lost = false;
+}
+
+void PgStore::lock(const std::vector<std::string>& tables, std::chrono::milliseconds wait) {
+  if (!impl_->in_transaction) begin(wait);
+  std::vector<const ServerTable*> locked;
+  for (const std::string& name : tables) locked.push_back(&impl_->entry(table(name)));
+  // Each lock inside a savepoint: one refused leaves the transaction usable.
+  // EXCLUSIVE keeps out every other writer and lets readers on.
+  std::vector<Command> commands;
+  if (wait.count() > 0) commands.emplace_back().sql = fmt::format("SET LOCAL lock_timeout = {}", wait.count());
+  const std::size_t first = commands.size();
+  for (const ServerTable* t : locked) {
+    commands.emplace_back().sql = "SAVEPOINT kavelo_lock";
+    commands.emplace_back().sql =
+        fmt::format("LOCK TABLE {} IN EXCLUSIVE MODE{}", t->name, wait.count() > 0 ? "" : " NOWAIT");
+    commands.emplace_back().sql = "RELEASE SAVEPOINT kavelo_lock";
+  }
+  auto refusal = impl_->flush(std::move(commands));
+  if (!refusal) return;
+  if (refusal->index < first) throw impl_->connection.failure(refusal->error);
+  std::vector<Command> undo(2);
+  undo[0].sql = "ROLLBACK TO SAVEPOINT kavelo_lock";
+  undo[1].sql = "RELEASE SAVEPOINT kavelo_lock";
+  impl_->guarded([&] { impl_->connection.run_or_throw(undo); });
+  const std::string& state = refusal->error.sqlstate;
+  if (state == "55P03" || state == "40P01")
+    throw failure(ErrorCode::TableInUse, locked[(refusal->index - first) / 3]->table.name);
+  throw impl_->connection.failure(refusal->error);
+}
+
+void PgStore::commit() {
+  if (!impl_->in_transaction || impl_->holding) {
+    impl_->flush_or_throw({});
+    return;
+  }
+  // A transaction the server had already ended by an error commits nothing:
+  // COMMIT then answers ROLLBACK.
+  bool rolled_back = false;
+  std::vector<Command> commands(1);
+  commands[0].sql = "COMMIT";
+  commands[0].on_result = [&](const PGresult& result) {
+    rolled_back = std::string_view(PQcmdStatus(const_cast<PGresult*>(&result))) == "ROLLBACK";
+  };
+  impl_->flush_or_throw(std::move(commands));
+  impl_->in_transaction = false;
+  if (rolled_back) {
+    impl_->forget_scratch();
+    throw failure(ErrorCode::EngineFailure,
+                  "el servidor ya había deshecho la transacción por un error anterior; no se ha guardado nada");
+  }
+}
+
+void PgStore::roll_back() {
+  impl_->forget_writes();
+  impl_->forget_scratch();
+  if (!impl_->in_transaction) return;
+  impl_->in_transaction = false;
+  if (impl_->connection.broken()) return;
+  try {
+    impl_->connection.execute("ROLLBACK");
+  } catch (const Failure&) {
+    // A session lost on the way has lost the transaction anyway.
+    if (!impl_->connection.broken()) throw;
+    impl_->lose();
+  }
+}
+
+bool PgStore::in_transaction() const { return impl_->in_transaction; }
+
+void PgStore::hold() { impl_->holding = true; }
+
+void PgStore::savepoint(const char* name) {
+  std::vector<Command> commands(1);
+  commands[0].sql = "SAVEPOINT " + quoted(name);
+  impl_->flush_or_throw(std::move(commands));
+}
+
+void PgStore::release(const char* name) {
+  std::vector<Command> commands(1);
+  commands[0].sql = "RELEASE SAVEPOINT " + quoted(name);
+  impl_->flush_or_throw(std::move(commands));
+}
+
+void PgStore::roll_back_to(const char* name) {
+  impl_->forget_writes();
+  impl_->forget_scratch();
+  std::vector<Command> commands(2);
+  commands[0].sql = "ROLLBACK TO SAVEPOINT " + quoted(name);
+  commands[1].sql = "RELEASE SAVEPOINT " + quoted(name);
+  impl_->guarded([&] { impl_->connection.run_or_throw(commands); });
+}
+
+bool PgStore::lost() const { return impl_->lost; }
+
+bool PgStore::usable() const { return !impl_->connection.broken(); }
+
+std::optional<Row> PgStore::find(const Table& table, const Key& key, const std::vector<Value>& values) {
+  ServerTable& t = impl_->entry(table);
+  std::vector<Value> converted;
+  std::vector<std::pair<int, const Value*>> conditions;
+  converted.reserve(key.columns.size());
+  for (std::size_t i = 0; i < key.columns.size() && i < values.size(); ++i)
+    converted.push_back(as_kind(table.columns[static_cast<std::size_t>(key.columns[i])], values[i]));
+  for (std::size_t i = 0; i < converted.size(); ++i) conditions.emplace_back(key.columns[i], &converted[i]);
+  std::vector<Command> commands(1);
+  std::string condition = impl_->where(t, conditions, commands[0].params);
+  commands[0].sql = fmt::format("SELECT * FROM {} WHERE {}", t.name, condition);
+  commands[0].prepared = true;
+  std::optional<Row> row;
+  commands[0].on_result = [&](const PGresult& result) {
+    if (PQntuples(&result) > 0) row = impl_->row_of(t, result, 0);
+  };
+  impl_->flush_or_throw(std::move(commands));
+  return row;
+}
+
+namespace {
+
+// The conditions as values of their columns' kinds.
+std::vector<std::pair<int, Value>> converted(const Table& table, const Conditions& where) {
+  std::vector<std::pair<int, Value>> values;
+  for (const auto& [column, value] : where)
+    values.emplace_back(column, as_kind(table.columns.at(static_cast<std::size_t>(column)), value));
+  return values;
+}
+
+}  // namespace
+
+std::optional<Value> PgStore::largest(const Table& table, int column, const Conditions& where) {
+  ServerTable& t = impl_->entry(table);
+  auto values = converted(table, where);
+  std::vector<std::pair<int, const Value*>> conditions;
+  for (const auto& [c, v] : values) conditions.emplace_back(c, &v);
+  std::vector<Command> commands(1);
+  std::string condition = impl_->where(t, conditions, commands[0].params);
+  const auto at = static_cast<std::size_t>(column);
+  commands[0].sql = fmt::format("SELECT max({}), count(*) FROM {}{}{}", t.columns.at(at).name, t.name,
+                                condition.empty() ? "" : " WHERE ", condition);
+  commands[0].prepared = true;
+  std::optional<Value> result;
+  commands[0].on_result = [&](const PGresult& rows) {
+    if (std::string_view(PQgetvalue(&rows, 0, 1)) == "0") return;
+    result = PQgetisnull(&rows, 0, 0)
+                 ? Value()
+                 : value_of(PQgetvalue(&rows, 0, 0), table.columns[at].kind, t.columns[at].boolean);
+  };
+  impl_->flush_or_throw(std::move(commands));
+  return result;
+}
+
+std::vector<Value> PgStore::distinct(const Table& table, int column, const Conditions& where) {
+  ServerTable& t = impl_->entry(table);
+  auto values = converted(table, where);
+  std::vector<std::pair<int, const Value*>> conditions;
+  for (const auto& [c, v] : values) conditions.emplace_back(c, &v);
+  std::vector<Command> commands(1);
+  std::string condition = impl_->where(t, conditions, commands[0].params);
+  const auto at = static_cast<std::size_t>(column);
+  commands[0].sql = fmt::format("SELECT DISTINCT {} FROM {}{}{}", t.columns.at(at).name, t.name,
+                                condition.empty() ? "" : " WHERE ", condition);
+  commands[0].prepared = true;
+  std::vector<Value> result;
+  commands[0].on_result = [&](const PGresult& rows) {
+    for (int i = 0; i < PQntuples(&rows); ++i)
+      result.push_back(PQgetisnull(&rows, i, 0)
+                           ? Value()
+                           : value_of(PQgetvalue(&rows, i, 0), table.columns[at].kind, t.columns[at].boolean));
+  };
+  impl_->flush_or_throw(std::move(commands));
+  return result;
+}
+
+void PgStore::scan(const Table& table, const std::function<void(const Row&)>& each) {
+  ServerTable& t = impl_->entry(table);
+  impl_->flush_or_throw({});
+  // A cursor read in batches: a million rows never sit in memory at once,
+  // and `each` may use the store between batches.
+  Connection& connection = impl_->connection;
+  const bool own = !impl_->in_transaction;
+  const std::string cursor = fmt::format("kavelo_scan_{}", ++impl_->scans);
+  impl_->guarded([&] {
+    if (own) connection.execute("BEGIN");
+    connection.execute(fmt::format("DECLARE {} NO SCROLL CURSOR FOR SELECT * FROM {}", cursor, t.name));
+  });
+  try {
+    for (;;) {
+      auto rows = impl_->guarded([&] { return connection.query(fmt::format("FETCH {} FROM {}", kScanBatch, cursor)); });
+      const int count = PQntuples(rows.get());
+      for (int i = 0; i < count; ++i) each(impl_->row_of(t, *rows, i));
+      if (count < kScanBatch) break;
+    }
+    impl_->guarded([&] {
+      connection.execute("CLOSE " + cursor);
+      if (own) connection.execute("COMMIT");
+    });
+  } catch (...) {
+    if (!connection.broken()) {
+      try {
+        connection.execute(own ? std::string("ROLLBACK") : "CLOSE " + cursor);
+      } catch (const Failure&) {
+        // The first failure is the one to report.
+      }
+    }
+    throw;
+  }
+}
+
+void PgStore::write(const Table& table, const Key& key, RowValues row, WriteCounts& counts) {
+  ServerTable& t = impl_->entry(table);
+  row.resize(t.columns.size());
+  std::string key_value = key_text(t, key.columns, [&](std::size_t i) {
+    const auto& slot = row[static_cast<std::size_t>(key.columns[i])];
+    return slot ? &*slot : nullptr;
+  });
+  Step& step = impl_->step_for(t, StepKind::Write, key.columns);
+  std::vector<int> columns;
+  for (std::size_t i = 0; i < row.size(); ++i)
+    if (row[i]) columns.push_back(static_cast<int>(i));
+  // The latest group of the same columns takes the row, unless it or a later
+  // group already has the key: ON CONFLICT touches a row once per statement,
+  // and the key's writes must happen in order.
+  auto signature = std::make_pair(std::move(columns), &counts);
+  auto same = step.last_group_of_columns.find(signature);
+  auto before = step.last_group_of_key.find(key_value);
+  int group;
+  if (same != step.last_group_of_columns.end() &&
+      (before == step.last_group_of_key.end() || before->second < same->second)) {
+    group = same->second;
+  } else {
+    group = static_cast<int>(step.groups.size());
+    step.groups.push_back({signature.first, &counts, 0, 0});
+    step.last_group_of_columns[std::move(signature)] = group;
+  }
+  step.last_group_of_key[std::move(key_value)] = group;
+  ++step.groups[static_cast<std::size_t>(group)].rows;
+  step.rows.emplace_back(group, std::move(row));
+  impl_->gathered();
+}
+
+void PgStore::change(const Table& table, const Key& key, RowValues row) {
+  ServerTable& t = impl_->entry(table);
+  row.resize(t.columns.size());
+  impl_->step_for(t, StepKind::Change, key.columns).changes.push_back(std::move(row));
+  impl_->gathered();
+}
+
+void PgStore::add(const Table& table, const Key& key, std::vector<Addition> additions) {
+  ServerTable& t = impl_->entry(table);
+  for (Addition& addition : additions) {
+    addition.key.resize(key.columns.size());
+    const bool amounts = std::all_of(addition.amounts.begin(), addition.amounts.end(), [&](const auto& a) {
+      return table.columns.at(static_cast<std::size_t>(a.first)).kind == ColumnKind::Currency;
+    });
+    if (!amounts) {
+      // Other kinds one by one, in order: a sum of doubles depends on it.
+      impl_->step_for(t, StepKind::AddEach, key.columns).additions.push_back(std::move(addition));
+      impl_->gathered();
+      continue;
+    }
+    // Exact sums per key, added on the server in one go.
+    Step& step = impl_->step_for(t, StepKind::AddSum, key.columns);
+    std::string key_value = key_text(t, key.columns, [&](std::size_t i) { return &addition.key[i]; });
+    auto [at, fresh] = step.sum_of_key.try_emplace(std::move(key_value), step.sums.size());
+    if (fresh) step.sums.push_back({std::move(addition.key), {}});
+    SumRow& row = step.sums[at->second];
+    for (const auto& [column, amount] : addition.amounts) {
+      WideAmount n = amount_of(table.columns[static_cast<std::size_t>(column)], amount);
+      auto sum = std::find_if(row.sums.begin(), row.sums.end(), [&](const auto& s) { return s.first == column; });
+      if (sum == row.sums.end())
+        row.sums.emplace_back(column, n);
+      else
+        sum->second += n;
+      step.sum_columns.insert(column);
+    }
+    impl_->gathered();
+  }
+}
+
+void PgStore::sync() { impl_->flush_or_throw({}); }
+
+Value PgStore::as_stored(const ColumnInfo&, const Value& value) const { return value; }
+
+}  // namespace kavelo::db::pg

@@ -1,0 +1,58 @@
+#pragma once
+// The company database on a PostgreSQL server, through libpq.
+//
+// Writes are gathered and sent together at the next sync, savepoint,
+// release, commit or read: the rows of a table go by COPY into a temporary
+// table of the session, then one INSERT ... ON CONFLICT per group of rows
+// that write the same columns merges them; amounts added to numeric columns
+// are summed here and added by one UPDATE and one INSERT per batch. The
+// statements of a sync go in one pipeline.
+#include <memory>
+#include <string>
+
+#include "db/store.h"
+
+namespace kavelo::db::pg {
+
+class PgStore final : public Store {
+ public:
+  // Connects to the server that an ODBC-style connection string names (see
+  // conninfo_of); a server out of reach fails naming it.
+  explicit PgStore(const std::string& connection_string);
+  ~PgStore() override;
+
+  const Table& table(std::string_view name) override;
+
+  void begin(std::chrono::milliseconds wait) override;
+  void lock(const std::vector<std::string>& tables, std::chrono::milliseconds wait) override;
+  void commit() override;
+  void roll_back() override;
+  bool in_transaction() const override;
+  void hold() override;
+
+  void savepoint(const char* name) override;
+  void release(const char* name) override;
+  void roll_back_to(const char* name) override;
+
+  bool lost() const override;
+  bool usable() const override;
+
+  std::optional<Row> find(const Table& table, const Key& key, const std::vector<Value>& values) override;
+  std::optional<Value> largest(const Table& table, int column, const Conditions& where) override;
+  std::vector<Value> distinct(const Table& table, int column, const Conditions& where) override;
+  void scan(const Table& table, const std::function<void(const Row&)>& each) override;
+
+  void write(const Table& table, const Key& key, RowValues row, WriteCounts& counts) override;
+  void change(const Table& table, const Key& key, RowValues row) override;
+  void add(const Table& table, const Key& key, std::vector<Addition> additions) override;
+  void sync() override;
+
+  // The server keeps every value exactly as it is given.
+  Value as_stored(const ColumnInfo& column, const Value& value) const override;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace kavelo::db::pg

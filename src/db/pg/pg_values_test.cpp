@@ -1,0 +1,110 @@
+#include "db/pg/pg_values.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+namespace kavelo::db::pg {
+namespace {
+
+std::string text_of(const Value& value, bool boolean = false) {
+  std::string out;
+  append_server_text(out, value, boolean);
+  return out;
+}
+
+std::string copy_of(const Value& value) {
+  std::string out;
+  append_copy_field(out, value);
+  return out;
+}
+
+TEST(ServerText, ValuesBothWays) {
+  struct Case {
+    Value value;
+    ColumnKind kind;
+    bool boolean;
+    const char* text;
+  };
+  const Case cases[] = {
+      {Value(Currency{123400}), ColumnKind::Currency, false, "12.3400"},
+      {Value(Currency{-1}), ColumnKind::Currency, false, "-0.0001"},
+      {Value(Currency{0}), ColumnKind::Currency, false, "0.0000"},
+      {Value(Currency{INT64_MAX}), ColumnKind::Currency, false, "922337203685477.5807"},
+      {Value(Currency{INT64_MIN}), ColumnKind::Currency, false, "-922337203685477.5808"},
+      {Value(0.1), ColumnKind::Double, false, "0.1"},
+      {Value(-2.5e-300), ColumnKind::Double, false, "-2.5e-300"},
+      {Value(std::numeric_limits<double>::infinity()), ColumnKind::Double, false, "Infinity"},
+      {Value(DateTime{2024, 2, 29}), ColumnKind::DateTime, false, "2024-02-29 00:00:00"},
+      {Value(DateTime{999, 1, 2, 3, 4, 5}), ColumnKind::DateTime, false, "0999-01-02 03:04:05"},
+      {Value(true), ColumnKind::Bit, false, "-1"},
+      {Value(false), ColumnKind::Bit, false, "0"},
+      {Value(true), ColumnKind::Bit, true, "true"},
+      {Value(std::uint8_t{255}), ColumnKind::Byte, false, "255"},
+      {Value(std::int16_t{-32768}), ColumnKind::Short, false, "-32768"},
+      {Value(std::int32_t{INT32_MIN}), ColumnKind::Long, false, "-2147483648"},
+      {Value("Ñandú"), ColumnKind::Text, false, "Ñandú"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(text_of(c.value, c.boolean), c.text);
+    // The server writes back what it read; "t" stands for a boolean true.
+    std::string back = c.boolean ? std::string(text_of(c.value, true)).substr(0, 1) : c.text;
+    EXPECT_EQ(value_of(back, c.kind, c.boolean), c.value) << c.text;
+  }
+}
+
+TEST(ServerText, DoublesReadBackExactly) {
+  for (double d : {0.1, 1.0 / 3, 123456789.123456789, 5e-324, 1.7976931348623157e308, -0.0, 1e22, 2.2250738585072014e-308}) {
+    Value back = value_of(text_of(Value(d)), ColumnKind::Double);
+    ASSERT_TRUE(back.get_if<double>());
+    EXPECT_EQ(std::signbit(*back.get_if<double>()), std::signbit(d));
+    EXPECT_EQ(*back.get_if<double>(), d) << text_of(Value(d));
+  }
+  EXPECT_TRUE(std::isnan(*value_of(text_of(Value(std::nan(""))), ColumnKind::Double).get_if<double>()));
+}
+
+TEST(ServerText, WhatIsNoValueOfTheKindStaysText) {
+  EXPECT_EQ(value_of("300", ColumnKind::Byte), Value("300"));
+  EXPECT_EQ(value_of("2024-01-01 10:00:00.5", ColumnKind::DateTime), Value("2024-01-01 10:00:00.5"));
+  EXPECT_EQ(value_of("1e3", ColumnKind::Long), Value("1e3"));
+  EXPECT_EQ(value_of("12.34567", ColumnKind::Currency), Value(Currency{123457}));
+  EXPECT_EQ(value_of("5000000000", ColumnKind::Untyped), Value(5e9));
+}
+
+TEST(ServerText, CopyFieldsEscapeWhatEndsAFieldOrARow) {
+  EXPECT_EQ(copy_of(Value()), "\\N");
+  EXPECT_EQ(copy_of(Value("\\N")), "\\\\N");
+  EXPECT_EQ(copy_of(Value("a\tb\nc\rd\\e")), "a\\tb\\nc\\rd\\\\e");
+  EXPECT_EQ(copy_of(Value("\\.")), "\\\\.");
+  EXPECT_EQ(copy_of(Value(Currency{5})), "0.0005");
+}
+
+TEST(ServerText, WideSumsAreExact) {
+  std::string out;
+  WideAmount sum = WideAmount{INT64_MAX} * 3;
+  append_amount(out, sum);
+  EXPECT_EQ(out, "2767011611056432.7421");
+}
+
+TEST(ServerTypes, KindsAndDefaults) {
+  EXPECT_EQ(kind_of_server_type("int2", "jet_byte"), ColumnKind::Byte);
+  EXPECT_EQ(kind_of_server_type("int2", "jet_bit"), ColumnKind::Bit);
+  EXPECT_EQ(kind_of_server_type("int2", ""), ColumnKind::Short);
+  EXPECT_EQ(kind_of_server_type("bool", ""), ColumnKind::Bit);
+  EXPECT_EQ(kind_of_server_type("numeric", ""), ColumnKind::Currency);
+  EXPECT_EQ(kind_of_server_type("timestamp", ""), ColumnKind::DateTime);
+  EXPECT_EQ(kind_of_server_type("int8", ""), ColumnKind::Untyped);
+
+  EXPECT_EQ(default_of("0", ColumnKind::Currency), Value(Currency{0}));
+  EXPECT_EQ(default_of("'-1'::integer", ColumnKind::Bit), Value(true));
+  EXPECT_EQ(default_of("'-1.5'::numeric", ColumnKind::Double), Value(-1.5));
+  EXPECT_EQ(default_of("'x''y'::character varying", ColumnKind::Text), Value("x'y"));
+  EXPECT_EQ(default_of("'2000-01-02 00:00:00'::timestamp without time zone", ColumnKind::DateTime),
+            Value(DateTime{2000, 1, 2}));
+  EXPECT_EQ(default_of("nextval('s'::regclass)", ColumnKind::Long), Value());
+  EXPECT_EQ(default_of("", ColumnKind::Long), Value());
+}
+
+}  // namespace
+}  // namespace kavelo::db::pg
