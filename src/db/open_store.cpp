@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "db/pg/pg_store.h"
 #include "db/sqlite_store.h"
 #include "db/store_location.h"
 #include "platform/failure.h"
@@ -14,7 +15,7 @@ std::unique_ptr<Store> open_store(const std::string& path, std::chrono::millisec
   if (!std::filesystem::is_regular_file(path, ec)) throw failure(ErrorCode::DatabaseFileNotFound, path);
   StoreLocation location = locate_store(path);
   if (location.kind == StoreLocation::Kind::Sqlite) return std::make_unique<SqliteStore>(path, wait, regional);
-  throw failure(ErrorCode::EngineFailure, "servidor pendiente");
+  return std::make_unique<pg::PgStore>(location.connection_string, regional);
 }
 
 }  // namespace kavelo::db

@@ -103,10 +103,10 @@ std::string key_text(const ServerTable& t, const std::vector<int>& key, ValueAt 
 
 // `value` as a value of the column's kind, for a look-up: a text of any
 // length finds what it finds.
-Value as_kind(const ColumnInfo& column, const Value& value) {
+Value as_kind(const ColumnInfo& column, const Value& value, const RegionalSettings& regional) {
   if (value.is_null()) return value;
   switch (column.kind) {
-    case ColumnKind::Text: return value.is_text() ? value : Value(to_text(value));
+    case ColumnKind::Text: return value.is_text() ? value : Value(to_text(value, regional));
     case ColumnKind::Byte:
       if (value.get_if<std::uint8_t>()) return value;
       break;
@@ -130,13 +130,13 @@ Value as_kind(const ColumnInfo& column, const Value& value) {
       break;
     case ColumnKind::Untyped: return value;
   }
-  return convert_for_column(column, value);
+  return convert_for_column(column, value, regional);
 }
 
-WideAmount amount_of(const ColumnInfo& column, const Value& amount) {
+WideAmount amount_of(const ColumnInfo& column, const Value& amount, const RegionalSettings& regional) {
   if (amount.is_null()) return 0;
   if (auto c = amount.get_if<Currency>()) return c->ten_thousandths;
-  return convert_for_column(column, amount).get_if<Currency>()->ten_thousandths;
+  return convert_for_column(column, amount, regional).get_if<Currency>()->ten_thousandths;
 }
 
 long number_of(const PGresult& result) {
@@ -149,9 +149,11 @@ long number_of(const PGresult& result) {
 }  // namespace
 
 struct PgStore::Impl {
-  explicit Impl(const std::string& connection_string) : connection(connection_string) {}
+  Impl(const std::string& connection_string, const RegionalSettings& settings)
+      : connection(connection_string), regional(settings) {}
 
   Connection connection;
+  const RegionalSettings regional;
   std::map<std::string, std::unique_ptr<ServerTable>> tables;  // by kavelo's name
   std::unordered_map<const Table*, ServerTable*> by_table;
   std::vector<Step> steps;
@@ -246,7 +248,7 @@ const Table& PgStore::Impl::load(std::string_view name) {
   static const std::string relation =
       "WITH r AS (SELECT c.oid, c.relname FROM pg_class c WHERE lower(c.relname) = lower($1::text) AND c.relkind IN "
       "('r', 'p') AND pg_table_is_visible(c.oid) ORDER BY c.relname = lower($1::text) DESC LIMIT 1) ";
-  std::vector<Command> commands(2);
+  std::vector<Command> commands(3);
   commands[0].sql = relation +
                     "SELECT r.relname, a.attnum, a.attname, CASE WHEN t.typtype = 'd' THEN t.typname ELSE '' END, "
                     "b.typname, CASE WHEN t.typtype = 'd' THEN t.typtypmod ELSE a.atttypmod END, "
@@ -263,9 +265,23 @@ const Table& PgStore::Impl::load(std::string_view name) {
                     "SELECT array_to_string(i.indkey[0:i.indnkeyatts - 1], ' ') FROM r JOIN pg_index i ON "
                     "i.indrelid = r.oid WHERE i.indisunique AND i.indimmediate AND i.indisvalid AND i.indpred IS NULL "
                     "AND i.indexprs IS NULL ORDER BY i.indisprimary DESC, i.indexrelid";
+  // Whatever may refuse a change of values that fit their columns: a CHECK
+  // rule of the table or of a column's domain, a trigger, a rule, a row
+  // security policy.
+  commands[2].sql = relation +
+                    "SELECT (c.relrowsecurity "
+                    "OR EXISTS (SELECT 1 FROM pg_constraint k WHERE k.conrelid = r.oid AND k.contype = 'c') "
+                    "OR EXISTS (SELECT 1 FROM pg_trigger g WHERE g.tgrelid = r.oid AND NOT g.tgisinternal) "
+                    "OR EXISTS (SELECT 1 FROM pg_rewrite w WHERE w.ev_class = r.oid AND w.rulename <> '_RETURN') "
+                    "OR EXISTS (SELECT 1 FROM pg_attribute a JOIN pg_constraint d ON d.contypid = a.atttypid "
+                    "WHERE a.attrelid = r.oid AND a.attnum > 0 AND NOT a.attisdropped AND d.contype = 'c'))::text "
+                    "FROM r JOIN pg_class c ON c.oid = r.oid";
   auto t = std::make_unique<ServerTable>();
   std::map<long, int> position_of_attnum;
-  commands[0].params = commands[1].params = {std::string(name)};
+  commands[0].params = commands[1].params = commands[2].params = {std::string(name)};
+  commands[2].on_result = [&](const PGresult& result) {
+    t->table.refuses_changes = PQntuples(&result) == 0 || std::string_view(PQgetvalue(&result, 0, 0)) != "false";
+  };
   commands[0].on_result = [&](const PGresult& result) {
     for (int i = 0; i < PQntuples(&result); ++i) {
       auto text = [&](int column) { return std::string(PQgetvalue(&result, i, column)); };
@@ -545,11 +561,11 @@ void PgStore::Impl::each_statements(Step& step, std::vector<Command>& commands) 
         const char* type = "float8";
         if (info.kind == ColumnKind::Currency) {
           text.clear();
-          append_amount(text, amount_of(info, amount));
+          append_amount(text, amount_of(info, amount, regional));
           type = "numeric";
         } else if (!amount.is_null()) {
           text.clear();
-          append_server_text(text, Value(to_double(amount)));
+          append_server_text(text, Value(to_double(amount, regional)));
         }
         update.params.push_back(std::move(text));
         set += fmt::format("{0}{1} = coalesce({1}, 0) + ${2}::{3}", set.empty() ? "" : ", ",
@@ -640,7 +656,8 @@ std::optional<Refusal> PgStore::Impl::flush(std::vector<Command> tail) {
   });
 }
 
-PgStore::PgStore(const std::string& connection_string) : impl_(std::make_unique<Impl>(connection_string)) {}
+PgStore::PgStore(const std::string& connection_string, const RegionalSettings& regional)
+    : impl_(std::make_unique<Impl>(connection_string, regional)) {}
 
 PgStore::~PgStore() = default;
 
@@ -741,7 +758,7 @@ void PgStore::release(const char* name) {
 void PgStore::roll_back_to(const char* name) {
   impl_->forget_writes();
   impl_->forget_scratch();
-  std::vector<Command> commands(2);
+  std::vector<Command> commands(3);
   commands[0].sql = "ROLLBACK TO SAVEPOINT " + quoted(name);
   commands[1].sql = "RELEASE SAVEPOINT " + quoted(name);
   impl_->guarded([&] { impl_->connection.run_or_throw(commands); });
@@ -757,7 +774,7 @@ std::optional<Row> PgStore::find(const Table& table, const Key& key, const std::
   std::vector<std::pair<int, const Value*>> conditions;
   converted.reserve(key.columns.size());
   for (std::size_t i = 0; i < key.columns.size() && i < values.size(); ++i)
-    converted.push_back(as_kind(table.columns[static_cast<std::size_t>(key.columns[i])], values[i]));
+    converted.push_back(as_kind(table.columns[static_cast<std::size_t>(key.columns[i])], values[i], impl_->regional));
   for (std::size_t i = 0; i < converted.size(); ++i) conditions.emplace_back(key.columns[i], &converted[i]);
   std::vector<Command> commands(1);
   std::string condition = impl_->where(t, conditions, commands[0].params);
@@ -774,10 +791,11 @@ std::optional<Row> PgStore::find(const Table& table, const Key& key, const std::
 namespace {
 
 // The conditions as values of their columns' kinds.
-std::vector<std::pair<int, Value>> converted(const Table& table, const Conditions& where) {
+std::vector<std::pair<int, Value>> converted(const Table& table, const Conditions& where,
+                                             const RegionalSettings& regional) {
   std::vector<std::pair<int, Value>> values;
   for (const auto& [column, value] : where)
-    values.emplace_back(column, as_kind(table.columns.at(static_cast<std::size_t>(column)), value));
+    values.emplace_back(column, as_kind(table.columns.at(static_cast<std::size_t>(column)), value, regional));
   return values;
 }
 
@@ -785,7 +803,7 @@ std::vector<std::pair<int, Value>> converted(const Table& table, const Condition
 
 std::optional<Value> PgStore::largest(const Table& table, int column, const Conditions& where) {
   ServerTable& t = impl_->entry(table);
-  auto values = converted(table, where);
+  auto values = converted(table, where, impl_->regional);
   std::vector<std::pair<int, const Value*>> conditions;
   for (const auto& [c, v] : values) conditions.emplace_back(c, &v);
   std::vector<Command> commands(1);
@@ -807,7 +825,7 @@ std::optional<Value> PgStore::largest(const Table& table, int column, const Cond
 
 std::vector<Value> PgStore::distinct(const Table& table, int column, const Conditions& where) {
   ServerTable& t = impl_->entry(table);
-  auto values = converted(table, where);
+  auto values = converted(table, where, impl_->regional);
   std::vector<std::pair<int, const Value*>> conditions;
   for (const auto& [c, v] : values) conditions.emplace_back(c, &v);
   std::vector<Command> commands(1);
@@ -921,7 +939,7 @@ void PgStore::add(const Table& table, const Key& key, std::vector<Addition> addi
     if (fresh) step.sums.push_back({std::move(addition.key), {}});
     SumRow& row = step.sums[at->second];
     for (const auto& [column, amount] : addition.amounts) {
-      WideAmount n = amount_of(table.columns[static_cast<std::size_t>(column)], amount);
+      WideAmount n = amount_of(table.columns[static_cast<std::size_t>(column)], amount, impl_->regional);
       auto sum = std::find_if(row.sums.begin(), row.sums.end(), [&](const auto& s) { return s.first == column; });
       if (sum == row.sums.end())
         row.sums.emplace_back(column, n);

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "db/store.h"
+#include "platform/regional.h"
 
 namespace kavelo::db::pg {
 
@@ -18,7 +19,7 @@ class PgStore final : public Store {
  public:
   // Connects to the server that an ODBC-style connection string names (see
   // conninfo_of); a server out of reach fails naming it.
-  explicit PgStore(const std::string& connection_string);
+  PgStore(const std::string& connection_string, const RegionalSettings& regional);
   ~PgStore() override;
 
   const Table& table(std::string_view name) override;

@@ -33,7 +33,7 @@ class PgStoreTest : public ::testing::Test {
                             x double precision, c numeric(19,4), t timestamp, s text);
       ALTER TABLE f_cli ADD CONSTRAINT nomcli_bueno CHECK (nomcli IS DISTINCT FROM 'MALO');
     )");
-    store_.emplace(database_->connection_string());
+    store_.emplace(database_->connection_string(), RegionalSettings::spanish());
   }
 
   // One statement's rows, each as its columns' texts ("" for Null).
@@ -347,7 +347,7 @@ TEST_F(PgStoreTest, LargestAndDistinct) {
   EXPECT_EQ(store_->largest(t, entry, {{journal, Value(std::int16_t{2})}}), std::nullopt);
   EXPECT_EQ(store_->largest(t, created, {{journal, Value(std::int16_t{1})}}), Value());
   auto entries = store_->distinct(t, entry, {{journal, Value(std::int16_t{1})}, {date, Value(day)}});
-  std::sort(entries.begin(), entries.end(), [](const Value& x, const Value& y) { return to_int32(x) < to_int32(y); });
+  std::sort(entries.begin(), entries.end(), [](const Value& x, const Value& y) { return to_int32(x, RegionalSettings::spanish()) < to_int32(y, RegionalSettings::spanish()); });
   EXPECT_EQ(entries, (std::vector<Value>{std::int32_t{1}, std::int32_t{3}}));
   store_->commit();
 }

@@ -125,7 +125,7 @@ int main(int argc, char** argv) {
       pg::Connection connection(connection_string);
       connection.execute("TRUNCATE measure_cli, measure_copy");
       // A store per round, as a run opens one per file.
-      pg::PgStore store(connection_string);
+      pg::PgStore store(connection_string, RegionalSettings::spanish());
       WriteCounts fresh, same, other;
       best_copy = std::min(best_copy, copy_rows(connection, rows));
       best_new = std::min(best_new, store_rows(store, rows, fresh));
