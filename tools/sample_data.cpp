@@ -10,58 +10,11 @@
 #include <system_error>
 
 #include "platform/codepage.h"
+#include "sample_format.h"
+#include "sample_random.h"
 
 namespace kavelo::sample {
 namespace {
-
-// ---------------------------------------------------------------------------
-// Randomness of our own: splitmix64 gives the same numbers everywhere, where
-// the standard distributions differ from one library to the next.
-
-std::uint64_t mix(std::uint64_t z) {
-  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
-  z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
-  return z ^ (z >> 31);
-}
-
-// Independent streams: one per file, and one per customer, supplier or
-// employee, so that a party looks the same wherever it appears.
-enum Stream : std::uint64_t {
-  kChartStream = 1,
-  kCustomerStream,
-  kSupplierStream,
-  kEmployeeStream,
-  kJournalStream,
-  kGuidStream,
-  kOutputVatStream,
-  kInputVatStream,
-};
-
-std::uint64_t stream_seed(std::uint64_t seed, Stream stream, std::uint64_t index = 0) {
-  return mix(mix(seed + 0x9E3779B97F4A7C15ULL * stream) + index);
-}
-
-class Rng {
- public:
-  explicit Rng(std::uint64_t seed) : state_(seed) {}
-
-  std::uint64_t next() {
-    state_ += 0x9E3779B97F4A7C15ULL;
-    return mix(state_);
-  }
-  // A whole number from lo to hi, both included.
-  std::int64_t between(std::int64_t lo, std::int64_t hi) {
-    return lo + static_cast<std::int64_t>(next() % static_cast<std::uint64_t>(hi - lo + 1));
-  }
-  bool percent(int p) { return next() % 100 < static_cast<std::uint64_t>(p); }
-  template <class T>
-  const T& pick(const std::vector<T>& items) {
-    return items[next() % items.size()];
-  }
-
- private:
-  std::uint64_t state_;
-};
 
 // ---------------------------------------------------------------------------
 // Texts: written here in UTF-8, held in Windows-1252 as the files carry them.
@@ -207,88 +160,6 @@ const Words& words() {
   return w;
 }
 
-std::string to1252(std::string_view utf8) { return utf8_to_cp1252(utf8); }
-
-std::string number(std::int64_t n) {
-  std::array<char, 24> buffer{};
-  auto [end, ec] = std::to_chars(buffer.data(), buffer.data() + buffer.size(), n);
-  return std::string(buffer.data(), end);
-}
-
-std::string padded(std::int64_t n, int width) {
-  std::string digits = number(n);
-  if (static_cast<int>(digits.size()) < width) digits.insert(0, static_cast<std::size_t>(width) - digits.size(), '0');
-  return digits;
-}
-
-// Cents in the Spanish form: "1.234,56" with the thousands marked, or "1234,56".
-std::string amount(std::int64_t cents, bool grouped) {
-  std::string out = cents < 0 ? "-" : "";
-  std::uint64_t value = static_cast<std::uint64_t>(cents < 0 ? -cents : cents);
-  std::string units = number(static_cast<std::int64_t>(value / 100));
-  if (grouped)
-    for (std::size_t at = units.size(); at > 3; at -= 3) units.insert(at - 3, 1, '.');
-  out += units;
-  out += ',';
-  out += padded(static_cast<std::int64_t>(value % 100), 2);
-  return out;
-}
-
-// A share of an amount in basis points (1800 for 18 %), rounded half up.
-std::int64_t share(std::int64_t cents, std::int64_t basis_points) { return (cents * basis_points + 5000) / 10000; }
-
-// The peseta amount of euro cents, in céntimos, rounded half up.
-std::int64_t pesetas(std::int64_t euro_cents) { return (euro_cents * 166386 + 500) / 1000; }
-
-std::string cut(std::string text, std::size_t size) {
-  if (text.size() > size) text.resize(size);
-  while (!text.empty() && text.back() == ' ') text.pop_back();
-  return text;
-}
-
-// ---------------------------------------------------------------------------
-// Dates: whole days counted from 1 January 1970.
-
-struct Date {
-  int year;
-  int month;
-  int day;
-};
-
-std::int64_t days_from_civil(int y, int m, int d) {
-  y -= m <= 2;
-  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const std::int64_t yoe = y - era * 400;
-  const std::int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const std::int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - 719468;
-}
-
-Date civil_from_days(std::int64_t z) {
-  z += 719468;
-  const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const std::int64_t doe = z - era * 146097;
-  const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const std::int64_t mp = (5 * doy + 2) / 153;
-  const int day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-  const int month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-  const int year = static_cast<int>(yoe + era * 400 + (month <= 2));
-  return {year, month, day};
-}
-
-// The sample's year; records are spread over it in file order.
-constexpr int kYear = 2011;
-const std::int64_t kFirstDay = days_from_civil(kYear, 1, 1);
-
-std::int64_t day_of(std::int64_t index, std::int64_t count) { return kFirstDay + index * 365 / count; }
-
-std::string date_text(std::int64_t days) {
-  Date d = civil_from_days(days);
-  return padded(d.day, 2) + "/" + padded(d.month, 2) + "/" + padded(d.year, 4);
-}
-
-// ---------------------------------------------------------------------------
 // Customers, suppliers and employees.
 
 enum class PartyKind { Customer, Supplier };
@@ -613,28 +484,6 @@ ChartPlan plan_chart(std::int64_t records) {
   });
   return plan;
 }
-
-class LineOut {
- public:
-  explicit LineOut(std::ostream& out) : out_(out) {}
-  void start(std::string_view identifier) {
-    line_.clear();
-    line_ += identifier;
-  }
-  void field(std::string_view value) {
-    line_ += '|';
-    line_ += value;
-  }
-  void field(std::int64_t value) { field(number(value)); }
-  void end() {
-    line_ += "\r\n";
-    out_.write(line_.data(), static_cast<std::streamsize>(line_.size()));
-  }
-
- private:
-  std::ostream& out_;
-  std::string line_;
-};
 
 void write_chart(const Options& o, std::ostream& out) {
   const ChartPlan plan = plan_chart(o.records);
