@@ -54,9 +54,8 @@ string(CONCAT CPACK_PACKAGE_DESCRIPTION
 set(CPACK_DEBIAN_PACKAGE_SECTION misc)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# The ODBC driver manager is opened at the first connection to a server rather
-# than linked, so dpkg-shlibdeps cannot see it.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS libodbc2)
+# kavelo opens libpq at its first connection to a server rather than linking
+# it; kavelo-db links it, so dpkg-shlibdeps finds it there.
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 # A package's programs carry no debugging information.
 set(CPACK_STRIP_FILES ON)

@@ -14,9 +14,9 @@ packages="$packages libfltk1.3-dev libx11-dev fonts-open-sans xvfb xdotool x11-u
 packages="$packages time"
 # make package and its tests: dpkg-shlibdeps, file, man and groff.
 packages="$packages dpkg-dev file man-db groff-base"
-# Server databases through ODBC, and the PostgreSQL server that the tests
+# Server databases through libpq, and the PostgreSQL server that the tests
 # start a throwaway cluster of.
-packages="$packages unixodbc-dev unixodbc odbcinst odbc-postgresql postgresql"
+packages="$packages libpq-dev postgresql"
 # The fuzz targets are built with clang and its libFuzzer runtime.
 packages="$packages clang-14 libclang-rt-14-dev"
 # Locales the regional-settings tests read (Spanish is also the default).

@@ -4,15 +4,14 @@
 #   pg-cluster.sh start DIR [PORT]   new cluster in DIR on 127.0.0.1:PORT (the first free
 #                                    port from 55432 upward when PORT is left out)
 #   pg-cluster.sh stop DIR           stops DIR's server and removes DIR
-#   pg-cluster.sh fixture-start DIR  start, but a machine without the server binaries, the
-#                                    ODBC driver or (as root) the postgres account leaves
-#                                    DIR/unavailable saying why and exits 0, so the tests
-#                                    that need the server skip instead of failing
+#   pg-cluster.sh fixture-start DIR  start, but a machine without the server binaries or
+#                                    (as root) the postgres account leaves DIR/unavailable
+#                                    saying why and exits 0, so the tests that need the
+#                                    server skip instead of failing
 #
-# start writes DIR/port, DIR/connection (an ODBC connection string) and
-# DIR/odbcinst.ini (the driver "PostgreSQL Unicode" with its communication log off;
-# use it through ODBCSYSINI=DIR). The server trusts every local connection and
-# runs with fsync off: it is for tests only. Every wait is bounded.
+# start writes DIR/port and DIR/connection (the connection string of a link file,
+# ODBC;... without its prefix). The server trusts every local connection and runs
+# with fsync off: it is for tests only. Every wait is bounded.
 set -u
 set -o pipefail
 
@@ -31,13 +30,6 @@ server_bin() {
     [[ -x $dir/initdb && -x $dir/pg_ctl ]] && best=$dir
   done
   echo "$best"
-}
-
-odbc_driver() {
-  local lib
-  for lib in /usr/lib/*/odbc/psqlodbcw.so /usr/lib/odbc/psqlodbcw.so /usr/local/lib/psqlodbcw.so; do
-    [[ -f $lib ]] && { echo "$lib"; return; }
-  done
 }
 
 # Runs a server program as the cluster's owner: initdb and the server refuse root.
@@ -93,18 +85,7 @@ start_cluster() {
   dir=$(cd "$dir" && pwd)
   : >"$dir/$marker"
 
-  local driver bin
-  driver=$(odbc_driver)
-  [[ -n $driver ]] || { unavailable "$dir" "no está instalado el controlador ODBC de PostgreSQL (psqlodbcw.so)"; return; }
-  cat >"$dir/odbcinst.ini" <<EOF
-[PostgreSQL Unicode]
-Description=PostgreSQL ODBC driver (Unicode version), without communication log
-Driver=$driver
-Debug=0
-CommLog=0
-EOF
-  : >"$dir/odbc.ini"
-
+  local bin
   bin=$(server_bin)
   [[ -n $bin ]] || { unavailable "$dir" "no están instalados los programas del servidor PostgreSQL (initdb, pg_ctl)"; return; }
   # The server's files: in DIR, or, when the server's owner cannot reach DIR

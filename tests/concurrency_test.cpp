@@ -13,8 +13,8 @@
 #include <string>
 #include <thread>
 
-#include "db/odbc/odbc_connection.h"
-#include "db/odbc/test_cluster.h"
+#include "db/pg/pg_connection.h"
+#include "db/pg/test_server.h"
 #include "e2e_support.h"
 #include "import_scenario.h"
 
@@ -92,7 +92,7 @@ class TwoRuns : public ::testing::TestWithParam<Numbering> {
 
 TEST_P(TwoRuns, StartedTogetherStoreEveryLineOfBothWithoutSharingAnEntry) {
   // Enough lines for several transactions of each run, which then take turns.
-  const int kLines = on_server() ? 3000 : 30000;
+  constexpr int kLines = 30000;
   const std::string data = tmp / "datos";
   make_dir(data);
   const std::string database = make_company(data, "EMP", "01", company_sql(GetParam().naaaut, GetParam().namaut));
@@ -134,7 +134,7 @@ class ServerWriters : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!on_server()) GTEST_SKIP() << "about other sessions of a database server";
-    KAVELO_REQUIRE_POSTGRES();
+    KAVELO_REQUIRE_PG_SERVER();
     make_dir(data);
     // The balance row of group 4 is there before the run.
     database = make_company(data, "EMP", "01",
@@ -166,12 +166,15 @@ class ServerWriters : public ::testing::Test {
   std::string connection_string;
 };
 
+// Enough lines for several of kavelo's transactions, each half a second.
+constexpr int kManyLines = 100000;
+
 TEST_F(ServerWriters, ASessionAddingToABalanceRowWhileTheRunPostsToItLosesNothing) {
-  constexpr int kLines = 3000;
+  constexpr int kLines = kManyLines;
   Batch batch(tmp, "A", data, journal("A", kLines));
   long added = 0;
   RunResult result = beside(batch, [&](const std::atomic<bool>& done) {
-    db::odbc::Connection session(connection_string);
+    db::pg::Connection session(connection_string);
     // Every month column of the row, one committed change after the other.
     std::string columns;
     for (int month = 1; month <= 12; ++month)
@@ -195,7 +198,7 @@ TEST_F(ServerWriters, ALockHeldLongerThanTheWaitEndsTheFileWithItsLineAndTheOthe
   std::string output_vat = "R001|7";
   for (int position = 3; position <= 65; ++position)
     output_vat += position == 11 || position == 12 || position == 47 ? "|" : "|0";
-  Batch batch(tmp, "A", data, journal("A", 3000));
+  Batch batch(tmp, "A", data, journal("A", kManyLines));
   write_bytes(batch.inter + "/IVR.TXT", output_vat + "\r\n");
   const std::string baseline = tmp / "ANTES.MDB";
   copy_company(database, baseline);
@@ -203,11 +206,11 @@ TEST_F(ServerWriters, ALockHeldLongerThanTheWaitEndsTheFileWithItsLineAndTheOthe
   RunResult result = beside(batch, [&](const std::atomic<bool>&) {
     // A user changes a balance and leaves the change open for longer than
     // kavelo waits for a lock (30 s).
-    db::odbc::Connection session(connection_string);
-    session.set_autocommit(false);
+    db::pg::Connection session(connection_string);
+    session.execute("BEGIN");
     session.execute("UPDATE f_sal SET pd1sal = pd1sal WHERE diasal = 1 AND cuesal = '4'");
     std::this_thread::sleep_for(35s);
-    session.rollback();
+    session.execute("ROLLBACK");
   });
   EXPECT_EQ(result.exit_status, 1) << result.err;
   const std::string report = batch.errors();

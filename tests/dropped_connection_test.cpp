@@ -8,8 +8,8 @@
 #include <regex>
 #include <thread>
 
-#include "db/odbc/odbc_connection.h"
-#include "db/odbc/test_cluster.h"
+#include "db/pg/pg_connection.h"
+#include "db/pg/test_server.h"
 #include "e2e_support.h"
 #include "import_scenario.h"
 #include "server_sql.h"
@@ -24,7 +24,7 @@ std::int64_t count_of(const std::string& link, const std::string& table) {
 
 TEST(DroppedConnection, NamesTheLostRecordsKeepsTheCommittedOnesWholeAndGoesOn) {
   if (!on_server()) GTEST_SKIP() << "about a connection to a database server";
-  KAVELO_REQUIRE_POSTGRES();
+  KAVELO_REQUIRE_PG_SERVER();
   TempDir tmp;
   const std::string dir = tmp / "muestra";
   constexpr int kRecords = 2000;
@@ -42,7 +42,7 @@ TEST(DroppedConnection, NamesTheLostRecordsKeepsTheCommittedOnesWholeAndGoesOn) 
   bool dropped = false;
   for (int i = 0; i < 600 && !dropped; ++i) {
     if (count_of(link, "F_APU") > 200) {
-      db::odbc::Connection admin(db::odbc::testing::admin_connection_string());
+      db::pg::Connection admin(db::pg::testing::admin_connection_string());
       admin.execute("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE datname = '" + database[1].str() +
                     "' AND pid <> pg_backend_pid()");
       dropped = true;

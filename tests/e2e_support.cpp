@@ -19,7 +19,7 @@
 #include <stdexcept>
 #include <string_view>
 
-#include "db/odbc/test_cluster.h"
+#include "db/pg/test_server.h"
 #include "server_sql.h"
 
 extern char** environ;
@@ -264,7 +264,7 @@ Backend test_backend() {
 }
 
 std::optional<std::string> backend_missing() {
-  if (test_backend() == Backend::postgres) return db::odbc::testing::cluster_missing();
+  if (test_backend() == Backend::postgres) return db::pg::testing::cluster_missing();
   return std::nullopt;
 }
 

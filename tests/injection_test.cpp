@@ -2,6 +2,8 @@
 // that are always true. Each imports as itself and touches no other row.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <fmt/format.h>
 #include <fmt/ranges.h>
 #include <string>
@@ -72,12 +74,15 @@ TEST(Injection, HostileCodesImportAsThemselvesAndTouchNoOtherRow) {
     const char* sql;
     const char* name;
   };
-  for (const Table& t : {Table{"SELECT CODMAE, NOMMAE FROM F_MAE ORDER BY rowid", "cuenta"},
-                         Table{"SELECT CODCLI, NOMCLI FROM F_CLI ORDER BY rowid", "cliente"},
-                         Table{"SELECT CODPRO, NOMPRO FROM F_PRO ORDER BY rowid", "proveedor"}}) {
+  for (const Table& t : {Table{"SELECT CODMAE, NOMMAE FROM F_MAE", "cuenta"},
+                         Table{"SELECT CODCLI, NOMCLI FROM F_CLI", "cliente"},
+                         Table{"SELECT CODPRO, NOMPRO FROM F_PRO", "proveedor"}}) {
     std::vector<std::pair<std::string, std::string>> expected = {{"DECOY", "intacto"}};
     for (std::size_t i = 0; i < kCodes.size(); ++i) expected.emplace_back(kCodes[i], fmt::format("{} {}", t.name, i));
-    EXPECT_EQ(rows_of(database, t.sql), expected) << t.sql;
+    std::vector<std::pair<std::string, std::string>> stored = rows_of(database, t.sql);
+    std::sort(expected.begin(), expected.end());
+    std::sort(stored.begin(), stored.end());
+    EXPECT_EQ(stored, expected) << t.sql;
   }
   // Every line posted to its own account and levels, and only there.
   EXPECT_EQ(rows_of(database, "SELECT count(*), count(DISTINCT CUEAPU) FROM F_APU"),

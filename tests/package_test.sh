@@ -127,7 +127,7 @@ check_package() {
   # ODBC driver manager, opened when a server is used, is named by hand.
   depends=$(field Depends)
   [ -n "$depends" ] || fail "the package has no Depends line"
-  for library in libfltk1.3 libsqlite3 libodbc2 libstdc++6 libc6; do
+  for library in libfltk1.3 libsqlite3 libpq5 libstdc++6 libc6; do
     printf '%s\n' "$depends" | grep -q "$library" || fail "Depends lacks $library: $depends"
   done
 

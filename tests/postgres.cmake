@@ -1,8 +1,8 @@
 # A throwaway PostgreSQL server for the tests that need one: started once
 # before them, stopped after. Tests that need it declare FIXTURES_REQUIRED
-# postgres and find the cluster folder in KAVELO_PG_DIR (ODBCSYSINI points at
-# its private odbcinst.ini). Where the server cannot run (its programs or the
-# ODBC driver missing) the setup leaves DIR/unavailable and the tests skip.
+# postgres and find the cluster folder in KAVELO_PG_DIR. Where the server
+# cannot run (its programs missing) the setup leaves DIR/unavailable and the
+# tests skip.
 set(KAVELO_PG_CLUSTER_DIR ${CMAKE_BINARY_DIR}/pg-cluster)
 add_test(NAME postgres_cluster_start
          COMMAND ${PROJECT_SOURCE_DIR}/scripts/pg-cluster.sh fixture-start ${KAVELO_PG_CLUSTER_DIR})
@@ -16,12 +16,11 @@ file(GLOB postgres_scenarios CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/postg
 add_executable(kavelo_postgres_e2e_test ${postgres_scenarios} ${CMAKE_CURRENT_SOURCE_DIR}/e2e_support.cpp
                                         ${CMAKE_CURRENT_SOURCE_DIR}/server_sql.cpp)
 target_include_directories(kavelo_postgres_e2e_test PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
-target_link_libraries(kavelo_postgres_e2e_test PRIVATE kavelo_db_odbc kavelo_platform GTest::gtest_main)
+target_link_libraries(kavelo_postgres_e2e_test PRIVATE kavelo_db kavelo_platform PostgreSQL::PostgreSQL GTest::gtest_main)
 add_dependencies(kavelo_postgres_e2e_test kavelo kavelo-db)
 gtest_discover_tests(kavelo_postgres_e2e_test DISCOVERY_TIMEOUT 60
   PROPERTIES FIXTURES_REQUIRED postgres
              ENVIRONMENT "KAVELO_BIN_DIR=${PROJECT_BINARY_DIR}"
-             # kavelo-db inherits the ODBCSYSINI the test sets from KAVELO_PG_DIR.
              ENVIRONMENT_MODIFICATION "KAVELO_PG_DIR=set:${KAVELO_PG_CLUSTER_DIR}")
 
 # The import scenarios once more, with the company database on the server.

@@ -1,8 +1,7 @@
 #include "server_sql.h"
 
 #include <fcntl.h>
-#include <sql.h>
-#include <sqlext.h>
+#include <libpq-fe.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,8 +12,8 @@
 #include <optional>
 #include <stdexcept>
 
-#include "db/odbc/odbc_connection.h"
-#include "db/odbc/test_cluster.h"
+#include "db/pg/pg_connection.h"
+#include "db/pg/test_server.h"
 #include "e2e_support.h"
 #include "platform/date_time.h"
 #include "platform/failure.h"
@@ -23,7 +22,7 @@
 namespace kavelo::e2e {
 namespace {
 
-namespace odbc = db::odbc;
+namespace pg = db::pg;
 
 bool word_start(char c) { return std::isalpha(static_cast<unsigned char>(c)) || c == '_'; }
 bool word_char(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }
@@ -130,7 +129,7 @@ class ServerDatabases {
     const std::string name = "kavelo_e2e_" + std::to_string(::getpid()) + "_" + std::to_string(++made_);
     admin().execute("CREATE DATABASE " + name + (template_name.empty() ? "" : " TEMPLATE " + template_name));
     by_link_[link_path] = name;
-    return odbc::testing::with_database(odbc::testing::admin_connection_string(), name);
+    return pg::testing::with_database(pg::testing::admin_connection_string(), name);
   }
 
   const std::string& name_of(const std::string& link_path) const {
@@ -155,12 +154,12 @@ class ServerDatabases {
     }
   }
 
-  odbc::Connection& admin() {
-    if (!admin_) admin_.emplace(odbc::testing::admin_connection_string());
+  pg::Connection& admin() {
+    if (!admin_) admin_.emplace(pg::testing::admin_connection_string());
     return *admin_;
   }
 
-  std::optional<odbc::Connection> admin_;
+  std::optional<pg::Connection> admin_;
   std::map<std::string, std::string> by_link_;
   int made_ = 0;
 };
@@ -181,44 +180,33 @@ std::string real_text(double value) {
 // The column's value as SQLite quotes what the SQLite backend stores: whole
 // numbers as digits, doubles as REALs, amounts as REALs unless whole (their
 // columns have numeric affinity there), dates as their storage text.
-std::string quoted_value(odbc::Statement& statement, int column) {
-  switch (statement.column_type(column)) {
-    case SQL_SMALLINT:
-    case SQL_INTEGER:
-    case SQL_BIGINT:
-    case SQL_TINYINT:
-    case SQL_BIT: {
-      auto whole = statement.whole(column);
-      return whole ? std::to_string(*whole) : "NULL";
+std::string quoted_value(const PGresult& result, int row, int column) {
+  if (PQgetisnull(&result, row, column)) return "NULL";
+  const std::string text = PQgetvalue(&result, row, column);
+  switch (PQftype(&result, column)) {
+    case 16:  // bool
+      return text == "t" ? "-1" : "0";
+    case 20:  // int8
+    case 21:  // int2
+    case 23:  // int4
+      return text;
+    case 700:  // float4
+    case 701:  // float8
+      return real_text(std::stod(text));
+    case 1700: {  // numeric
+      double number = std::stod(text);
+      if (std::trunc(number) == number && std::fabs(number) < 9.0e15)
+        return std::to_string(static_cast<std::int64_t>(number));
+      return real_text(number);
     }
-    case SQL_FLOAT:
-    case SQL_REAL:
-    case SQL_DOUBLE: {
-      auto number = statement.number(column);
-      return number ? real_text(*number) : "NULL";
-    }
-    case SQL_NUMERIC:
-    case SQL_DECIMAL: {
-      auto number = statement.number(column);
-      if (!number) return "NULL";
-      if (std::trunc(*number) == *number && std::fabs(*number) < 9.0e15)
-        return std::to_string(static_cast<std::int64_t>(*number));
-      return real_text(*number);
-    }
-    case SQL_TYPE_TIMESTAMP:
-    case SQL_TIMESTAMP:
-    case SQL_TYPE_DATE: {
-      auto text = statement.text(column);
-      if (!text) return "NULL";
+    case 1082:    // date
+    case 1114: {  // timestamp
       // "2011-03-15" or "2011-03-15 10:30:00"; a fraction of a second is never stored.
-      auto date = from_iso(std::string_view(*text).substr(0, text->size() > 10 ? 19 : 10));
-      if (!date) throw std::runtime_error("unexpected date from the server: " + *text);
+      auto date = from_iso(std::string_view(text).substr(0, text.size() > 10 ? 19 : 10));
+      if (!date) throw std::runtime_error("unexpected date from the server: " + text);
       return "'" + to_iso(*date) + "'";
     }
-    default: {
-      auto text = statement.text(column);
-      return text ? "'" + *text + "'" : "NULL";
-    }
+    default: return "'" + text + "'";
   }
 }
 
@@ -248,7 +236,7 @@ std::string server_sql(std::string_view sqlite_sql) {
       if (!word_start(word.front())) {
         out += word;  // a number such as 1.5E2
       } else if (key == "ROWID") {
-        out += "kavelo_row";
+        throw std::runtime_error("rows on the server have no rowid: " + std::string(sqlite_sql));
       } else if (key == "NOCASE" && previous == "COLLATE") {
         out += "kavelo_nocase";
       } else if (ddl && key == "TEXT" && next < sqlite_sql.size() && sqlite_sql[next] == '(') {
@@ -263,12 +251,6 @@ std::string server_sql(std::string_view sqlite_sql) {
     } else {
       out += sqlite_sql[i++];
     }
-  }
-  // Every table of the server schema ends with its row identity.
-  if (head.size() == 2 && head[0] == "CREATE" && head[1] == "TABLE") {
-    const std::size_t close = out.rfind(')');
-    if (close == std::string::npos) throw std::runtime_error("CREATE TABLE without columns: " + out);
-    out.insert(close, ",\n  kavelo_row bigint GENERATED BY DEFAULT AS IDENTITY UNIQUE");
   }
   return out;
 }
@@ -304,8 +286,8 @@ void make_server_company(const std::string& link_path, const std::string& extra_
     throw std::runtime_error("kavelo-db create on the server failed (" + std::to_string(created.exit_status) +
                              "): " + created.err);
   if (!extra_sql.empty()) {
-    odbc::Connection connection(connection_string);
-    odbc::Transaction transaction(connection);
+    pg::Connection connection(connection_string);
+    connection.execute("BEGIN");
     for (const std::string& statement : split_statements(extra_sql)) {
       const std::string sql = server_sql(statement);
       try {
@@ -314,7 +296,7 @@ void make_server_company(const std::string& link_path, const std::string& extra_
         throw std::runtime_error(sql + ": " + e.what());
       }
     }
-    transaction.commit();
+    connection.execute("COMMIT");
   }
   write_link_file(link_path, connection_string);
 }
@@ -328,17 +310,17 @@ void copy_server_company(const std::string& link_path, const std::string& copy_p
 
 std::vector<std::vector<std::pair<std::string, std::string>>> query_server_rows(const std::string& link_path,
                                                                                  const std::string& sql) {
-  odbc::Connection connection(connection_string_of(link_path));
-  odbc::Statement statement(connection);
+  pg::Connection connection(connection_string_of(link_path));
   const std::string server = server_sql(sql);
   std::vector<std::vector<std::pair<std::string, std::string>>> rows;
   try {
-    statement.execute_direct(server);
+    auto result = connection.query(server);
     std::vector<std::string> names;
-    for (int i = 0; i < statement.column_count(); ++i) names.push_back(upper(statement.column_name(i)));
-    while (statement.fetch()) {
+    for (int i = 0; i < PQnfields(result.get()); ++i) names.push_back(upper(PQfname(result.get(), i)));
+    for (int r = 0; r < PQntuples(result.get()); ++r) {
       std::vector<std::pair<std::string, std::string>> row;
-      for (int i = 0; i < static_cast<int>(names.size()); ++i) row.emplace_back(names[i], quoted_value(statement, i));
+      for (int i = 0; i < static_cast<int>(names.size()); ++i)
+        row.emplace_back(names[i], quoted_value(*result, r, i));
       rows.push_back(std::move(row));
     }
   } catch (const Failure& f) {

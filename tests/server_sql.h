@@ -10,11 +10,11 @@
 
 namespace kavelo::e2e {
 
-// One statement written for SQLite, as the server's schema names things:
-// rowid is kavelo_row, the engine's type names in CREATE and ALTER are the
-// server's types, COLLATE NOCASE is kavelo_nocase, a "quoted" name is lower
-// case, and a new table gets the row identity column every table has.
-// Literals and unquoted names are left as they are.
+// One statement written for SQLite, as the server's schema names things: the
+// engine's type names in CREATE and ALTER are the server's types, COLLATE
+// NOCASE is kavelo_nocase, a "quoted" name is lower case. Literals and
+// unquoted names are left as they are; rowid, which rows on the server do not
+// have, fails.
 std::string server_sql(std::string_view sqlite_sql);
 
 // The statements of a script, without their ";" and surrounding blanks. A

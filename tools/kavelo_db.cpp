@@ -16,11 +16,13 @@
 #include <fmt/format.h>
 
 #include "db/company_database.h"
+#include "db/pg/pg_admin.h"
 #include "db/store_location.h"
 #include "import/journal/balance_invariant.h"
 #include "platform/product.h"
 #include "sample_data.h"
 #include "schema_check.h"
+#include "schema_check_server.h"
 
 namespace {
 
@@ -114,8 +116,8 @@ int check(const std::vector<std::string>& args) {
     company = args[i + 1];
   }
   auto server = server_database(args[1]);
-  if (server) throw std::runtime_error("pendiente");
-  std::vector<kavelo::check::CheckResult> results = kavelo::check::check_company_database(args[1], company);
+  std::vector<kavelo::check::CheckResult> results = server ? kavelo::check::check_server_database(*server, company)
+                                                           : kavelo::check::check_company_database(args[1], company);
   std::size_t failed = 0;
   for (const kavelo::check::CheckResult& result : results) {
     std::cout << kavelo::check::checklist_line(result) << '\n';
@@ -151,17 +153,17 @@ int run(const std::vector<std::string>& args) {
     std::string prefix = args[1].substr(0, 5);
     for (char& c : prefix) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     if (prefix == "ODBC;")
-      throw std::runtime_error("pendiente");
+      kavelo::db::pg::create_server_company(args[1].substr(5));
     else
       kavelo::db::create_company_database(args[1]);
   } else if (args.size() == 3 && verb == "sql") {
     if (auto server = server_database(args[1]))
-      throw std::runtime_error("pendiente");
+      kavelo::db::pg::run_server_script(*server, read_script(args[2]));
     else
       kavelo::db::run_sql_script(args[1], read_script(args[2]));
   } else if (args.size() == 2 && verb == "count") {
-    if (server_database(args[1])) throw std::runtime_error("pendiente");
-    for (const auto& [table, rows] : kavelo::db::count_rows(args[1]))
+    auto server = server_database(args[1]);
+    for (const auto& [table, rows] : server ? kavelo::db::pg::count_server_rows(*server) : kavelo::db::count_rows(args[1]))
       std::cout << table << ' ' << rows << '\n';
   } else if (args.size() >= 2 && verb == "verify") {
     int status = verify(args);

@@ -1,28 +1,34 @@
 // kavelo-db create with a connection string: the reference schema on the
 // throwaway PostgreSQL server of the tests.
 #include <gtest/gtest.h>
+#include <libpq-fe.h>
 #include <sys/stat.h>
 
-#include "db/odbc/odbc_connection.h"
-#include "db/odbc/test_cluster.h"
+#include "db/pg/pg_connection.h"
+#include "db/pg/test_server.h"
 #include "e2e_support.h"
 
 namespace kavelo::e2e {
 namespace {
 
-using db::odbc::testing::ScratchDatabase;
+using db::pg::testing::ScratchDatabase;
 
 TEST(KaveloDbCreatePostgres, CreatesTheSchemaOnceAndRefusesASecondTime) {
-  KAVELO_REQUIRE_POSTGRES();
+  KAVELO_REQUIRE_PG_SERVER();
   ScratchDatabase database;
   RunResult first = kavelo_db({"create", "ODBC;" + database.connection_string()});
   EXPECT_EQ(first.exit_status, 0) << first.err;
   EXPECT_EQ(first.out + first.err, "");
 
-  db::odbc::Connection connection(database.connection_string());
-  EXPECT_EQ(db::odbc::query_text(connection, "SELECT string_agg(table_name, ' ' ORDER BY table_name) FROM "
-                                             "information_schema.tables WHERE table_schema = 'public'"),
-            "f_apu f_aut f_cli f_dia f_emp f_ivr f_ivs f_mae f_pro f_sal");
+  db::pg::Connection connection(database.connection_string());
+  auto tables = connection.query(
+      "SELECT string_agg(table_name, ' ' ORDER BY table_name) FROM information_schema.tables "
+      "WHERE table_schema = 'public'");
+  EXPECT_EQ(std::string(PQgetvalue(tables.get(), 0, 0)), "f_apu f_aut f_cli f_dia f_emp f_ivr f_ivs f_mae f_pro f_sal");
+  // The application's tables as they are: no column of kavelo's.
+  auto columns = connection.query(
+      "SELECT count(*) FROM information_schema.columns WHERE table_schema = 'public' AND column_name LIKE 'kavelo%'");
+  EXPECT_EQ(std::string(PQgetvalue(columns.get(), 0, 0)), "0");
 
   // The prefix is read in any case, as a connection file would write it.
   RunResult second = kavelo_db({"create", "odbc;" + database.connection_string()});
@@ -31,9 +37,9 @@ TEST(KaveloDbCreatePostgres, CreatesTheSchemaOnceAndRefusesASecondTime) {
 }
 
 TEST(KaveloDbCreatePostgres, ADatabaseThatCannotBeOpenedNamesItsServer) {
-  KAVELO_REQUIRE_POSTGRES();
+  KAVELO_REQUIRE_PG_SERVER();
   // A database that does not exist on the running server.
-  std::string text = db::odbc::testing::with_database(db::odbc::testing::admin_connection_string(), "no_such_db");
+  std::string text = db::pg::testing::with_database(db::pg::testing::admin_connection_string(), "no_such_db");
   RunResult result = kavelo_db({"create", "ODBC;" + text});
   EXPECT_EQ(result.exit_status, 1);
   EXPECT_NE(result.err.find("no se puede conectar con el servidor de base de datos '127.0.0.1'"), std::string::npos)
@@ -49,8 +55,8 @@ namespace {
 
 // sql and count take a connection string or a link file, as they take a file.
 TEST(KaveloDbOnServer, SqlRunsWholeOrNotAtAllAndCountNamesTheTables) {
-  KAVELO_REQUIRE_POSTGRES();
-  db::odbc::testing::ScratchDatabase database;
+  KAVELO_REQUIRE_PG_SERVER();
+  db::pg::testing::ScratchDatabase database;
   const std::string odbc = "ODBC;" + database.connection_string();
   ASSERT_EQ(kavelo_db({"create", odbc}).exit_status, 0);
   TempDir tmp;

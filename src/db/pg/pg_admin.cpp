@@ -32,7 +32,7 @@ void create_server_company(const std::string& connection_string) {
   Connection connection(connection_string);
   connection.execute("BEGIN");
   auto found = connection.query("SELECT to_regclass('f_emp') IS NOT NULL");
-  if (found && PQntuples(found.get()) == 1 && std::string_view(PQgetvalue(found.get(), 0, 0)) == "t")
+  if (found && pq().PQntuples(found.get()) == 1 && std::string_view(pq().PQgetvalue(found.get(), 0, 0)) == "t")
     throw std::runtime_error(fmt::format("La base de datos del servidor {} ya tiene la tabla F_EMP: ya es una base "
                                          "de datos de empresa y no se crea de nuevo.",
                                          connection.server()));
@@ -55,13 +55,13 @@ std::vector<std::pair<std::string, std::int64_t>> count_server_rows(const std::s
       "ORDER BY oid");
   std::vector<Command> counts;
   std::vector<std::pair<std::string, std::int64_t>> result;
-  for (int i = 0; i < PQntuples(tables.get()); ++i) {
-    std::string name = PQgetvalue(tables.get(), i, 0);
+  for (int i = 0; i < pq().PQntuples(tables.get()); ++i) {
+    std::string name = pq().PQgetvalue(tables.get(), i, 0);
     result.emplace_back(upper(name), 0);
     Command& count = counts.emplace_back();
     count.sql = "SELECT count(*) FROM " + quoted(name);
     count.on_result = [&result, i](const PGresult& rows) {
-      result[static_cast<std::size_t>(i)].second = std::stoll(PQgetvalue(&rows, 0, 0));
+      result[static_cast<std::size_t>(i)].second = std::stoll(pq().PQgetvalue(&rows, 0, 0));
     };
   }
   connection.run_or_throw(counts);

@@ -39,7 +39,7 @@ std::string quoted_after(std::string_view message, std::string_view before) {
 }
 
 std::string field(const PGresult* result, int code) {
-  const char* text = result ? PQresultErrorField(result, code) : nullptr;
+  const char* text = result ? pq().PQresultErrorField(result, code) : nullptr;
   return text ? text : "";
 }
 
@@ -185,35 +185,35 @@ Connection::Connection(const std::string& connection_string) {
   }
   keywords.push_back(nullptr);
   values.push_back(nullptr);
-  conn_ = PQconnectdbParams(keywords.data(), values.data(), 0);
-  if (!conn_ || PQstatus(conn_) != CONNECTION_OK) {
-    std::string reason = conn_ ? one_line(PQerrorMessage(conn_)) : "sin memoria";
-    PQfinish(conn_);
+  conn_ = pq().PQconnectdbParams(keywords.data(), values.data(), 0);
+  if (!conn_ || pq().PQstatus(conn_) != CONNECTION_OK) {
+    std::string reason = conn_ ? one_line(pq().PQerrorMessage(conn_)) : "sin memoria";
+    pq().PQfinish(conn_);
     conn_ = nullptr;
     throw kavelo::failure(ErrorCode::EngineFailure,
                           fmt::format("no se puede conectar con el servidor de base de datos {}: {}", server_, reason));
   }
   // Notices (a table that already exists, say) are not for the person running kavelo.
-  PQsetNoticeProcessor(conn_, no_notices, nullptr);
+  pq().PQsetNoticeProcessor(conn_, no_notices, nullptr);
 }
 
-Connection::~Connection() { PQfinish(conn_); }
+Connection::~Connection() { pq().PQfinish(conn_); }
 
 ServerError Connection::error_of(const PGresult* result) {
   ServerError error;
   error.sqlstate = field(result, PG_DIAG_SQLSTATE);
   error.message = one_line(field(result, PG_DIAG_MESSAGE_PRIMARY));
-  if (error.message.empty()) error.message = one_line(result ? PQresultErrorMessage(result) : PQerrorMessage(conn_));
-  if (error.message.empty()) error.message = one_line(PQerrorMessage(conn_));
+  if (error.message.empty()) error.message = one_line(result ? pq().PQresultErrorMessage(result) : pq().PQerrorMessage(conn_));
+  if (error.message.empty()) error.message = one_line(pq().PQerrorMessage(conn_));
   error.column = field(result, PG_DIAG_COLUMN_NAME);
   error.constraint = field(result, PG_DIAG_CONSTRAINT_NAME);
   // A session that broke has no state of the server's.
-  if (PQstatus(conn_) == CONNECTION_BAD && !means_lost_connection(error.sqlstate)) error.sqlstate.clear();
+  if (pq().PQstatus(conn_) == CONNECTION_BAD && !means_lost_connection(error.sqlstate)) error.sqlstate.clear();
   return error;
 }
 
 Failure Connection::failure(const ServerError& error) {
-  if (error.sqlstate.empty() || means_lost_connection(error.sqlstate) || PQstatus(conn_) == CONNECTION_BAD)
+  if (error.sqlstate.empty() || means_lost_connection(error.sqlstate) || pq().PQstatus(conn_) == CONNECTION_BAD)
     broken_ = true;
   return failure_of(error, server_);
 }
@@ -225,7 +225,7 @@ Failure Connection::lost(std::string_view message) {
 }
 
 void Connection::wait_socket(bool write) {
-  pollfd fd{PQsocket(conn_), static_cast<short>(POLLIN | (write ? POLLOUT : 0)), 0};
+  pollfd fd{pq().PQsocket(conn_), static_cast<short>(POLLIN | (write ? POLLOUT : 0)), 0};
   while (poll(&fd, 1, -1) < 0)
     if (errno != EINTR) throw lost("poll");
 }
@@ -233,10 +233,10 @@ void Connection::wait_socket(bool write) {
 std::optional<Refusal> Connection::run(std::vector<Command>& commands) {
   if (broken_) throw lost("la sesión ya se había perdido");
   if (commands.empty()) return std::nullopt;
-  if (!PQenterPipelineMode(conn_)) throw lost(PQerrorMessage(conn_));
+  if (!pq().PQenterPipelineMode(conn_)) throw lost(pq().PQerrorMessage(conn_));
   // Without blocking, the results are read while the statements are still
   // being sent: neither side then waits for the other with full buffers.
-  PQsetnonblocking(conn_, 1);
+  pq().PQsetnonblocking(conn_, 1);
   struct Expected {
     std::size_t index;
     std::string prepared;  // the name a Parse gives, or empty for a statement
@@ -247,26 +247,26 @@ std::optional<Refusal> Connection::run(std::vector<Command>& commands) {
     for (const auto& p : command.params) values.push_back(p ? p->c_str() : nullptr);
     const int count = static_cast<int>(values.size());
     if (!command.prepared)
-      return PQsendQueryParams(conn_, command.sql.c_str(), count, nullptr, values.data(), nullptr, nullptr, 0);
+      return pq().PQsendQueryParams(conn_, command.sql.c_str(), count, nullptr, values.data(), nullptr, nullptr, 0);
     auto it = prepared_.find(command.sql);
     if (it == prepared_.end()) {
       std::string name = fmt::format("kavelo_{}", ++statements_named_);
-      if (!PQsendPrepare(conn_, name.c_str(), command.sql.c_str(), count, nullptr)) return 0;
+      if (!pq().PQsendPrepare(conn_, name.c_str(), command.sql.c_str(), count, nullptr)) return 0;
       expected.push_back({index, name});
       it = prepared_.emplace(command.sql, name).first;
     }
-    return PQsendQueryPrepared(conn_, it->second.c_str(), count, values.data(), nullptr, nullptr, 0);
+    return pq().PQsendQueryPrepared(conn_, it->second.c_str(), count, values.data(), nullptr, nullptr, 0);
   };
   for (std::size_t i = 0; i < commands.size(); ++i) {
     if (!send(commands[i], i)) {
-      PQsetnonblocking(conn_, 0);
-      throw lost(PQerrorMessage(conn_));
+      pq().PQsetnonblocking(conn_, 0);
+      throw lost(pq().PQerrorMessage(conn_));
     }
     expected.push_back({i, {}});
   }
-  if (!PQpipelineSync(conn_)) {
-    PQsetnonblocking(conn_, 0);
-    throw lost(PQerrorMessage(conn_));
+  if (!pq().PQpipelineSync(conn_)) {
+    pq().PQsetnonblocking(conn_, 0);
+    throw lost(pq().PQerrorMessage(conn_));
   }
 
   std::optional<Refusal> refusal;
@@ -275,36 +275,36 @@ std::optional<Refusal> Connection::run(std::vector<Command>& commands) {
   std::exception_ptr thrown;
   bool got_result = false;
   auto broke = [&](std::string_view message) {
-    PQsetnonblocking(conn_, 0);
+    pq().PQsetnonblocking(conn_, 0);
     // Statements prepared on a session that is gone are gone with it.
     prepared_.clear();
     return lost(message);
   };
   for (;;) {
-    int flushed = PQflush(conn_);
-    if (flushed < 0) throw broke(PQerrorMessage(conn_));
-    if (PQisBusy(conn_)) {
+    int flushed = pq().PQflush(conn_);
+    if (flushed < 0) throw broke(pq().PQerrorMessage(conn_));
+    if (pq().PQisBusy(conn_)) {
       wait_socket(flushed == 1);
-      if (!PQconsumeInput(conn_)) throw broke(PQerrorMessage(conn_));
+      if (!pq().PQconsumeInput(conn_)) throw broke(pq().PQerrorMessage(conn_));
       continue;
     }
-    PGresult* raw = PQgetResult(conn_);
+    PGresult* raw = pq().PQgetResult(conn_);
     if (!raw) {
       // The end of one statement's results.
       if (got_result) ++at;
       got_result = false;
-      if (PQstatus(conn_) == CONNECTION_BAD) throw broke(PQerrorMessage(conn_));
+      if (pq().PQstatus(conn_) == CONNECTION_BAD) throw broke(pq().PQerrorMessage(conn_));
       continue;
     }
-    std::unique_ptr<PGresult, void (*)(PGresult*)> result(raw, PQclear);
+    std::unique_ptr<PGresult, void (*)(PGresult*)> result(raw, pq().PQclear);
     got_result = true;
-    ExecStatusType status = PQresultStatus(raw);
+    ExecStatusType status = pq().PQresultStatus(raw);
     if (status == PGRES_PIPELINE_SYNC) break;
     if (status == PGRES_PIPELINE_ABORTED) continue;
     if (status == PGRES_FATAL_ERROR || status == PGRES_BAD_RESPONSE || status == PGRES_NONFATAL_ERROR) {
       ServerError error = error_of(raw);
-      if (error.sqlstate.empty() || means_lost_connection(error.sqlstate) || PQstatus(conn_) == CONNECTION_BAD) {
-        PQsetnonblocking(conn_, 0);
+      if (error.sqlstate.empty() || means_lost_connection(error.sqlstate) || pq().PQstatus(conn_) == CONNECTION_BAD) {
+        pq().PQsetnonblocking(conn_, 0);
         prepared_.clear();
         throw failure(error);
       }
@@ -324,8 +324,8 @@ std::optional<Refusal> Connection::run(std::vector<Command>& commands) {
       }
     }
   }
-  PQsetnonblocking(conn_, 0);
-  if (!PQexitPipelineMode(conn_)) throw broke(PQerrorMessage(conn_));
+  pq().PQsetnonblocking(conn_, 0);
+  if (!pq().PQexitPipelineMode(conn_)) throw broke(pq().PQerrorMessage(conn_));
   // A statement whose Parse failed, or was skipped after a refusal, is not
   // prepared: it is prepared again the next time.
   if (refusal)
@@ -342,8 +342,8 @@ void Connection::run_or_throw(std::vector<Command>& commands) {
 
 void Connection::execute(const std::string& sql) {
   if (broken_) throw lost("la sesión ya se había perdido");
-  std::unique_ptr<PGresult, void (*)(PGresult*)> result(PQexec(conn_, sql.c_str()), PQclear);
-  ExecStatusType status = PQresultStatus(result.get());
+  std::unique_ptr<PGresult, void (*)(PGresult*)> result(pq().PQexec(conn_, sql.c_str()), pq().PQclear);
+  ExecStatusType status = pq().PQresultStatus(result.get());
   if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) throw failure(error_of(result.get()));
 }
 
@@ -352,28 +352,28 @@ std::unique_ptr<PGresult, void (*)(PGresult*)> Connection::query(const std::stri
   std::vector<const char*> values;
   for (const auto& p : params) values.push_back(p ? p->c_str() : nullptr);
   std::unique_ptr<PGresult, void (*)(PGresult*)> result(
-      PQexecParams(conn_, sql.c_str(), static_cast<int>(values.size()), nullptr, values.data(), nullptr, nullptr, 0),
-      PQclear);
-  ExecStatusType status = PQresultStatus(result.get());
+      pq().PQexecParams(conn_, sql.c_str(), static_cast<int>(values.size()), nullptr, values.data(), nullptr, nullptr, 0),
+      pq().PQclear);
+  ExecStatusType status = pq().PQresultStatus(result.get());
   if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) throw failure(error_of(result.get()));
   return result;
 }
 
 void Connection::copy_in(const std::string& sql, std::string_view data) {
   if (broken_) throw lost("la sesión ya se había perdido");
-  if (!PQsendQuery(conn_, sql.c_str())) throw lost(PQerrorMessage(conn_));
+  if (!pq().PQsendQuery(conn_, sql.c_str())) throw lost(pq().PQerrorMessage(conn_));
   std::optional<ServerError> error;
-  while (PGresult* raw = PQgetResult(conn_)) {
-    std::unique_ptr<PGresult, void (*)(PGresult*)> result(raw, PQclear);
-    switch (PQresultStatus(raw)) {
+  while (PGresult* raw = pq().PQgetResult(conn_)) {
+    std::unique_ptr<PGresult, void (*)(PGresult*)> result(raw, pq().PQclear);
+    switch (pq().PQresultStatus(raw)) {
       case PGRES_COPY_IN: {
         // libpq sends as much as it can take at once; big rows go in parts.
         constexpr std::size_t kPart = 1 << 20;
         for (std::size_t at = 0; at < data.size(); at += kPart) {
           auto part = data.substr(at, kPart);
-          if (PQputCopyData(conn_, part.data(), static_cast<int>(part.size())) != 1) break;
+          if (pq().PQputCopyData(conn_, part.data(), static_cast<int>(part.size())) != 1) break;
         }
-        if (PQputCopyEnd(conn_, nullptr) != 1) throw lost(PQerrorMessage(conn_));
+        if (pq().PQputCopyEnd(conn_, nullptr) != 1) throw lost(pq().PQerrorMessage(conn_));
         break;
       }
       case PGRES_COMMAND_OK:
@@ -382,9 +382,9 @@ void Connection::copy_in(const std::string& sql, std::string_view data) {
         if (!error) error = error_of(raw);
         break;
     }
-    if (PQstatus(conn_) == CONNECTION_BAD) break;
+    if (pq().PQstatus(conn_) == CONNECTION_BAD) break;
   }
-  if (PQstatus(conn_) == CONNECTION_BAD) throw failure(error ? *error : error_of(nullptr));
+  if (pq().PQstatus(conn_) == CONNECTION_BAD) throw failure(error ? *error : error_of(nullptr));
   if (error) throw failure(*error);
 }
 

@@ -3,7 +3,7 @@
 // connection string read as libpq's settings, statements run alone or sent
 // together in a pipeline, COPY of text rows, and the server's errors as
 // failures of the catalogue.
-#include <libpq-fe.h>
+#include "db/pg/libpq.h"
 
 #include <cstddef>
 #include <functional>

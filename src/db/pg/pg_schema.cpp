@@ -249,19 +249,11 @@ std::optional<std::string> server_default(const Table& table, const Column& colu
 }
 
 std::string server_type(const Table& table, const Column& column, ColumnKind kind, int text_size) {
-  switch (kind) {
-    case ColumnKind::Text: return text_size > 0 ? fmt::format("varchar({})", text_size) : "text";
-    case ColumnKind::Byte: return kByteDomain;
-    case ColumnKind::Short: return "smallint";
-    case ColumnKind::Long: return "integer";
-    case ColumnKind::Double: return "double precision";
-    case ColumnKind::Currency: return "numeric(19,4)";
-    case ColumnKind::DateTime: return "timestamp";
-    case ColumnKind::Bit: return kBitDomain;
-    case ColumnKind::Untyped: break;
-  }
-  throw std::runtime_error(
-      fmt::format("El tipo '{}' de {}.{} no se traduce.", column.declared_type, table.name, column.name));
+  std::string type = server_type_name(kind, text_size);
+  if (type.empty())
+    throw std::runtime_error(
+        fmt::format("El tipo '{}' de {}.{} no se traduce.", column.declared_type, table.name, column.name));
+  return type;
 }
 
 std::string create_table(const Table& table) {
@@ -287,6 +279,21 @@ std::string create_table(const Table& table) {
 }
 
 }  // namespace
+
+std::string server_type_name(ColumnKind kind, int text_size) {
+  switch (kind) {
+    case ColumnKind::Text: return text_size > 0 ? fmt::format("varchar({})", text_size) : "text";
+    case ColumnKind::Byte: return kByteDomain;
+    case ColumnKind::Short: return "smallint";
+    case ColumnKind::Long: return "integer";
+    case ColumnKind::Double: return "double precision";
+    case ColumnKind::Currency: return "numeric(19,4)";
+    case ColumnKind::DateTime: return "timestamp";
+    case ColumnKind::Bit: return kBitDomain;
+    case ColumnKind::Untyped: break;
+  }
+  return {};
+}
 
 std::vector<std::string> server_schema_statements(std::string_view sqlite_schema_sql) {
   std::vector<Table> tables = SchemaReader(sqlite_schema_sql).tables();

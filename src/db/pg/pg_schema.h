@@ -5,7 +5,13 @@
 #include <string_view>
 #include <vector>
 
+#include "db/column_type.h"
+
 namespace kavelo::db::pg {
+
+// The server type a column of the kind gets: "varchar(50)", "text",
+// "numeric(19,4)", the domains "jet_byte" and "jet_bit"...; empty for Untyped.
+std::string server_type_name(ColumnKind kind, int text_size = 0);
 
 // The server's statements for the schema an SQLite script makes: the
 // collation kavelo_nocase when a text column compares without case, the

@@ -141,8 +141,8 @@ WideAmount amount_of(const ColumnInfo& column, const Value& amount, const Region
 
 long number_of(const PGresult& result) {
   long n = 0;
-  const char* text = PQgetvalue(&result, 0, 0);
-  std::from_chars(text, text + PQgetlength(&result, 0, 0), n);
+  const char* text = pq().PQgetvalue(&result, 0, 0);
+  std::from_chars(text, text + pq().PQgetlength(&result, 0, 0), n);
   return n;
 }
 
@@ -280,11 +280,11 @@ const Table& PgStore::Impl::load(std::string_view name) {
   std::map<long, int> position_of_attnum;
   commands[0].params = commands[1].params = commands[2].params = {std::string(name)};
   commands[2].on_result = [&](const PGresult& result) {
-    t->table.refuses_changes = PQntuples(&result) == 0 || std::string_view(PQgetvalue(&result, 0, 0)) != "false";
+    t->table.refuses_changes = pq().PQntuples(&result) == 0 || std::string_view(pq().PQgetvalue(&result, 0, 0)) != "false";
   };
   commands[0].on_result = [&](const PGresult& result) {
-    for (int i = 0; i < PQntuples(&result); ++i) {
-      auto text = [&](int column) { return std::string(PQgetvalue(&result, i, column)); };
+    for (int i = 0; i < pq().PQntuples(&result); ++i) {
+      auto text = [&](int column) { return std::string(pq().PQgetvalue(&result, i, column)); };
       if (i == 0) {
         t->name = quoted(text(0));
         t->table.name = upper(text(0));
@@ -306,9 +306,9 @@ const Table& PgStore::Impl::load(std::string_view name) {
   };
   // Read after the columns: the pipeline keeps the order.
   commands[1].on_result = [&](const PGresult& result) {
-    for (int i = 0; i < PQntuples(&result); ++i) {
+    for (int i = 0; i < pq().PQntuples(&result); ++i) {
       std::vector<int> key;
-      std::string_view numbers = PQgetvalue(&result, i, 0);
+      std::string_view numbers = pq().PQgetvalue(&result, i, 0);
       while (!numbers.empty()) {
         long attnum = 0;
         auto [end, ec] = std::from_chars(numbers.data(), numbers.data() + numbers.size(), attnum);
@@ -356,11 +356,11 @@ Row PgStore::Impl::row_of(const ServerTable& t, const PGresult& result, int row)
   values.reserve(t.columns.size());
   for (std::size_t i = 0; i < t.columns.size(); ++i) {
     const int column = static_cast<int>(i);
-    if (PQgetisnull(&result, row, column)) {
+    if (pq().PQgetisnull(&result, row, column)) {
       values.emplace_back();
     } else {
-      values.push_back(value_of(std::string_view(PQgetvalue(&result, row, column),
-                                                 static_cast<std::size_t>(PQgetlength(&result, row, column))),
+      values.push_back(value_of(std::string_view(pq().PQgetvalue(&result, row, column),
+                                                 static_cast<std::size_t>(pq().PQgetlength(&result, row, column))),
                                 t.table.columns[i].kind, t.columns[i].boolean));
     }
   }
@@ -713,7 +713,7 @@ void PgStore::commit() {
   std::vector<Command> commands(1);
   commands[0].sql = "COMMIT";
   commands[0].on_result = [&](const PGresult& result) {
-    rolled_back = std::string_view(PQcmdStatus(const_cast<PGresult*>(&result))) == "ROLLBACK";
+    rolled_back = std::string_view(pq().PQcmdStatus(const_cast<PGresult*>(&result))) == "ROLLBACK";
   };
   impl_->flush_or_throw(std::move(commands));
   impl_->in_transaction = false;
@@ -782,7 +782,7 @@ std::optional<Row> PgStore::find(const Table& table, const Key& key, const std::
   commands[0].prepared = true;
   std::optional<Row> row;
   commands[0].on_result = [&](const PGresult& result) {
-    if (PQntuples(&result) > 0) row = impl_->row_of(t, result, 0);
+    if (pq().PQntuples(&result) > 0) row = impl_->row_of(t, result, 0);
   };
   impl_->flush_or_throw(std::move(commands));
   return row;
@@ -814,10 +814,10 @@ std::optional<Value> PgStore::largest(const Table& table, int column, const Cond
   commands[0].prepared = true;
   std::optional<Value> result;
   commands[0].on_result = [&](const PGresult& rows) {
-    if (std::string_view(PQgetvalue(&rows, 0, 1)) == "0") return;
-    result = PQgetisnull(&rows, 0, 0)
+    if (std::string_view(pq().PQgetvalue(&rows, 0, 1)) == "0") return;
+    result = pq().PQgetisnull(&rows, 0, 0)
                  ? Value()
-                 : value_of(PQgetvalue(&rows, 0, 0), table.columns[at].kind, t.columns[at].boolean);
+                 : value_of(pq().PQgetvalue(&rows, 0, 0), table.columns[at].kind, t.columns[at].boolean);
   };
   impl_->flush_or_throw(std::move(commands));
   return result;
@@ -836,10 +836,10 @@ std::vector<Value> PgStore::distinct(const Table& table, int column, const Condi
   commands[0].prepared = true;
   std::vector<Value> result;
   commands[0].on_result = [&](const PGresult& rows) {
-    for (int i = 0; i < PQntuples(&rows); ++i)
-      result.push_back(PQgetisnull(&rows, i, 0)
+    for (int i = 0; i < pq().PQntuples(&rows); ++i)
+      result.push_back(pq().PQgetisnull(&rows, i, 0)
                            ? Value()
-                           : value_of(PQgetvalue(&rows, i, 0), table.columns[at].kind, t.columns[at].boolean));
+                           : value_of(pq().PQgetvalue(&rows, i, 0), table.columns[at].kind, t.columns[at].boolean));
   };
   impl_->flush_or_throw(std::move(commands));
   return result;
@@ -860,7 +860,7 @@ void PgStore::scan(const Table& table, const std::function<void(const Row&)>& ea
   try {
     for (;;) {
       auto rows = impl_->guarded([&] { return connection.query(fmt::format("FETCH {} FROM {}", kScanBatch, cursor)); });
-      const int count = PQntuples(rows.get());
+      const int count = pq().PQntuples(rows.get());
       for (int i = 0; i < count; ++i) each(impl_->row_of(t, *rows, i));
       if (count < kScanBatch) break;
     }
@@ -926,8 +926,9 @@ void PgStore::add(const Table& table, const Key& key, std::vector<Addition> addi
     const bool amounts = std::all_of(addition.amounts.begin(), addition.amounts.end(), [&](const auto& a) {
       return table.columns.at(static_cast<std::size_t>(a.first)).kind == ColumnKind::Currency;
     });
-    if (!amounts) {
-      // Other kinds one by one, in order: a sum of doubles depends on it.
+    if (!amounts || table.refuses_changes) {
+      // Other kinds one by one, in order: a sum of doubles depends on it. So
+      // does a table that may refuse a change: each change meets its rules.
       impl_->step_for(t, StepKind::AddEach, key.columns).additions.push_back(std::move(addition));
       impl_->gathered();
       continue;

@@ -1,0 +1,47 @@
+#pragma once
+// libpq, loaded at the first connection to a server: a run on a company file
+// never loads it, nor the two dozen libraries it brings along.
+#include <libpq-fe.h>
+
+namespace kavelo::db::pg {
+
+// The functions of libpq this program calls, by their own names.
+struct LibPq {
+  decltype(&::PQclear) PQclear;
+  decltype(&::PQcmdStatus) PQcmdStatus;
+  decltype(&::PQconnectdbParams) PQconnectdbParams;
+  decltype(&::PQconsumeInput) PQconsumeInput;
+  decltype(&::PQenterPipelineMode) PQenterPipelineMode;
+  decltype(&::PQerrorMessage) PQerrorMessage;
+  decltype(&::PQexec) PQexec;
+  decltype(&::PQexecParams) PQexecParams;
+  decltype(&::PQexitPipelineMode) PQexitPipelineMode;
+  decltype(&::PQfinish) PQfinish;
+  decltype(&::PQflush) PQflush;
+  decltype(&::PQgetResult) PQgetResult;
+  decltype(&::PQgetisnull) PQgetisnull;
+  decltype(&::PQgetlength) PQgetlength;
+  decltype(&::PQgetvalue) PQgetvalue;
+  decltype(&::PQisBusy) PQisBusy;
+  decltype(&::PQnfields) PQnfields;
+  decltype(&::PQntuples) PQntuples;
+  decltype(&::PQpipelineSync) PQpipelineSync;
+  decltype(&::PQputCopyData) PQputCopyData;
+  decltype(&::PQputCopyEnd) PQputCopyEnd;
+  decltype(&::PQresultErrorField) PQresultErrorField;
+  decltype(&::PQresultErrorMessage) PQresultErrorMessage;
+  decltype(&::PQresultStatus) PQresultStatus;
+  decltype(&::PQsendPrepare) PQsendPrepare;
+  decltype(&::PQsendQuery) PQsendQuery;
+  decltype(&::PQsendQueryParams) PQsendQueryParams;
+  decltype(&::PQsendQueryPrepared) PQsendQueryPrepared;
+  decltype(&::PQsetNoticeProcessor) PQsetNoticeProcessor;
+  decltype(&::PQsetnonblocking) PQsetnonblocking;
+  decltype(&::PQsocket) PQsocket;
+  decltype(&::PQstatus) PQstatus;
+};
+
+// libpq, loaded the first time; a machine without it fails saying so.
+const LibPq& pq();
+
+}  // namespace kavelo::db::pg
