@@ -427,7 +427,8 @@ std::string where_sql(const std::vector<std::string>& columns, const Conditions&
 
 }  // namespace
 
-std::optional<Value> SqliteStore::largest(const Table& table, int column, const Conditions& where) {
+// A file's writes are done at once: every read sees them.
+std::optional<Value> SqliteStore::largest(const Table& table, int column, const Conditions& where, Unsent) {
   TableState& state = state_of(table);
   Statement& statement = prepare("SELECT max(" + state.columns[static_cast<std::size_t>(column)] + "), count(*) FROM " +
                                  state.name + where_sql(state.columns, where));
@@ -437,7 +438,7 @@ std::optional<Value> SqliteStore::largest(const Table& table, int column, const 
   return statement.read(0, table.columns[static_cast<std::size_t>(column)].kind);
 }
 
-std::vector<Value> SqliteStore::distinct(const Table& table, int column, const Conditions& where) {
+std::vector<Value> SqliteStore::distinct(const Table& table, int column, const Conditions& where, Unsent) {
   TableState& state = state_of(table);
   Statement& statement = prepare("SELECT DISTINCT " + state.columns[static_cast<std::size_t>(column)] + " FROM " +
                                  state.name + where_sql(state.columns, where));

@@ -70,6 +70,11 @@ struct Addition {
   std::vector<std::pair<int, Value>> amounts;  // column position, amount
 };
 
+// What a read does with writes that a store gathers and has not sent yet:
+// sends them first, so that the read sees them, or leaves them, for a caller
+// that knows what it wrote and spares the store a send.
+enum class Unsent { sent_first, left };
+
 // Rows added and rows changed by writes.
 struct WriteCounts {
   long added = 0;
@@ -127,10 +132,12 @@ class Store {
   virtual std::optional<Row> find(const Table& table, const Key& key, const std::vector<Value>& values) = 0;
   // The largest value of `column` among the rows that meet `where`: nullopt
   // when no row does, Null when none of them holds a value.
-  virtual std::optional<Value> largest(const Table& table, int column, const Conditions& where) = 0;
+  virtual std::optional<Value> largest(const Table& table, int column, const Conditions& where,
+                                       Unsent unsent = Unsent::sent_first) = 0;
   // The distinct values of `column` among the rows that meet `where`, in no
   // particular order.
-  virtual std::vector<Value> distinct(const Table& table, int column, const Conditions& where) = 0;
+  virtual std::vector<Value> distinct(const Table& table, int column, const Conditions& where,
+                                      Unsent unsent = Unsent::sent_first) = 0;
   // Every row of the table, in no particular order.
   virtual void scan(const Table& table, const std::function<void(const Row&)>& each) = 0;
 

@@ -226,6 +226,11 @@ struct PgStore::Impl {
   void flush_or_throw(std::vector<Command> tail) {
     if (auto refusal = flush(std::move(tail))) throw connection.failure(refusal->error);
   }
+  // A read, after the writes gathered are sent unless they are to be left.
+  void read(std::vector<Command> commands, Unsent unsent) {
+    if (unsent == Unsent::sent_first) return flush_or_throw(std::move(commands));
+    guarded([&] { connection.run_or_throw(commands); });
+  }
 
   // COPY of the rows of a sync into the table's temporary table, made first
   // if need be; `before` runs ahead of both.
@@ -801,7 +806,7 @@ std::vector<std::pair<int, Value>> converted(const Table& table, const Condition
 
 }  // namespace
 
-std::optional<Value> PgStore::largest(const Table& table, int column, const Conditions& where) {
+std::optional<Value> PgStore::largest(const Table& table, int column, const Conditions& where, Unsent unsent) {
   ServerTable& t = impl_->entry(table);
   auto values = converted(table, where, impl_->regional);
   std::vector<std::pair<int, const Value*>> conditions;
@@ -819,11 +824,11 @@ std::optional<Value> PgStore::largest(const Table& table, int column, const Cond
                  ? Value()
                  : value_of(pq().PQgetvalue(&rows, 0, 0), table.columns[at].kind, t.columns[at].boolean);
   };
-  impl_->flush_or_throw(std::move(commands));
+  impl_->read(std::move(commands), unsent);
   return result;
 }
 
-std::vector<Value> PgStore::distinct(const Table& table, int column, const Conditions& where) {
+std::vector<Value> PgStore::distinct(const Table& table, int column, const Conditions& where, Unsent unsent) {
   ServerTable& t = impl_->entry(table);
   auto values = converted(table, where, impl_->regional);
   std::vector<std::pair<int, const Value*>> conditions;
@@ -841,7 +846,7 @@ std::vector<Value> PgStore::distinct(const Table& table, int column, const Condi
                            ? Value()
                            : value_of(pq().PQgetvalue(&rows, i, 0), table.columns[at].kind, t.columns[at].boolean));
   };
-  impl_->flush_or_throw(std::move(commands));
+  impl_->read(std::move(commands), unsent);
   return result;
 }
 

@@ -39,8 +39,8 @@ class PgStore final : public Store {
   bool usable() const override;
 
   std::optional<Row> find(const Table& table, const Key& key, const std::vector<Value>& values) override;
-  std::optional<Value> largest(const Table& table, int column, const Conditions& where) override;
-  std::vector<Value> distinct(const Table& table, int column, const Conditions& where) override;
+  std::optional<Value> largest(const Table& table, int column, const Conditions& where, Unsent unsent) override;
+  std::vector<Value> distinct(const Table& table, int column, const Conditions& where, Unsent unsent) override;
   void scan(const Table& table, const std::function<void(const Row&)>& each) override;
 
   void write(const Table& table, const Key& key, RowValues row, WriteCounts& counts) override;

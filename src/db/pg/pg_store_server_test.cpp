@@ -244,7 +244,7 @@ TEST_F(PgStoreTest, CommitAfterAFailedReadSavesNothing) {
   store_->write(cli, cli.key({"CODCLI"}), customer(cli, "A", "Uno"), counts);
   // The server has no max() of booleans: the read fails, and the
   // transaction with it.
-  EXPECT_THROW(store_->largest(kinds, kinds.at("YES"), {}), Failure);
+  EXPECT_THROW(store_->largest(kinds, kinds.at("YES"), {}, Unsent::sent_first), Failure);
   EXPECT_THROW(store_->commit(), Failure);
   store_->roll_back();
   EXPECT_EQ(rows("SELECT count(*) FROM f_cli"), (std::vector<std::vector<std::string>>{{"0"}}));
@@ -341,12 +341,12 @@ TEST_F(PgStoreTest, LargestAndDistinct) {
     store_->write(t, key, std::move(row), counts);
   }
   // Each read sees the writes before it.
-  EXPECT_EQ(store_->largest(t, entry, {{journal, Value(std::int16_t{1})}}), Value(std::int32_t{7}));
-  EXPECT_EQ(store_->largest(t, entry, {{journal, Value(std::int16_t{1})}, {date, Value(day)}}),
+  EXPECT_EQ(store_->largest(t, entry, {{journal, Value(std::int16_t{1})}}, Unsent::sent_first), Value(std::int32_t{7}));
+  EXPECT_EQ(store_->largest(t, entry, {{journal, Value(std::int16_t{1})}, {date, Value(day)}}, Unsent::sent_first),
             Value(std::int32_t{3}));
-  EXPECT_EQ(store_->largest(t, entry, {{journal, Value(std::int16_t{2})}}), std::nullopt);
-  EXPECT_EQ(store_->largest(t, created, {{journal, Value(std::int16_t{1})}}), Value());
-  auto entries = store_->distinct(t, entry, {{journal, Value(std::int16_t{1})}, {date, Value(day)}});
+  EXPECT_EQ(store_->largest(t, entry, {{journal, Value(std::int16_t{2})}}, Unsent::sent_first), std::nullopt);
+  EXPECT_EQ(store_->largest(t, created, {{journal, Value(std::int16_t{1})}}, Unsent::sent_first), Value());
+  auto entries = store_->distinct(t, entry, {{journal, Value(std::int16_t{1})}, {date, Value(day)}}, Unsent::sent_first);
   std::sort(entries.begin(), entries.end(), [](const Value& x, const Value& y) { return to_int32(x, RegionalSettings::spanish()) < to_int32(y, RegionalSettings::spanish()); });
   EXPECT_EQ(entries, (std::vector<Value>{std::int32_t{1}, std::int32_t{3}}));
   store_->commit();

@@ -85,9 +85,12 @@ std::int32_t EntryNumbering::from_counter(db::Store& store, std::int16_t journal
   auto taken = taken_.find({journal, date});
   if (taken == taken_.end()) {
     std::unordered_set<std::int32_t> numbers;
-    for (const db::Value& v : store.distinct(*lines_, line_entry_,
-                                             {{line_journal_, db::Value(journal)}, {line_date_, db::Value(date)}}))
+    for (const db::Value& v :
+         store.distinct(*lines_, line_entry_, {{line_journal_, db::Value(journal)}, {line_date_, db::Value(date)}},
+                        db::Unsent::left))
       if (!v.is_null()) numbers.insert(db::to_int32(v, regional_));
+    if (auto stored = stored_.find({journal, date}); stored != stored_.end())
+      numbers.insert(stored->second.begin(), stored->second.end());
     taken = taken_.emplace(std::make_pair(journal, date), std::move(numbers)).first;
   }
   while (taken->second.contains(n)) n = plus_one(n);
@@ -130,32 +133,38 @@ std::int32_t EntryNumbering::after_highest(db::Store& store, std::int16_t journa
   if (known == highest_.end()) {
     db::Conditions where{{line_journal_, db::Value(journal)}};
     if (date) where.emplace_back(line_date_, db::Value(*date));
-    known = highest_.emplace(std::make_pair(journal, date), store.largest(*lines_, line_entry_, where)).first;
+    known = highest_.emplace(std::make_pair(journal, date), store.largest(*lines_, line_entry_, where, db::Unsent::left))
+                .first;
+    // With the lines stored since, which the store may not have been sent.
+    for (const auto& [key, entries] : stored_)
+      if (key.first == journal && (!date || key.second == *date))
+        for (std::int32_t entry : entries) raise(known->second, entry);
   }
   if (!known->second) return 1;  // no line yet
   return plus_one(db::to_int32(*known->second, regional_));
 }
 
+void EntryNumbering::raise(std::optional<db::Value>& highest, std::int32_t entry) const {
+  try {
+    if (!highest || highest->is_null() || db::to_int32(*highest, regional_) < entry) highest = db::Value(entry);
+  } catch (const Failure&) {
+    // The column holds what is no number: the next numbering fails on it.
+  }
+}
+
 void EntryNumbering::line_stored(std::int16_t journal, const DateTime& date, std::int32_t entry) {
+  stored_[{journal, date}].insert(entry);
   if (auto taken = taken_.find({journal, date}); taken != taken_.end()) taken->second.insert(entry);
   for (const auto& key : {std::make_pair(journal, std::optional<DateTime>(date)),
-                          std::make_pair(journal, std::optional<DateTime>())}) {
-    auto known = highest_.find(key);
-    if (known == highest_.end()) continue;
-    std::optional<db::Value>& highest = known->second;
-    try {
-      if (!highest || highest->is_null() || db::to_int32(*highest, regional_) < entry) highest = db::Value(entry);
-    } catch (const Failure&) {
-      // Whatever the column holds that is no number is read again.
-      highest_.erase(known);
-    }
-  }
+                          std::make_pair(journal, std::optional<DateTime>())})
+    if (auto known = highest_.find(key); known != highest_.end()) raise(known->second, entry);
 }
 
 void EntryNumbering::forget() {
   highest_.clear();
   taken_.clear();
   counters_.clear();
+  stored_.clear();
 }
 
 }  // namespace kavelo

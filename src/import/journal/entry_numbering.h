@@ -28,7 +28,9 @@ NumberingMode numbering_mode(const db::Value& naaaut, const db::Value& namaut, c
 // The numbering of one run over APU.TXT: the settings are read once, before it
 // starts, and the number of the last entry begun is kept from line to line.
 // What it learns of the lines and counters stored holds until forget(): while
-// a transaction keeps other writers of them out.
+// a transaction keeps other writers of them out. It knows the lines stored
+// since then, so that it reads what a store has not been sent yet without
+// making the store send it.
 class EntryNumbering {
  public:
   // `settings`: the F_AUT row of CODAUT 1 in `settings_table`, nullopt when
@@ -58,6 +60,8 @@ class EntryNumbering {
   void find_tables(db::Store& store);
   std::int32_t from_counter(db::Store& store, std::int16_t journal, const DateTime& date, bool one_by_one);
   std::int32_t after_highest(db::Store& store, std::int16_t journal, const std::optional<DateTime>& date);
+  // `highest` raised to `entry` when it is lower.
+  void raise(std::optional<db::Value>& highest, std::int32_t entry) const;
 
   const db::Table& settings_table_;
   std::optional<db::Row> settings_;
@@ -77,6 +81,8 @@ class EntryNumbering {
   std::map<std::pair<std::int16_t, DateTime>, std::unordered_set<std::int32_t>> taken_;
   // The journal's counter as last read or written.
   std::map<std::int16_t, std::int32_t> counters_;
+  // The entry numbers of the lines stored since forget(), by journal and date.
+  std::map<std::pair<std::int16_t, DateTime>, std::unordered_set<std::int32_t>> stored_;
 };
 
 }  // namespace kavelo
