@@ -27,9 +27,19 @@ TEST(DroppedConnection, NamesTheLostRecordsKeepsTheCommittedOnesWholeAndGoesOn) 
   KAVELO_REQUIRE_PG_SERVER();
   TempDir tmp;
   const std::string dir = tmp / "muestra";
-  constexpr int kRecords = 2000;
+  // A journal of several transactions (each half a second); the registers
+  // after it shortened, the master files left out.
+  constexpr int kRecords = 60000;
+  constexpr int kRegisterRecords = 2000;
   RunResult sample = kavelo_db({"sample", dir, "--records", std::to_string(kRecords)});
   ASSERT_EQ(sample.exit_status, 0) << sample.err;
+  for (const char* name : {"MAE.TXT", "CLI.TXT", "PRO.TXT"}) write_bytes(dir + "/" + name, "");
+  for (const char* name : {"IVR.TXT", "IVS.TXT"}) {
+    const std::string bytes = read_bytes(dir + "/" + name);
+    std::size_t end = 0;
+    for (int i = 0; i < kRegisterRecords; ++i) end = bytes.find("\r\n", end) + 2;
+    write_bytes(dir + "/" + name, bytes.substr(0, end));
+  }
   const std::string link = dir + "/datos/MUESTRA01.MDB";
   make_server_company(link, read_bytes(dir + "/company.sql"));
   const std::string connection_string = read_bytes(link).substr(5, read_bytes(link).find('\r') - 5);
@@ -79,8 +89,8 @@ TEST(DroppedConnection, NamesTheLostRecordsKeepsTheCommittedOnesWholeAndGoesOn) 
   RunResult verify = kavelo_db({"verify", link});
   EXPECT_EQ(verify.exit_status, 0) << verify.out << verify.err;
   // The registers after the journal import whole on a new connection.
-  EXPECT_EQ(count_of(link, "F_IVR"), kRecords);
-  EXPECT_EQ(count_of(link, "F_IVS"), kRecords);
+  EXPECT_EQ(count_of(link, "F_IVR"), kRegisterRecords);
+  EXPECT_EQ(count_of(link, "F_IVS"), kRegisterRecords);
 }
 
 }  // namespace

@@ -29,7 +29,7 @@ gtest_discover_tests(kavelo_postgres_e2e_test DISCOVERY_TIMEOUT 60
 # tests it found.
 if(TARGET kavelo_e2e_test)
   set(server_suites MasterImport Files/EachMasterFile JournalImportTest RegisterImport Registers/EachRegister
-                    Injection RunSummary CompanyRows DroppedConnection Numbering/TwoRuns ServerWriters)
+                    Injection RunSummary CompanyRows DroppedConnection Numbering/TwoRuns ServerWriters Groups)
   list(TRANSFORM server_suites APPEND ".*")
   string(JOIN ":" server_filter ${server_suites})
   gtest_discover_tests(kavelo_e2e_test DISCOVERY_TIMEOUT 60
