@@ -2,8 +2,10 @@
 # kavelo on a database server beside kavelo on an SQLite file: the same
 # sample data (kavelo-db sample, N records a file), a fresh company for every
 # run, one interchange file at a time, on a throwaway PostgreSQL cluster
-# (scripts/pg-cluster.sh) and on a database file. Prints records per second
-# for both and their ratio, and writes them into docs/performance.md.
+# (scripts/pg-cluster.sh) and on a database file; beside them the server's own
+# COPY of the same customers into a table of the same columns and key, and
+# the journal of ten times the records on the server. Prints the figures and
+# each target met or missed, and writes them into docs/performance.md.
 #
 #   bench/server.sh BUILD_DIR [--records N] [--no-docs] [--docs FILE]
 #
@@ -54,22 +56,23 @@ trap cleanup EXIT
 
 say "Servidor PostgreSQL de usar y tirar..."
 "$root/scripts/pg-cluster.sh" start "$cluster" > /dev/null
-export ODBCSYSINI=$cluster
 admin=$(cat "$cluster/connection")
 port=$(cat "$cluster/port")
 psql_bin=$(ls -d /usr/lib/postgresql/*/bin 2> /dev/null | sort -V | tail -n 1)/psql
 [ -x "$psql_bin" ] || psql_bin=psql
 
-say "Generando $records registros por archivo..."
+say "Generando $records y $((records * 10)) registros por archivo..."
 data=$work/data
 "$kavelo_db" sample "$data" --records "$records" --seed 1 > /dev/null
+large=$work/large
+"$kavelo_db" sample "$large" --records "$((records * 10))" --seed 1 > /dev/null
 
 made=0
-# prepare STORE NUMBERING FILE: a run folder with a fresh company (a database
-# file, or a new server database and its link file) and only FILE in its
-# interchange folder.
+# prepare STORE NUMBERING FILE [DATA]: a run folder with a fresh company (a
+# database file, or a new server database and its link file) and only FILE of
+# DATA (the sample of N records by default) in its interchange folder.
 prepare() {
-  local store=$1 numbering=$2 file=$3 run=$work/run
+  local store=$1 numbering=$2 file=$3 from=${4:-$data} run=$work/run
   rm -rf "$run"
   mkdir -p "$run/in" "$run/datos"
   local target=$run/datos/MUESTRA01.MDB
@@ -77,7 +80,7 @@ prepare() {
     "$kavelo_db" create "$target"
   else
     made=$((made + 1))
-    local name=bench_$made
+    name=bench_$made
     "$psql_bin" -q -h 127.0.0.1 -p "$port" -U postgres -d postgres -c "CREATE DATABASE $name" > /dev/null
     printf 'ODBC;%s\r\n' "${admin/Database=postgres/Database=$name}" > "$target"
     chmod 600 "$target"
@@ -87,14 +90,15 @@ prepare() {
   if [ "$numbering" = counter ]; then
     echo "UPDATE F_AUT SET NAAAUT = 1, NAMAUT = 0 WHERE CODAUT = 1;" | "$kavelo_db" sql "$target" -
   fi
-  ln -s "$data/$file" "$run/in/$file"
+  ln -s "$from/$file" "$run/in/$file"
   printf '%s\r\n' "$run/in/" "$run/datos/" MUESTRA 01 '|' "kavelo bench" "Comercial de muestra" "bench" > "$run/kavelo.conn"
 }
 
-# timed TABLE: kavelo on the prepared run; prints its seconds. Fails unless
-# TABLE holds the run's records and the only errors are the five missing files.
+# timed TABLE [RECORDS]: kavelo on the prepared run; prints its seconds.
+# Fails unless TABLE holds the run's records and the only errors are the five
+# missing files.
 timed() {
-  local table=$1 run=$work/run start end status=0
+  local table=$1 expected=${2:-$records} run=$work/run start end status=0
   start=$EPOCHREALTIME
   "$kavelo" "$run/kavelo.conn" < /dev/null > "$work/out" 2>&1 || status=$?
   end=$EPOCHREALTIME
@@ -105,17 +109,38 @@ timed() {
   fi
   local rows
   rows=$("$kavelo_db" count "$run/datos/MUESTRA01.MDB" | awk -v t="$table" '$1 == t { print $2 }')
-  [ "$rows" = "$records" ] || { say "$table tiene $rows filas; se esperaban $records"; exit 1; }
+  [ "$rows" = "$expected" ] || { say "$table tiene $rows filas; se esperaban $expected"; exit 1; }
+  awk -v a="$start" -v b="$end" 'BEGIN { printf "%.2f", b - a }'
+}
+
+# copy_seconds: the server's own COPY of the customers kavelo stored in the
+# last server database into a new table of the same columns, types and keys.
+copy_seconds() {
+  local database=$1 rows=$work/customers.copy
+  local psql=("$psql_bin" -q -h 127.0.0.1 -p "$port" -U postgres -d "$database")
+  "${psql[@]}" -c "\\copy f_cli TO '$rows'"
+  "${psql[@]}" -c "CREATE TABLE copied (LIKE f_cli INCLUDING ALL)"
+  local start end
+  start=$EPOCHREALTIME
+  "${psql[@]}" -c "\\copy copied FROM '$rows'"
+  end=$EPOCHREALTIME
   awk -v a="$start" -v b="$end" 'BEGIN { printf "%.2f", b - a }'
 }
 
 report=$work/report
 {
-  echo "Measured $(date -u '+%F %H:%M') UTC with \`$command_line\`: $records records per file, seed 1, one run each, on $(nproc) cores; PostgreSQL $("$psql_bin" --version | awk '{ print $3 }') on the same machine (127.0.0.1, fsync off), reached through psqlODBC."
+  echo "Measured $(date -u '+%F %H:%M') UTC with \`$command_line\`: $records records per file, seed 1, one run each, on $(nproc) cores; PostgreSQL $("$psql_bin" --version | awk '{ print $3 }') on the same machine (127.0.0.1, fsync off), reached through libpq."
   echo
-  echo "| file | SQLite (s) | SQLite (records/s) | server (s) | server (records/s) | server / SQLite |"
-  echo "|---|---:|---:|---:|---:|---:|"
+  echo "| run | SQLite (s) | server (s) | server (records/s) | server / SQLite |"
+  echo "|---|---:|---:|---:|---:|"
 } > "$report"
+targets=$work/targets
+: > "$targets"
+# target LABEL MEASURED RATIO LIMIT: a line of the targets table.
+target() {
+  awk -v l="$1" -v m="$2" -v r="$3" -v x="$4" 'BEGIN {
+    printf "| %s | %s | %.2f | ≤ %s | %s |\n", l, m, r, x, (r <= x ? "met" : "missed") }' >> "$targets"
+}
 for case in "customers, all new|date|CLI.TXT|F_CLI" "journal, per journal and date|date|APU.TXT|F_APU" \
             "journal, journal counter|counter|APU.TXT|F_APU"; do
   IFS='|' read -r label numbering file table <<< "$case"
@@ -125,8 +150,33 @@ for case in "customers, all new|date|CLI.TXT|F_CLI" "journal, per journal and da
   prepare server "$numbering" "$file"
   server_seconds=$(timed "$table")
   awk -v l="$label" -v a="$local_seconds" -v b="$server_seconds" -v n="$records" 'BEGIN {
-    printf "| %s | %.2f | %d | %.2f | %d | %.1f |\n", l, a, n / a, b, n / b, b / a }' >> "$report"
+    printf "| %s | %.2f | %.2f | %d | %.1f |\n", l, a, b, n / b, b / a }' >> "$report"
+  case $file in
+    CLI.TXT)
+      copied=$(copy_seconds "$name")
+      awk -v c="$copied" -v n="$records" 'BEGIN {
+        printf "| anchor: the server'"'"'s COPY of the same customers | - | %.2f | %d | - |\n", c, n / c }' >> "$report"
+      target "customers all new ≤ 4 × the server's COPY" "kavelo $server_seconds s / COPY $copied s" \
+        "$(awk -v a="$server_seconds" -v b="$copied" 'BEGIN { print a / b }')" 4 ;;
+    APU.TXT)
+      target "$label ≤ 5 × the same journal on a file" "server $server_seconds s / file $local_seconds s" \
+        "$(awk -v a="$server_seconds" -v b="$local_seconds" 'BEGIN { print a / b }')" 5
+      [ "$numbering" = date ] && small_journal=$server_seconds ;;
+  esac
 done
+say "journal of $((records * 10)) records..."
+prepare server date APU.TXT "$large"
+large_seconds=$(timed F_APU "$((records * 10))")
+awk -v s="$large_seconds" -v n="$((records * 10))" 'BEGIN {
+  printf "| journal, per journal and date, %d records | - | %.2f | %d | - |\n", n, s, n / s }' >> "$report"
+target "$((records * 10)) records ≤ 11 × $records (journal on the server)" "$large_seconds s / $small_journal s" \
+  "$(awk -v a="$large_seconds" -v b="$small_journal" 'BEGIN { print a / b }')" 11
+{
+  echo
+  echo "| target | measured | ratio | limit | |"
+  echo "|---|---|---:|---:|---|"
+  cat "$targets"
+} >> "$report"
 cat "$report"
 
 if [ "$write_docs" = 1 ]; then

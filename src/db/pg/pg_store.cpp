@@ -28,6 +28,10 @@ struct ServerTable {
   std::string scratch;  // the session's temporary table for its rows, quoted
   bool scratch_ready = false;
   std::vector<ServerColumn> columns;
+  // The rows its last sync wrote were all new: the next go straight into the
+  // table by COPY, which costs half a merge, and by a merge only when that
+  // fails (a key the table holds, or a row it refuses).
+  bool rows_new = true;
 };
 
 // Writes of the same columns (and tallied in the same counts), sent by one
@@ -235,6 +239,10 @@ struct PgStore::Impl {
   // COPY of the rows of a sync into the table's temporary table, made first
   // if need be; `before` runs ahead of both.
   void copy_rows(ServerTable& t, std::vector<Step*>& steps_of_table, std::string before);
+  // COPY of the written rows of a sync straight into the table, a statement
+  // for each group of the same columns; each counts as added.
+  void copy_straight(ServerTable& t, std::vector<Step*>& steps_of_table, std::string before,
+                     std::vector<std::pair<WriteGroup*, long>>& added);
   void write_statements(Step& step, std::vector<Command>& commands,
                         std::vector<std::pair<WriteGroup*, long>>& added);
   void change_statements(Step& step, std::vector<Command>& commands);
@@ -599,8 +607,20 @@ std::optional<Refusal> PgStore::Impl::flush(std::vector<Command> tail) {
     undo[1].sql = "RELEASE SAVEPOINT kavelo_sync";
     connection.run_or_throw(undo);
   };
-  return guarded([&]() -> std::optional<Refusal> {
-    // The rows of each table go by one COPY into its temporary table.
+  // The tables whose rows of this sync are all written rows, and go straight
+  // in while their rows come new.
+  std::set<ServerTable*> straight;
+  {
+    std::set<ServerTable*> added_to;
+    for (Step& step : sending) {
+      if (step.kind == StepKind::Write && step.table->rows_new) straight.insert(step.table);
+      if (step.kind == StepKind::AddSum) added_to.insert(step.table);
+    }
+    for (ServerTable* t : added_to) straight.erase(t);
+  }
+  auto attempt = [&]() -> std::optional<Refusal> {
+    // The rows of each table go by one COPY into its temporary table, or
+    // straight into the table.
     std::vector<ServerTable*> copied;
     std::unordered_map<ServerTable*, std::vector<Step*>> rows_of;
     for (Step& step : sending) {
@@ -610,36 +630,47 @@ std::optional<Refusal> PgStore::Impl::flush(std::vector<Command> tail) {
       list.push_back(&step);
     }
     std::vector<Command> commands;
-    try {
-      for (ServerTable* t : copied) {
-        const char* first = atomic && !savepoint_sent ? "SAVEPOINT kavelo_sync; " : "";
+    std::vector<std::pair<WriteGroup*, long>> added;
+    for (ServerTable* t : copied) {
+      const char* first = atomic && !savepoint_sent ? "SAVEPOINT kavelo_sync; " : "";
+      try {
+        if (straight.contains(t)) {
+          copy_straight(*t, rows_of[t], first, added);
+        } else {
+          copy_rows(*t, rows_of[t], first);
+        }
         savepoint_sent = savepoint_sent || *first;
-        copy_rows(*t, rows_of[t], first);
+      } catch (const Failure&) {
+        savepoint_sent = savepoint_sent || *first;
+        undo_sync();
+        if (!straight.contains(t) || connection.broken()) throw;
+        // Not all new after all: the sync again, this table's rows merged.
+        t->rows_new = false;
+        straight.erase(t);
+        savepoint_sent = false;
+        return Refusal{SIZE_MAX, {}};
       }
-    } catch (const Failure&) {
-      undo_sync();
-      throw;
     }
     if (atomic && !savepoint_sent) {
       commands.emplace_back().sql = "SAVEPOINT kavelo_sync";
       savepoint_sent = true;
     }
 
-    std::vector<std::pair<WriteGroup*, long>> added;
     for (Step& step : sending) {
       switch (step.kind) {
-        case StepKind::Write: write_statements(step, commands, added); break;
+        case StepKind::Write:
+          if (!straight.contains(step.table)) write_statements(step, commands, added);
+          break;
         case StepKind::Change: change_statements(step, commands); break;
         case StepKind::AddSum: sum_statements(step, commands); break;
         case StepKind::AddEach: each_statements(step, commands); break;
       }
     }
     // Emptied at once: the server never vacuums temporary tables.
-    if (!copied.empty()) {
-      std::string names;
-      for (ServerTable* t : copied) names += (names.empty() ? "pg_temp." : ", pg_temp.") + t->scratch;
-      commands.emplace_back().sql = "TRUNCATE " + names;
-    }
+    std::string names;
+    for (ServerTable* t : copied)
+      if (!straight.contains(t)) names += (names.empty() ? "pg_temp." : ", pg_temp.") + t->scratch;
+    if (!names.empty()) commands.emplace_back().sql = "TRUNCATE " + names;
     if (atomic) commands.emplace_back().sql = "RELEASE SAVEPOINT kavelo_sync";
     const std::size_t first_of_tail = commands.size();
     for (Command& command : tail) commands.push_back(std::move(command));
@@ -653,12 +684,54 @@ std::optional<Refusal> PgStore::Impl::flush(std::vector<Command> tail) {
       return refusal;
     }
     // Tallied once the whole sync is in: a refusal sends the records again.
+    std::map<ServerTable*, bool> all_new;
+    for (Step& step : sending)
+      if (step.kind == StepKind::Write) all_new.emplace(step.table, true);
     for (auto& [group, count] : added) {
       group->counts->added += count;
       group->counts->changed += group->rows - count;
+      if (count < group->rows)
+        for (Step& step : sending)
+          if (step.kind == StepKind::Write && !step.groups.empty() && group >= &step.groups.front() &&
+              group <= &step.groups.back())
+            all_new[step.table] = false;
     }
+    for (auto& [t, fresh] : all_new) t->rows_new = fresh;
     return std::nullopt;
+  };
+  return guarded([&]() -> std::optional<Refusal> {
+    auto refusal = attempt();
+    // A straight COPY that failed: the sync once more, merged.
+    if (refusal && refusal->index == SIZE_MAX) refusal = attempt();
+    return refusal;
   });
+}
+
+void PgStore::Impl::copy_straight(ServerTable& t, std::vector<Step*>& steps_of_table, std::string before,
+                                  std::vector<std::pair<WriteGroup*, long>>& added) {
+  for (Step* step : steps_of_table) {
+    for (std::size_t g = 0; g < step->groups.size(); ++g) {
+      WriteGroup& group = step->groups[g];
+      std::string sql = std::move(before);
+      before.clear();
+      sql += "COPY " + t.name + " (";
+      for (std::size_t i = 0; i < group.columns.size(); ++i)
+        sql += (i ? ", " : "") + t.columns[static_cast<std::size_t>(group.columns[i])].name;
+      sql += ") FROM STDIN";
+      std::string data;
+      for (const auto& [number, row] : step->rows) {
+        if (static_cast<std::size_t>(number) != g) continue;
+        for (std::size_t i = 0; i < group.columns.size(); ++i) {
+          const auto column = static_cast<std::size_t>(group.columns[i]);
+          if (i) data += '\t';
+          append_copy_field(data, *row[column], t.columns[column].boolean);
+        }
+        data += '\n';
+      }
+      connection.copy_in(sql, data);
+      added.emplace_back(&group, group.rows);
+    }
+  }
 }
 
 PgStore::PgStore(const std::string& connection_string, const RegionalSettings& regional)
