@@ -110,7 +110,8 @@ std::int32_t EntryNumbering::from_counter(db::Store& store, std::int16_t journal
   }
   row[static_cast<std::size_t>(journal_key_.columns.front())] = db::Value(journal);
   if (!one_by_one) {
-    store.change(*journals_, journal_key_, std::move(row));
+    // Records written together write the counter once, with its last number.
+    unwritten_[journal] = std::move(row);
   } else {
     store.savepoint(kCounter);
     try {
@@ -158,6 +159,11 @@ void EntryNumbering::line_stored(std::int16_t journal, const DateTime& date, std
   for (const auto& key : {std::make_pair(journal, std::optional<DateTime>(date)),
                           std::make_pair(journal, std::optional<DateTime>())})
     if (auto known = highest_.find(key); known != highest_.end()) raise(known->second, entry);
+}
+
+void EntryNumbering::write_counters(db::Store& store) {
+  for (auto& [journal, row] : unwritten_) store.change(*journals_, journal_key_, std::move(row));
+  unwritten_.clear();
 }
 
 void EntryNumbering::forget() {

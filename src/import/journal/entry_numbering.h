@@ -47,11 +47,16 @@ class EntryNumbering {
                       std::int32_t order, bool one_by_one);
   // A line is stored under this journal, date and entry number.
   void line_stored(std::int16_t journal, const DateTime& date, std::int32_t entry);
+  // Writes the counters that records written together moved: once each.
+  void write_counters(db::Store& store);
 
   // The number of the last entry begun, kept and put back for records
   // written again.
   void save() { saved_ = current_; }
-  void restore() { current_ = saved_; }
+  void restore() {
+    current_ = saved_;
+    unwritten_.clear();
+  }
   // What was learnt of the database no longer holds.
   void forget();
 
@@ -81,6 +86,8 @@ class EntryNumbering {
   std::map<std::pair<std::int16_t, DateTime>, std::unordered_set<std::int32_t>> taken_;
   // The journal's counter as last read or written.
   std::map<std::int16_t, std::int32_t> counters_;
+  // The counters moved by records written together, not yet written.
+  std::map<std::int16_t, db::RowValues> unwritten_;
   // The entry numbers of the lines stored since forget(), by journal and date.
   std::map<std::pair<std::int16_t, DateTime>, std::unordered_set<std::int32_t>> stored_;
 };

@@ -137,6 +137,7 @@ class JournalLineSteps : public RecordSteps {
   }
 
   void end_group(db::Store& store) override {
+    numbering_->write_counters(store);
     if (posting_) posting_->flush(store);
   }
   void group_started() override { numbering_->save(); }
