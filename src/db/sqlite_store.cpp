@@ -292,6 +292,18 @@ const Table& SqliteStore::table(std::string_view name) {
   return *tables_.emplace(wanted, std::move(table)).first->second;
 }
 
+bool SqliteStore::has_table(std::string_view name) {
+  if (tables_.contains(upper(name))) return true;
+  // Without a column, SQLite only looks for the table in the schema it has
+  // read: SQLITE_ERROR is no such table.
+  const std::string table_name(name);
+  int rc = sqlite3_table_column_metadata(db_, nullptr, table_name.c_str(), nullptr, nullptr, nullptr, nullptr,
+                                         nullptr, nullptr);
+  if (rc == SQLITE_OK) return true;
+  if (rc == SQLITE_ERROR) return false;
+  throw failure_of(rc);
+}
+
 SqliteStore::TableState& SqliteStore::state_of(const Table& table) { return *states_.at(&table); }
 
 void SqliteStore::read_table(Table& table, TableState& state) {

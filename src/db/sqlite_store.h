@@ -33,6 +33,7 @@ class SqliteStore final : public Store {
   SqliteStore& operator=(const SqliteStore&) = delete;
 
   const Table& table(std::string_view name) override;
+  bool has_table(std::string_view name) override;
 
   void begin(std::chrono::milliseconds wait) override;
   void lock(const std::vector<std::string>&, std::chrono::milliseconds) override {}

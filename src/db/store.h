@@ -88,6 +88,8 @@ class Store {
   // The table by name, without regard to ASCII case; error 3078 when there
   // is none. The reference stays valid as long as the store.
   virtual const Table& table(std::string_view name) = 0;
+  // Whether there is such a table, without reading what table() reads.
+  virtual bool has_table(std::string_view name) = 0;
 
   // Transactions. Every read and write happens inside one, begun by begin().
 

@@ -114,7 +114,9 @@ class FileImport {
   bool commit_due() const {
     return records_since_commit_ >= kCommitRecords || Clock::now() - last_commit_ >= kCommitInterval;
   }
-  void commit();
+  // `pause`: the lock is left free for a moment after the commit, so that
+  // another program waiting to write gets its turn in mid-file.
+  void commit(bool pause);
   void fail(const Failure& f);
   void stop(long at, std::string_view reason);
 
@@ -293,7 +295,7 @@ void FileImport::settle_group() {
   }
 }
 
-void FileImport::commit() {
+void FileImport::commit(bool pause) {
   settle_group();
   committing_ = true;
   run_.commit();
@@ -305,7 +307,7 @@ void FileImport::commit() {
   // A check run keeps its one transaction, and its locks, to the end.
   if (run_.check) return;
   steps_.transaction_ended();
-  std::this_thread::sleep_for(kCommitPause);
+  if (pause) std::this_thread::sleep_for(kCommitPause);
 }
 
 void FileImport::stop(long at, std::string_view reason) {
@@ -361,9 +363,12 @@ void FileImport::run() {
       steps_.before_open(run_);
       store_ = &run_.database("No es posible abrir la base de datos: " + run_.settings.database_path, false);
       // An empty file has no record to write: its table is only looked for.
-      table_ = &store_->table(d_.table);
-      tables_ = steps_.tables_written(table_->name);
-      std::sort(tables_.begin(), tables_.end());
+      if (file.at_end() && !store_->has_table(d_.table)) throw failure(ErrorCode::TableNotFound, d_.table);
+      if (!file.at_end()) {
+        table_ = &store_->table(d_.table);
+        tables_ = steps_.tables_written(table_->name);
+        std::sort(tables_.begin(), tables_.end());
+      }
       while (!file.at_end()) {
         try {
           read_record(file);
@@ -388,9 +393,9 @@ void FileImport::run() {
           write_group_again();
         }
         if (group_.size() >= kGroupRecords || commit_due()) settle_group();
-        if (commit_due() && !run_.check) commit();
+        if (commit_due() && !run_.check) commit(true);
       }
-      commit();
+      commit(false);
     } catch (const Failure& f) {
       fail(f);
     }

@@ -745,6 +745,17 @@ const Table& PgStore::table(std::string_view name) {
   return impl_->load(name);
 }
 
+bool PgStore::has_table(std::string_view name) {
+  if (impl_->tables.contains(upper(name))) return true;
+  try {
+    table(name);
+    return true;
+  } catch (const Failure& f) {
+    if (f.number() != static_cast<int>(ErrorCode::TableNotFound)) throw;
+    return false;
+  }
+}
+
 void PgStore::begin(std::chrono::milliseconds) {
   if (impl_->in_transaction) return;
   impl_->guarded([&] { impl_->connection.execute("BEGIN"); });

@@ -23,6 +23,7 @@ class PgStore final : public Store {
   ~PgStore() override;
 
   const Table& table(std::string_view name) override;
+  bool has_table(std::string_view name) override;
 
   void begin(std::chrono::milliseconds wait) override;
   void lock(const std::vector<std::string>& tables, std::chrono::milliseconds wait) override;
