@@ -334,11 +334,24 @@ TEST_F(MasterImport, AmountFields) {
 
 // A company whose table lacks a column of the file: the first record that
 // writes it ends the import, named by its field code and the column.
-TEST_F(MasterImport, AColumnTheTableLacksEndsTheImportAtItsField) {
-  file("MAE.TXT", {"M001;100;Caja;;1;0;0;", "M001;101;Bancos;;1;0;0;"});
-  EXPECT_EQ(import("ALTER TABLE F_MAE DROP COLUMN NATMAE;\n"),
-            error_line("Maestro: (", 1, "04", "Elemento no encontrado en esta colección: 'NATMAE'."));
-  EXPECT_EQ(keys("F_MAE", "CODMAE"), std::vector<std::string>{});
+TEST_F(MasterImport, ATableWithoutAColumnOrAKeyToFindItsRowsByEndsTheImport) {
+  struct Case {
+    const char* sql;
+    std::string line;
+  };
+  for (const Case& c : std::vector<Case>{
+           {"ALTER TABLE F_MAE DROP COLUMN NATMAE;",
+            error_line("Maestro: (", 1, "04", "Elemento no encontrado en esta colección: 'NATMAE'.")},
+           {"DROP TABLE F_MAE; CREATE TABLE F_MAE (CODMAE TEXT(12), NOMMAE TEXT(100), NEXMAE TEXT(100), "
+            "NATMAE DOUBLE, RACMAE DOUBLE, RSCMAE DOUBLE, MEMMAE LONGTEXT);",
+            error_line("Maestro: (", 1, "", "No hay una clave principal ni un índice único de la tabla F_MAE sobre "
+                                            "CODMAE: kavelo no puede encontrar sus filas.")},
+       }) {
+    start_again();
+    file("MAE.TXT", {"M001;100;Caja;;1;0;0;", "M001;101;Bancos;;1;0;0;"});
+    EXPECT_EQ(import(c.sql), c.line);
+    EXPECT_EQ(keys("F_MAE", "CODMAE"), std::vector<std::string>{});
+  }
 }
 
 // A write that takes the whole transaction with it (SQLite rolls it back): the
