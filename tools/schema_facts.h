@@ -77,4 +77,8 @@ class FactReader {
 // The whole checklist, read through `reader`.
 std::vector<CheckResult> run_checks(FactReader& reader, const std::optional<std::string>& company);
 
+// The tables and columns of the reference schema, as an SQLite database made
+// with it describes them (schema_check_sqlite.cpp).
+Schema reference_schema();
+
 }  // namespace kavelo::check

@@ -1,0 +1,189 @@
+#pragma once
+// The state of a PgStore, shared by its interface (pg_store.cpp) and by the
+// sending of the writes it gathers (pg_sync.cpp).
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "db/pg/pg_connection.h"
+#include "db/pg/pg_store.h"
+#include "db/pg/pg_values.h"
+#include "platform/failure.h"
+
+namespace kavelo::db::pg {
+
+struct ServerColumn {
+  std::string name;         // the server's, quoted
+  std::string default_sql;  // the default's expression; empty for none
+  bool boolean = false;     // a yes/no of the boolean type, written true/false
+};
+
+struct ServerTable {
+  Table table;
+  std::string name;     // the server's, quoted
+  std::string scratch;  // the session's temporary table for its rows, quoted
+  bool scratch_ready = false;
+  std::vector<ServerColumn> columns;
+  // The rows its last sync wrote were all new: the next go straight into the
+  // table by COPY, which costs half a merge, and by a merge only when that
+  // fails (a key the table holds, or a row it refuses).
+  bool rows_new = true;
+};
+
+// Writes of the same columns (and tallied in the same counts), sent by one
+// statement: no key twice.
+struct WriteGroup {
+  std::vector<int> columns;
+  WriteCounts* counts = nullptr;
+  long rows = 0;
+  int number = 0;  // in the temporary table, given at the sync
+};
+
+// The amounts summed for one key of a batch of additions.
+struct SumRow {
+  std::vector<Value> key;
+  std::vector<std::pair<int, WideAmount>> sums;  // column, ten-thousandths
+};
+
+enum class StepKind { Write, Change, AddSum, AddEach };
+
+// Consecutive requests of one kind on one table by one key, sent together.
+// Requests on other tables in between do not split a step: tables do not
+// see each other's rows.
+struct Step {
+  StepKind kind;
+  ServerTable* table;
+  std::vector<int> key;
+
+  // Write: the rows, each with its group.
+  std::vector<WriteGroup> groups;
+  std::vector<std::pair<int, RowValues>> rows;
+  std::unordered_map<std::string, int> last_group_of_key;
+  std::map<std::pair<std::vector<int>, WriteCounts*>, int> last_group_of_columns;
+  // Change.
+  std::vector<RowValues> changes;
+  // AddSum: one row per key, in the order the keys came.
+  std::vector<SumRow> sums;
+  std::unordered_map<std::string, std::size_t> sum_of_key;
+  std::set<int> sum_columns;
+  int group = 0;
+  // AddEach.
+  std::vector<Addition> additions;
+};
+
+// Requests gathered past this many are sent without waiting for a sync, so
+// that a caller that syncs seldom does not gather a whole file in memory.
+constexpr long kMostPending = 20000;
+
+// An amount to add to `column`, in ten-thousandths.
+WideAmount amount_of(const ColumnInfo& column, const Value& amount, const RegionalSettings& regional);
+
+struct PgStore::Impl {
+  Impl(const std::string& connection_string, const RegionalSettings& settings)
+      : connection(connection_string), regional(settings) {}
+
+  Connection connection;
+  const RegionalSettings regional;
+  std::map<std::string, std::unique_ptr<ServerTable>> tables;  // by kavelo's name
+  std::unordered_map<const Table*, ServerTable*> by_table;
+  std::vector<Step> steps;
+  std::unordered_map<ServerTable*, std::size_t> last_step;
+  long pending = 0;
+  bool in_transaction = false;
+  bool holding = false;
+  bool lost = false;
+  long scans = 0;
+
+  // Runs `f`; a failure that lost the session loses the transaction with it.
+  template <class F>
+  auto guarded(F&& f) -> decltype(f()) {
+    try {
+      return f();
+    } catch (const Failure&) {
+      if (connection.broken()) lose();
+      throw;
+    }
+  }
+
+  void lose() {
+    lost = true;
+    in_transaction = false;
+    forget_writes();
+  }
+
+  void forget_writes() {
+    steps.clear();
+    last_step.clear();
+    pending = 0;
+  }
+
+  // Counts a request gathered; too many are sent at once.
+  void gathered() {
+    if (++pending >= kMostPending) flush_or_throw({});
+  }
+
+  // A rollback may take the temporary tables made since with it.
+  void forget_scratch() {
+    for (auto& [name, t] : tables) t->scratch_ready = false;
+  }
+
+  ServerTable& entry(const Table& table) {
+    auto it = by_table.find(&table);
+    if (it == by_table.end())
+      throw failure(ErrorCode::InvalidOperation);
+    return *it->second;
+  }
+
+  const Table& load(std::string_view name);
+
+  Step& step_for(ServerTable& t, StepKind kind, const std::vector<int>& key) {
+    if (auto it = last_step.find(&t); it != last_step.end()) {
+      Step& step = steps[it->second];
+      if (step.kind == kind && step.key == key) return step;
+    }
+    Step& step = steps.emplace_back();
+    step.kind = kind;
+    step.table = &t;
+    step.key = key;
+    last_step[&t] = steps.size() - 1;
+    return step;
+  }
+
+  // Sends the gathered writes, then `tail`, in one pipeline; a refusal of a
+  // write throws, a refusal of a statement of `tail` is returned (its index
+  // counted in `tail`).
+  std::optional<Refusal> flush(std::vector<Command> tail);
+  void flush_or_throw(std::vector<Command> tail) {
+    if (auto refusal = flush(std::move(tail))) throw connection.failure(refusal->error);
+  }
+  // A read, after the writes gathered are sent unless they are to be left.
+  void read(std::vector<Command> commands, Unsent unsent) {
+    if (unsent == Unsent::sent_first) return flush_or_throw(std::move(commands));
+    guarded([&] { connection.run_or_throw(commands); });
+  }
+
+  // COPY of the rows of a sync into the table's temporary table, made first
+  // if need be; `before` runs ahead of both.
+  void copy_rows(ServerTable& t, std::vector<Step*>& steps_of_table, std::string before);
+  // COPY of the written rows of a sync straight into the table, a statement
+  // for each group of the same columns; each counts as added.
+  void copy_straight(ServerTable& t, std::vector<Step*>& steps_of_table, std::string before,
+                     std::vector<std::pair<WriteGroup*, long>>& added);
+  void write_statements(Step& step, std::vector<Command>& commands,
+                        std::vector<std::pair<WriteGroup*, long>>& added);
+  void change_statements(Step& step, std::vector<Command>& commands);
+  void sum_statements(Step& step, std::vector<Command>& commands);
+  void each_statements(Step& step, std::vector<Command>& commands);
+
+  // "c1 = $3 AND c2 IS NULL", the parameters appended to `params`.
+  std::string where(const ServerTable& t, const std::vector<std::pair<int, const Value*>>& conditions,
+                    Params& params);
+  Row row_of(const ServerTable& t, const PGresult& result, int row);
+};
+
+}  // namespace kavelo::db::pg
