@@ -9,8 +9,8 @@
 #                                    saying why and exits 0, so the tests that need the
 #                                    server skip instead of failing
 #
-# start writes DIR/port and DIR/connection (the connection string of a link file,
-# ODBC;... without its prefix). The server trusts every local connection and runs
+# start writes DIR/port and DIR/connection (the connection string of a link file
+# without its "ODBC;" prefix). The server trusts every local connection and runs
 # with fsync off: it is for tests only. Every wait is bounded.
 set -u
 set -o pipefail
