@@ -12,7 +12,7 @@
 
 #include "import_scenario.h"
 
-namespace kavelo::e2e {
+namespace kavelo::test {
 namespace {
 
 // The summary's lines less their two columns of time, which differ from run
@@ -148,4 +148,4 @@ TEST_F(RunSummary, AFileThatIsNotThere) {
 }
 
 }  // namespace
-}  // namespace kavelo::e2e
+}  // namespace kavelo::test

@@ -15,10 +15,10 @@
 
 #include "db/pg/pg_connection.h"
 #include "db/pg/test_server.h"
-#include "e2e_support.h"
+#include "test_support.h"
 #include "import_scenario.h"
 
-namespace kavelo::e2e {
+namespace kavelo::test {
 namespace {
 
 using namespace std::chrono_literals;
@@ -227,4 +227,4 @@ TEST_F(ServerWriters, ALockHeldLongerThanTheWaitEndsTheFileWithItsLineAndTheOthe
 }
 
 }  // namespace
-}  // namespace kavelo::e2e
+}  // namespace kavelo::test

@@ -10,11 +10,11 @@
 
 #include "db/pg/pg_connection.h"
 #include "db/pg/test_server.h"
-#include "e2e_support.h"
+#include "test_support.h"
 #include "import_scenario.h"
 #include "server_sql.h"
 
-namespace kavelo::e2e {
+namespace kavelo::test {
 namespace {
 
 std::int64_t count_of(const std::string& link, const std::string& table) {
@@ -94,4 +94,4 @@ TEST(DroppedConnection, NamesTheLostRecordsKeepsTheCommittedOnesWholeAndGoesOn) 
 }
 
 }  // namespace
-}  // namespace kavelo::e2e
+}  // namespace kavelo::test

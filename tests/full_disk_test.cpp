@@ -10,7 +10,7 @@
 
 #include "import_scenario.h"
 
-namespace kavelo::e2e {
+namespace kavelo::test {
 namespace {
 
 class FullDisk : public ImportScenario {
@@ -104,4 +104,4 @@ TEST_F(UnwritableReports, AFolderInAReportsPlace) {
 }
 
 }  // namespace
-}  // namespace kavelo::e2e
+}  // namespace kavelo::test

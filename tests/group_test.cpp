@@ -11,7 +11,7 @@
 
 #include "import_scenario.h"
 
-namespace kavelo::e2e {
+namespace kavelo::test {
 namespace {
 
 constexpr int kRecords = 2500;
@@ -84,4 +84,4 @@ TEST_F(Groups, AKeyTwiceInAGroupIsAddedThenChanged) {
 }
 
 }  // namespace
-}  // namespace kavelo::e2e
+}  // namespace kavelo::test

@@ -9,7 +9,7 @@
 
 #include "import_scenario.h"
 
-namespace kavelo::e2e {
+namespace kavelo::test {
 namespace {
 
 class HostileInput : public ImportScenario {};
@@ -74,4 +74,4 @@ TEST_F(HostileInput, AMillionSeparatorsAreAMillionEmptyFields) {
 }
 
 }  // namespace
-}  // namespace kavelo::e2e
+}  // namespace kavelo::test

@@ -8,7 +8,7 @@
 
 #include "server_sql.h"
 
-namespace kavelo::e2e {
+namespace kavelo::test {
 namespace {
 
 std::string quoted(sqlite3_stmt* s, int i) {
@@ -117,4 +117,4 @@ std::string ImportScenario::import(const std::string& extra_sql) {
   return utf8(bytes.substr(0, bytes.size() - 2));
 }
 
-}  // namespace kavelo::e2e
+}  // namespace kavelo::test

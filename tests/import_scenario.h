@@ -8,9 +8,9 @@
 #include <utility>
 #include <vector>
 
-#include "e2e_support.h"
+#include "test_support.h"
 
-namespace kavelo::e2e {
+namespace kavelo::test {
 
 inline constexpr const char* kInterchangeFiles[] = {"MAE.TXT", "CLI.TXT", "PRO.TXT", "APU.TXT", "IVR.TXT", "IVS.TXT"};
 
@@ -60,4 +60,4 @@ class ImportScenario : public ::testing::Test {
   std::string database;
 };
 
-}  // namespace kavelo::e2e
+}  // namespace kavelo::test

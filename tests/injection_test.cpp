@@ -11,7 +11,7 @@
 
 #include "import_scenario.h"
 
-namespace kavelo::e2e {
+namespace kavelo::test {
 namespace {
 
 const std::vector<std::string> kCodes = {"O'BRIEN", "'OR'1'='1", "X';DROP--", "--",     "a;b",  "[x]",
@@ -93,4 +93,4 @@ TEST(Injection, HostileCodesImportAsThemselvesAndTouchNoOtherRow) {
 }
 
 }  // namespace
-}  // namespace kavelo::e2e
+}  // namespace kavelo::test

@@ -14,7 +14,7 @@
 
 #include "import_scenario.h"
 
-namespace kavelo::e2e {
+namespace kavelo::test {
 namespace {
 
 // One record of APU.TXT; what a scenario does not set is a plain debit line.
@@ -460,4 +460,4 @@ TEST_F(JournalImportTest, ADateWithATimeIsFoundAgainAndPosted) {
 }
 
 }  // namespace
-}  // namespace kavelo::e2e
+}  // namespace kavelo::test

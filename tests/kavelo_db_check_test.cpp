@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "e2e_support.h"
+#include "test_support.h"
 
-namespace kavelo::e2e {
+namespace kavelo::test {
 namespace {
 
 const char* const kCompanyRows =
@@ -163,4 +163,4 @@ TEST(KaveloDbCheck, ManualPageHasExactlyTheVerbsAndOptionsOfHelp) {
 }
 
 }  // namespace
-}  // namespace kavelo::e2e
+}  // namespace kavelo::test

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "e2e_support.h"
+#include "test_support.h"
 
-namespace kavelo::e2e {
+namespace kavelo::test {
 namespace {
 
 const char* const kEmptyCounts =
@@ -107,4 +107,4 @@ TEST(KaveloDb, HelpAndVersion) {
 }
 
 }  // namespace
-}  // namespace kavelo::e2e
+}  // namespace kavelo::test

@@ -11,9 +11,9 @@
 #include <string>
 #include <thread>
 
-#include "e2e_support.h"
+#include "test_support.h"
 
-namespace kavelo::e2e {
+namespace kavelo::test {
 namespace {
 
 using namespace std::chrono_literals;
@@ -173,4 +173,4 @@ TEST_F(LockTest, ALockHeldForGoodEndsTheRunInBoundedTimeWithReports) {
 }
 
 }  // namespace
-}  // namespace kavelo::e2e
+}  // namespace kavelo::test

@@ -16,7 +16,7 @@
 
 #include "import_scenario.h"
 
-namespace kavelo::e2e {
+namespace kavelo::test {
 namespace {
 
 using Row = std::map<std::string, std::string>;
@@ -455,4 +455,4 @@ TEST_F(MasterImport, AllFilesMissingGiveOneLinePerImport) {
 }
 
 }  // namespace
-}  // namespace kavelo::e2e
+}  // namespace kavelo::test

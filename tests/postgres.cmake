@@ -13,10 +13,8 @@ set_tests_properties(postgres_cluster_stop PROPERTIES FIXTURES_CLEANUP postgres 
 
 # kavelo-db on a server database, run as a process.
 file(GLOB postgres_scenarios CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/postgres/*_test.cpp)
-add_executable(kavelo_postgres_e2e_test ${postgres_scenarios} ${CMAKE_CURRENT_SOURCE_DIR}/e2e_support.cpp
-                                        ${CMAKE_CURRENT_SOURCE_DIR}/server_sql.cpp)
-target_include_directories(kavelo_postgres_e2e_test PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
-target_link_libraries(kavelo_postgres_e2e_test PRIVATE kavelo_db kavelo_platform PostgreSQL::PostgreSQL GTest::gtest_main)
+add_executable(kavelo_postgres_e2e_test ${postgres_scenarios})
+target_link_libraries(kavelo_postgres_e2e_test PRIVATE kavelo_test_support GTest::gtest_main)
 add_dependencies(kavelo_postgres_e2e_test kavelo kavelo-db)
 gtest_discover_tests(kavelo_postgres_e2e_test DISCOVERY_TIMEOUT 60
   PROPERTIES FIXTURES_REQUIRED postgres
@@ -27,22 +25,20 @@ gtest_discover_tests(kavelo_postgres_e2e_test DISCOVERY_TIMEOUT 60
 # Four variables: more than the properties of gtest_discover_tests can carry
 # (it splits a value at ";"), so a test include file sets them on the list of
 # tests it found.
-if(TARGET kavelo_e2e_test)
-  set(server_suites MasterImport Files/EachMasterFile JournalImportTest RegisterImport Registers/EachRegister
-                    Injection RunSummary CompanyRows DroppedConnection Numbering/TwoRuns ServerWriters Groups)
-  list(TRANSFORM server_suites APPEND ".*")
-  string(JOIN ":" server_filter ${server_suites})
-  gtest_discover_tests(kavelo_e2e_test DISCOVERY_TIMEOUT 60
-    TEST_PREFIX "postgres."
-    TEST_FILTER "${server_filter}"
-    TEST_LIST kavelo_postgres_scenarios
-    PROPERTIES FIXTURES_REQUIRED postgres)
-  file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/postgres_scenarios_environment.cmake
-    "if(kavelo_postgres_scenarios)\n"
-    "  set_tests_properties(\${kavelo_postgres_scenarios} PROPERTIES ENVIRONMENT\n"
-    "    \"KAVELO_BIN_DIR=${PROJECT_BINARY_DIR};KAVELO_SOURCE_DIR=${PROJECT_SOURCE_DIR};"
-    "KAVELO_TEST_BACKEND=postgres;KAVELO_PG_DIR=${KAVELO_PG_CLUSTER_DIR}\")\n"
-    "endif()\n")
-  set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES
-               ${CMAKE_CURRENT_BINARY_DIR}/postgres_scenarios_environment.cmake)
-endif()
+set(server_suites MasterImport Files/EachMasterFile JournalImportTest RegisterImport Registers/EachRegister
+                  Injection RunSummary CompanyRows DroppedConnection Numbering/TwoRuns ServerWriters Groups)
+list(TRANSFORM server_suites APPEND ".*")
+string(JOIN ":" server_filter ${server_suites})
+gtest_discover_tests(kavelo_e2e_test DISCOVERY_TIMEOUT 60
+  TEST_PREFIX "postgres."
+  TEST_FILTER "${server_filter}"
+  TEST_LIST kavelo_postgres_scenarios
+  PROPERTIES FIXTURES_REQUIRED postgres)
+file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/postgres_scenarios_environment.cmake
+  "if(kavelo_postgres_scenarios)\n"
+  "  set_tests_properties(\${kavelo_postgres_scenarios} PROPERTIES ENVIRONMENT\n"
+  "    \"KAVELO_BIN_DIR=${PROJECT_BINARY_DIR};KAVELO_SOURCE_DIR=${PROJECT_SOURCE_DIR};"
+  "KAVELO_TEST_BACKEND=postgres;KAVELO_PG_DIR=${KAVELO_PG_CLUSTER_DIR}\")\n"
+  "endif()\n")
+set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES
+             ${CMAKE_CURRENT_BINARY_DIR}/postgres_scenarios_environment.cmake)

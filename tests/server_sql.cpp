@@ -14,12 +14,12 @@
 
 #include "db/pg/pg_connection.h"
 #include "db/pg/test_server.h"
-#include "e2e_support.h"
+#include "test_support.h"
 #include "platform/date_time.h"
 #include "platform/failure.h"
 #include "platform/text.h"
 
-namespace kavelo::e2e {
+namespace kavelo::test {
 namespace {
 
 namespace pg = db::pg;
@@ -329,4 +329,4 @@ std::vector<std::vector<std::pair<std::string, std::string>>> query_server_rows(
   return rows;
 }
 
-}  // namespace kavelo::e2e
+}  // namespace kavelo::test

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-namespace kavelo::e2e {
+namespace kavelo::test {
 
 // One statement written for SQLite, as the server's schema names things: the
 // engine's type names in CREATE and ALTER are the server's types, COLLATE
@@ -38,4 +38,4 @@ void copy_server_company(const std::string& link_path, const std::string& copy_p
 std::vector<std::vector<std::pair<std::string, std::string>>> query_server_rows(const std::string& link_path,
                                                                                  const std::string& sql);
 
-}  // namespace kavelo::e2e
+}  // namespace kavelo::test

@@ -9,7 +9,7 @@
 #include "import_scenario.h"
 #include "server_sql.h"
 
-namespace kavelo::e2e {
+namespace kavelo::test {
 namespace {
 
 TEST(ServerSql, PutsTheScenariosSqlInTheServersWords) {
@@ -99,4 +99,4 @@ TEST_F(CompanyRows, StartAgainGivesAFreshCompany) {
 }
 
 }  // namespace
-}  // namespace kavelo::e2e
+}  // namespace kavelo::test

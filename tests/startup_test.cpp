@@ -10,7 +10,7 @@
 
 #include "import_scenario.h"
 
-namespace kavelo::e2e {
+namespace kavelo::test {
 namespace {
 
 std::vector<std::string> names_in(const std::string& dir) {
@@ -269,4 +269,4 @@ TEST_F(StartupTest, ArgumentsJoinedByOneBlankAreOnePath) {
 }
 
 }  // namespace
-}  // namespace kavelo::e2e
+}  // namespace kavelo::test

@@ -13,7 +13,7 @@
 
 #include "import_scenario.h"
 
-namespace kavelo::e2e {
+namespace kavelo::test {
 namespace {
 
 // The quoted values of the query's rows, each row's columns joined by "|".
@@ -262,4 +262,4 @@ TEST_F(RegisterImport, ReportOfARunByteForByte) {
 }
 
 }  // namespace
-}  // namespace kavelo::e2e
+}  // namespace kavelo::test

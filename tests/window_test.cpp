@@ -12,10 +12,10 @@
 #include <thread>
 #include <vector>
 
-#include "e2e_support.h"
+#include "test_support.h"
 #include "window/test_display.h"
 
-namespace kavelo::e2e {
+namespace kavelo::test {
 namespace {
 
 using namespace std::chrono_literals;
@@ -212,4 +212,4 @@ TEST(GraphicalWindow, ADisplayThatIsNotThereMeansTheTerminal) {
 }
 
 }  // namespace
-}  // namespace kavelo::e2e
+}  // namespace kavelo::test

@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "db/pg/test_server.h"
-#include "e2e_support.h"
+#include "test_support.h"
 
-namespace kavelo::e2e {
+namespace kavelo::test {
 namespace {
 
 using db::pg::testing::ScratchDatabase;
@@ -148,4 +148,4 @@ TEST(KaveloDbCheckPostgres, DatabaseAfterARealImportPasses) {
 }
 
 }  // namespace
-}  // namespace kavelo::e2e
+}  // namespace kavelo::test

@@ -6,9 +6,9 @@
 
 #include "db/pg/pg_connection.h"
 #include "db/pg/test_server.h"
-#include "e2e_support.h"
+#include "test_support.h"
 
-namespace kavelo::e2e {
+namespace kavelo::test {
 namespace {
 
 using db::pg::testing::ScratchDatabase;
@@ -48,9 +48,9 @@ TEST(KaveloDbCreatePostgres, ADatabaseThatCannotBeOpenedNamesItsServer) {
 }
 
 }  // namespace
-}  // namespace kavelo::e2e
+}  // namespace kavelo::test
 
-namespace kavelo::e2e {
+namespace kavelo::test {
 namespace {
 
 // sql and count take a connection string or a link file, as they take a file.
@@ -81,4 +81,4 @@ TEST(KaveloDbOnServer, SqlRunsWholeOrNotAtAllAndCountNamesTheTables) {
 }
 
 }  // namespace
-}  // namespace kavelo::e2e
+}  // namespace kavelo::test

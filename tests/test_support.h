@@ -1,5 +1,5 @@
 #pragma once
-// What the end-to-end scenarios share: temporary folders, whole-file reading and
+// What every test program shares: temporary folders, whole-file reading and
 // writing, running a program of the build as a process, and the company
 // database and connection file that a run of kavelo needs.
 #include <chrono>
@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace kavelo::e2e {
+namespace kavelo::test {
 
 // A fresh folder under TMPDIR (or /tmp), removed with everything in it when the
 // object goes away.
@@ -105,11 +105,11 @@ std::string cp1252(const std::string& utf8);
 // of the program's own code.
 std::string expected_final_txt();
 
-}  // namespace kavelo::e2e
+}  // namespace kavelo::test
 
 // Skips the scenario when its backend cannot run here, saying why.
 #define KAVELO_REQUIRE_BACKEND()                                         \
   do {                                                                   \
-    if (auto kavelo_missing = ::kavelo::e2e::backend_missing())          \
+    if (auto kavelo_missing = ::kavelo::test::backend_missing())          \
       GTEST_SKIP() << *kavelo_missing;                                   \
   } while (false)

@@ -1,4 +1,4 @@
-#include "e2e_support.h"
+#include "test_support.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -24,7 +24,7 @@
 
 extern char** environ;
 
-namespace kavelo::e2e {
+namespace kavelo::test {
 namespace {
 
 std::runtime_error system_error(const std::string& what, int error) {
@@ -367,4 +367,4 @@ std::string expected_final_txt() {
          "  15/06/2011\r\n";
 }
 
-}  // namespace kavelo::e2e
+}  // namespace kavelo::test
