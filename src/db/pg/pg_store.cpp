@@ -486,7 +486,7 @@ void PgStore::add(const Table& table, const Key& key, std::vector<Addition> addi
     SumRow& row = step.sums[at->second];
     for (const auto& [column, amount] : addition.amounts) {
       WideAmount n = amount_of(table.columns[static_cast<std::size_t>(column)], amount, impl_->regional);
-      auto sum = std::find_if(row.sums.begin(), row.sums.end(), [&](const auto& s) { return s.first == column; });
+      auto sum = std::find_if(row.sums.begin(), row.sums.end(), [c = column](const auto& s) { return s.first == c; });
       if (sum == row.sums.end())
         row.sums.emplace_back(column, n);
       else
