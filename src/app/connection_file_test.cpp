@@ -1,13 +1,9 @@
 #include "app/connection_file.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <unistd.h>
-
-#include <filesystem>
-#include <fstream>
 
 #include "platform/failure.h"
+#include "test_support.h"
 
 namespace kavelo {
 namespace {
@@ -47,60 +43,42 @@ TEST(FolderLines, TrimSpacesOnlyAndEndInOneSlash) {
   EXPECT_EQ(as_folder(""), "/");
 }
 
-class ConnectionFileTest : public ::testing::Test {
- protected:
-  ConnectionFileTest() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "kavelo-conn-XXXXXX").string();
-    dir_ = ::mkdtemp(pattern.data());
+// The number of the Failure that reading `path` throws; 0 when it throws none.
+int failure_number(const std::string& path, RunSettings& settings) {
+  try {
+    read_connection_file(path, settings);
+  } catch (const Failure& failed) {
+    return failed.number();
   }
-  ~ConnectionFileTest() override { std::filesystem::remove_all(dir_); }
-
-  std::string write(const std::string& bytes) {
-    const std::string path = dir_ + "/conexion.txt";
-    std::ofstream(path, std::ios::binary) << bytes;
-    return path;
-  }
-  static int failure_number(const std::string& path, RunSettings& settings) {
-    try {
-      read_connection_file(path, settings);
-    } catch (const Failure& failed) {
-      return failed.number();
-    }
-    return 0;
-  }
-
-  std::string dir_;
-};
-
-TEST_F(ConnectionFileTest, LinesAreDecodedAndKeptAsRead) {
-  RunSettings settings;
-  read_connection_file(write(" /in \r\n/datos\r\nCA\xD1" "A\r\n 01\r\n ;\r\nT\xEDtulo\r\nuno\r\ndos\r\nnueve\r\n"),
-                       settings);
-  EXPECT_EQ(settings.interchange_dir, " /in ");
-  EXPECT_EQ(settings.data_dir, "/datos");
-  EXPECT_EQ(settings.company_code, "CAÑA");
-  EXPECT_EQ(settings.database_suffix, " 01");
-  EXPECT_EQ(settings.separator, " ;");
-  EXPECT_EQ(settings.caption, "Título");
-  EXPECT_EQ(settings.label1, "uno");
-  EXPECT_EQ(settings.label2, "dos");
+  return 0;
 }
 
-TEST_F(ConnectionFileTest, ShortFileKeepsTheLinesReadBeforeFailing) {
+TEST(ReadConnectionFile, LinesAreDecodedAndKeptAsRead) {
+  test::TempDir dir;
+  test::write_bytes(dir / "conexion.txt",
+                    " /in \r\n/datos\r\nCA\xD1" "A\r\n 01\r\n ;\r\nT\xEDtulo\r\nuno\r\ndos\r\nnueve\r\n");
   RunSettings settings;
-  EXPECT_EQ(failure_number(write("/in\r\n/datos\r\n"), settings), static_cast<int>(ErrorCode::InputPastEndOfFile));
-  EXPECT_EQ(settings.interchange_dir, "/in");
-  EXPECT_EQ(settings.data_dir, "/datos");
-  EXPECT_EQ(settings.company_code, "");
+  read_connection_file(dir / "conexion.txt", settings);
+  EXPECT_EQ((Lines{settings.interchange_dir, settings.data_dir, settings.company_code, settings.database_suffix,
+                   settings.separator, settings.caption, settings.label1, settings.label2}),
+            (Lines{" /in ", "/datos", "CAÑA", " 01", " ;", "Título", "uno", "dos"}));
 }
 
-TEST_F(ConnectionFileTest, FilesThatCannotBeReadFailWithTheirOwnError) {
+// A short file keeps the lines read before it failed; a file that cannot be
+// read fails with its own error, before any line.
+TEST(ReadConnectionFile, Failures) {
+  test::TempDir dir;
+  test::write_bytes(dir / "corto.txt", "/in\r\n/datos\r\n");
   RunSettings settings;
-  EXPECT_EQ(failure_number(dir_, settings), static_cast<int>(ErrorCode::PathFileAccess));
-  EXPECT_EQ(failure_number(dir_ + "/nada.txt", settings), static_cast<int>(ErrorCode::FileNotFound));
-  EXPECT_EQ(failure_number(dir_ + "/nada?.txt", settings), static_cast<int>(ErrorCode::BadFileNameOrNumber));
-  EXPECT_EQ(failure_number(write("") + "/x", settings), static_cast<int>(ErrorCode::PathNotFound));
-  EXPECT_EQ(settings.interchange_dir, "");
+  EXPECT_EQ(failure_number(dir / "corto.txt", settings), static_cast<int>(ErrorCode::InputPastEndOfFile));
+  EXPECT_EQ((Lines{settings.interchange_dir, settings.data_dir, settings.company_code}), (Lines{"/in", "/datos", ""}));
+
+  RunSettings none;
+  EXPECT_EQ(failure_number(dir.path(), none), static_cast<int>(ErrorCode::PathFileAccess));
+  EXPECT_EQ(failure_number(dir / "nada.txt", none), static_cast<int>(ErrorCode::FileNotFound));
+  EXPECT_EQ(failure_number(dir / "nada?.txt", none), static_cast<int>(ErrorCode::BadFileNameOrNumber));
+  EXPECT_EQ(failure_number(dir / "corto.txt/x", none), static_cast<int>(ErrorCode::PathNotFound));
+  EXPECT_EQ(none.interchange_dir, "");
 }
 
 }  // namespace

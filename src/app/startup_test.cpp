@@ -3,14 +3,11 @@
 #include "app/startup.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
-
-#include <filesystem>
-#include <fstream>
 
 #include "db/company_database.h"
 #include "interchange/run.h"
 #include "platform/window.h"
+#include "test_support.h"
 
 namespace kavelo {
 namespace {
@@ -33,56 +30,38 @@ class RecordingWindow : public Window {
   std::vector<std::string>* calls_;
 };
 
-class StartupInProcessTest : public ::testing::Test {
- protected:
-  StartupInProcessTest() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "kavelo-startup-XXXXXX").string();
-    dir_ = ::mkdtemp(pattern.data());
-  }
-  ~StartupInProcessTest() override {
-    run_.close_database();
-    std::filesystem::remove_all(dir_);
-  }
-
-  // Starts up on company `code` (suffix 01) after `sql` ran on its new database.
-  void start_up(const std::string& code, const std::string& sql) {
-    const std::string database = dir_ + "/" + code + "01.MDB";
+// The company's row is found by its code, a quote in it included; without a
+// row of the code, or when the lookup fails, there are no levels and start-up
+// goes on. The window shows the connection file's captions.
+TEST(StartRun, ReadsTheCompanyLevelsAndShowsTheCaptions) {
+  struct Case {
+    std::string code, sql;
+    std::optional<db::Value> levels;
+  };
+  const Case cases[] = {
+      {"A'B", "INSERT INTO F_EMP (CODEMP, NOMEMP, FRMEMP) VALUES ('A''B', 'Comillas', '1247');", db::Value("1247")},
+      {"ABC", "INSERT INTO F_EMP (CODEMP) VALUES ('OTRA');", std::nullopt},
+      {"ABC", "DROP TABLE F_EMP;", std::nullopt},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.sql);
+    test::TempDir dir;
+    const std::string database = dir / (c.code + "01.MDB");
     db::create_company_database(database);
-    if (!sql.empty()) db::run_sql_script(database, sql);
-    const std::string conn = dir_ + "/conexion.txt";
-    std::ofstream(conn, std::ios::binary) << dir_ << "\r\n"
-                                          << dir_ << "\r\n"
-                                          << code << "\r\n01\r\n;\r\nT\r\nL1\r\nL2\r\n";
-    EXPECT_TRUE(start_run(run_, conn));
+    db::run_sql_script(database, c.sql);
+    test::write_connection_file(dir / "conexion.txt",
+                                test::connection_lines(dir.path(), dir.path(), c.code, "01", ";", "T", "L1", "L2"));
+    std::vector<std::string> calls;
+    RecordingWindow window(&calls);
+    kavelo::Run run(window, RegionalSettings::spanish(), false);
+    EXPECT_TRUE(start_run(run, dir / "conexion.txt"));
+    EXPECT_EQ(run.company_levels, c.levels);
+    EXPECT_EQ(run.settings.database_path, database);
+    EXPECT_EQ(run.error_text, "");
+    EXPECT_EQ(calls, (std::vector<std::string>{"caption Doveduzi Kavelo", "caption T", "label1 L1", "label2 L2",
+                                               "label3 Procesando", "do_events", "do_events"}));
+    run.close_database();
   }
-
-  std::string dir_;
-  std::vector<std::string> calls_;
-  RecordingWindow window_{&calls_};
-  kavelo::Run run_{window_, RegionalSettings::spanish(), false};
-};
-
-TEST_F(StartupInProcessTest, CodeWithAQuoteFindsItsRow) {
-  start_up("A'B", "INSERT INTO F_EMP (CODEMP, NOMEMP, FRMEMP) VALUES ('A''B', 'Comillas', '1247');");
-  EXPECT_EQ(run_.company_levels, db::Value("1247"));
-  EXPECT_EQ(run_.error_text, "");
-}
-
-TEST_F(StartupInProcessTest, CodeWithoutARowOrALookupThatFailsLeavesNoLevelsAndStartUpGoesOn) {
-  for (const char* sql : {"INSERT INTO F_EMP (CODEMP) VALUES ('OTRA');", "DROP TABLE F_EMP;"}) {
-    std::filesystem::remove(dir_ + "/ABC01.MDB");
-    start_up("ABC", sql);
-    EXPECT_FALSE(run_.company_levels.has_value()) << sql;
-    EXPECT_EQ(run_.settings.database_path, dir_ + "/ABC01.MDB");
-    EXPECT_EQ(run_.error_text, "");
-    run_.close_database();
-  }
-}
-
-TEST_F(StartupInProcessTest, WindowShowsTheConnectionFileCaptions) {
-  start_up("ABC", "");
-  EXPECT_EQ(calls_, (std::vector<std::string>{"caption Doveduzi Kavelo", "caption T", "label1 L1", "label2 L2",
-                                              "label3 Procesando", "do_events", "do_events"}));
 }
 
 }  // namespace
