@@ -5,7 +5,6 @@
 #include <FL/x.H>
 
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <optional>
 #include <stdexcept>
@@ -55,18 +54,11 @@ class FltkWindowTest : public testing::Test {
     delete variable_;
     delete display_;
   }
-
-  void SetUp() override {
-    window_ = FltkWindow::open();
-    ASSERT_NE(window_, nullptr);
-  }
+  void SetUp() override { ASSERT_NE(window_ = FltkWindow::open(), nullptr); }
 
   // Lets the display map and draw the window.
   void settle() {
-    for (int i = 0; i < 30; ++i) {
-      window_->do_events();
-      std::this_thread::sleep_for(10ms);
-    }
+    for (int i = 0; i < 30; ++i, std::this_thread::sleep_for(10ms)) window_->do_events();
   }
 
   // Pixels darker than the grey text in a band of the window.
@@ -75,31 +67,35 @@ class FltkWindowTest : public testing::Test {
                               static_cast<unsigned>(h), AllPlanes, ZPixmap);
     if (image == nullptr) throw std::runtime_error("XGetImage failed");
     int dark = 0;
-    for (int row = 0; row < h; ++row) {
-      for (int column = 0; column < w; ++column) {
-        const unsigned long pixel = XGetPixel(image, column, row);
-        const unsigned long green = (pixel >> 8) & 0xFF;
-        if (green < 100) ++dark;
-      }
-    }
+    for (int row = 0; row < h; ++row)
+      for (int column = 0; column < w; ++column) dark += ((XGetPixel(image, column, row) >> 8) & 0xFF) < 100;
     XDestroyImage(image);
     return dark;
   }
 
-  static TestDisplay* display_;
-  static DisplayVariable* variable_;
+  inline static TestDisplay* display_ = nullptr;
+  inline static DisplayVariable* variable_ = nullptr;
   std::unique_ptr<FltkWindow> window_;
 };
 
-TestDisplay* FltkWindowTest::display_ = nullptr;
-DisplayVariable* FltkWindowTest::variable_ = nullptr;
-
-TEST_F(FltkWindowTest, StartsWithTheTitleAndProcesando) {
+// From the title and "Procesando" before it is shown to the summary it is
+// left with when it goes off the screen.
+TEST_F(FltkWindowTest, ShowsTheWindowAndFinishTakesItOffTheScreen) {
   EXPECT_EQ(window_->caption(), "Doveduzi Kavelo");
   EXPECT_EQ(window_->shown_text(Label::progress), "Procesando");
   EXPECT_EQ(window_->x_window(), 0u) << "shown before show()";
   window_->show();
-  EXPECT_NE(window_->x_window(), 0u);
+  settle();
+  XWindowAttributes attributes{};
+  ASSERT_NE(XGetWindowAttributes(fl_display, window_->x_window(), &attributes), 0);
+  EXPECT_EQ(attributes.map_state, IsViewable);
+  EXPECT_EQ(attributes.width, FltkWindow::kWidth);
+  EXPECT_EQ(attributes.height, FltkWindow::kHeight);
+  window_->finish("Archivo  Leídos\nMAE.TXT       3\nProceso terminado sin errores");
+  EXPECT_EQ(window_->x_window(), 0u);
+  // Its last state: the table under the labels, how the run ended in the progress line.
+  EXPECT_EQ(window_->summary_shown(), "Archivo  Leídos\nMAE.TXT       3");
+  EXPECT_EQ(window_->shown_text(Label::progress), "Proceso terminado sin errores");
 }
 
 TEST_F(FltkWindowTest, ALongSecondCaptionWrapsOverTwoLines) {
@@ -123,25 +119,21 @@ TEST_F(FltkWindowTest, ProgressIsDrawnAtMostTenTimesASecondAndInFullAtTheMessage
   const auto start = std::chrono::steady_clock::now();
   std::string text;
   // Records as fast as they come, for long enough to be drawn a few times.
-  int records = 0;
-  while (records < 300000 || std::chrono::steady_clock::now() - start < 350ms) {
+  for (int records = 0; records < 300000 || std::chrono::steady_clock::now() - start < 350ms;) {
     text = "Convirtiendo apuntes: " + std::to_string(++records) + " - Clientes";
     window_->set_label(Label::progress, text);
     window_->repaint_label(Label::progress);
   }
-  const auto elapsed = std::chrono::steady_clock::now() - start;
   const long draws = window_->progress_draws() - draws_before;
-  std::printf("[ bench    ] %d progress texts in %.1f ms: %.0f ns each, drawn %ld times\n", records,
-              std::chrono::duration<double, std::milli>(elapsed).count(),
-              std::chrono::duration<double, std::nano>(elapsed).count() / records, draws);
   EXPECT_GE(draws, 2);
-  EXPECT_LE(draws, 1 + elapsed / FltkWindow::kRefresh);
-
+  EXPECT_LE(draws, 1 + (std::chrono::steady_clock::now() - start) / FltkWindow::kRefresh);
   window_->do_events();
   EXPECT_EQ(window_->shown_text(Label::progress), text);
 }
 
-TEST_F(FltkWindowTest, TimerRunsItsHandlerOnceAfterTheDelay) {
+// The timer runs its handler once after the delay, and a failure of the
+// handler leaves the loop.
+TEST_F(FltkWindowTest, MessageLoopRunsTheTimersHandlerOnce) {
   window_->show();
   int calls = 0;
   std::chrono::steady_clock::duration waited{};
@@ -155,25 +147,7 @@ TEST_F(FltkWindowTest, TimerRunsItsHandlerOnceAfterTheDelay) {
   // The loop is over: nothing fires again.
   for (int i = 0; i < 5; ++i) window_->do_events();
   EXPECT_EQ(calls, 1);
-}
-
-TEST_F(FltkWindowTest, AFailureOfTheHandlerLeavesTheLoop) {
   EXPECT_THROW(window_->run_message_loop(1ms, [] { throw std::runtime_error("fallo"); }), std::runtime_error);
-}
-
-TEST_F(FltkWindowTest, FinishTakesTheWindowOffTheScreen) {
-  window_->show();
-  settle();
-  XWindowAttributes attributes{};
-  ASSERT_NE(XGetWindowAttributes(fl_display, window_->x_window(), &attributes), 0);
-  EXPECT_EQ(attributes.map_state, IsViewable);
-  EXPECT_EQ(attributes.width, FltkWindow::kWidth);
-  EXPECT_EQ(attributes.height, FltkWindow::kHeight);
-  window_->finish("Archivo  Leídos\nMAE.TXT       3\nProceso terminado sin errores");
-  EXPECT_EQ(window_->x_window(), 0u);
-  // Its last state: the table under the labels, how the run ended in the progress line.
-  EXPECT_EQ(window_->summary_shown(), "Archivo  Leídos\nMAE.TXT       3");
-  EXPECT_EQ(window_->shown_text(Label::progress), "Proceso terminado sin errores");
 }
 
 }  // namespace
