@@ -5,6 +5,7 @@
 namespace kavelo {
 namespace {
 
+// Beyond what the start-up scenarios run.
 TEST(CommandLine, AnOptionOnlyWhenFirstAndOneOfOurs) {
   struct Case {
     std::vector<std::string> arguments;
@@ -12,14 +13,10 @@ TEST(CommandLine, AnOptionOnlyWhenFirstAndOneOfOurs) {
     std::string connection_file;
   };
   const Case cases[] = {
-      {{"/in/kavelo.conn"}, Mode::Run, "/in/kavelo.conn"},
-      {{"/mis", "datos/kavelo.conn"}, Mode::Run, "/mis datos/kavelo.conn"},
       {{"--check", "/in/kavelo.conn"}, Mode::Check, "/in/kavelo.conn"},
       {{"--check", "/mis", "datos/k.conn"}, Mode::Check, "/mis datos/k.conn"},
-      {{"--help"}, Mode::Help, ""},
       {{"--version", "x"}, Mode::Version, ""},
       // Not ours: part of the path.
-      {{"--verbose", "k.conn"}, Mode::Run, "--verbose k.conn"},
       {{"-c", "k.conn"}, Mode::Run, "-c k.conn"},
       {{"k.conn", "--check"}, Mode::Run, "k.conn --check"},
       {{}, Mode::Run, ""},

@@ -32,7 +32,7 @@ class RecordingWindow : public Window {
 
 // The company's row is found by its code, a quote in it included; without a
 // row of the code, or when the lookup fails, there are no levels and start-up
-// goes on. The window shows the connection file's captions.
+// goes on. The window shows the connection file's captions, decoded.
 TEST(StartRun, ReadsTheCompanyLevelsAndShowsTheCaptions) {
   struct Case {
     std::string code, sql;
@@ -49,8 +49,9 @@ TEST(StartRun, ReadsTheCompanyLevelsAndShowsTheCaptions) {
     const std::string database = dir / (c.code + "01.MDB");
     db::create_company_database(database);
     db::run_sql_script(database, c.sql);
+    const std::string dir_path = dir.path();
     test::write_connection_file(dir / "conexion.txt",
-                                test::connection_lines(dir.path(), dir.path(), c.code, "01", ";", "T", "L1", "L2"));
+                                test::connection_lines(dir_path, dir_path, c.code, "01", ";", "Título", "L1", "L2"));
     std::vector<std::string> calls;
     RecordingWindow window(&calls);
     kavelo::Run run(window, RegionalSettings::spanish(), false);
@@ -58,7 +59,7 @@ TEST(StartRun, ReadsTheCompanyLevelsAndShowsTheCaptions) {
     EXPECT_EQ(run.company_levels, c.levels);
     EXPECT_EQ(run.settings.database_path, database);
     EXPECT_EQ(run.error_text, "");
-    EXPECT_EQ(calls, (std::vector<std::string>{"caption Doveduzi Kavelo", "caption T", "label1 L1", "label2 L2",
+    EXPECT_EQ(calls, (std::vector<std::string>{"caption Doveduzi Kavelo", "caption Título", "label1 L1", "label2 L2",
                                                "label3 Procesando", "do_events", "do_events"}));
     run.close_database();
   }

@@ -6,7 +6,6 @@
 #include <array>
 #include <cstdlib>
 #include <limits>
-#include <optional>
 #include <string>
 
 #include "platform/failure.h"
@@ -29,9 +28,6 @@ auto fails_with(ErrorCode code) {
 
 TEST(RegionalSettings, ComeFromTheLocaleOfEachCategory) {
   const char* const names[] = {"LC_ALL", "LC_TIME", "LC_NUMERIC", "LANG"};
-  std::optional<std::string> saved[4];
-  for (int i = 0; i < 4; ++i)
-    if (const char* value = std::getenv(names[i])) saved[i] = value;
   struct Case {
     std::array<const char*, 4> values;  // of LC_ALL, LC_TIME, LC_NUMERIC and LANG; null: not set
     RegionalSettings expected;
@@ -56,7 +52,6 @@ TEST(RegionalSettings, ComeFromTheLocaleOfEachCategory) {
     for (int i = 0; i < 4; ++i) c.values[i] ? setenv(names[i], c.values[i], 1) : unsetenv(names[i]);
     EXPECT_EQ(regional_settings_from_environment(), c.expected) << &c - cases;
   }
-  for (int i = 0; i < 4; ++i) saved[i] ? setenv(names[i], saved[i]->c_str(), 1) : unsetenv(names[i]);
 }
 
 TEST(ParseDate, ReadsTheRegionalOrder) {

@@ -19,14 +19,5 @@ TEST(AppendPadded, WritesWhatZeroPaddedFormattingWrites) {
   }
 }
 
-TEST(AppendJoined, PadsEachNumberAndSeparatesThem) {
-  std::string out = "#";
-  append_joined(out, '/', {{3, 2}, {5, 2}, {987, 4}});
-  EXPECT_EQ(out, "#03/05/0987");
-  out.clear();
-  append_joined(out, ':', {{7, 2}});
-  EXPECT_EQ(out, "07");
-}
-
 }  // namespace
 }  // namespace kavelo
