@@ -1,7 +1,5 @@
-// The layouts of the VAT registers held to what is kept apart from them: the
-// interchange format (the number of fields, a field's code its position less
-// one) and the reference schema (every column in the table, in the table's
-// order, of a type that takes the field's conversion).
+// The layouts of the VAT registers held to the interchange format (fields, codes by
+// position) and to the reference schema (columns, order, types).
 #include <gtest/gtest.h>
 
 #include "import/vat/vat_descriptions.h"
@@ -17,8 +15,8 @@ TEST(VatDescriptions, LayoutsFollowTheRecordAndFitTheReferenceSchema) {
   struct Case {
     const ImportDescription& description;
     const char* table;
-    std::size_t fields;                     // of a record: the identifier, the key and the layout's
-    std::map<Conversion, int> conversions;  // fields of the layout by conversion
+    std::size_t fields;  // of a record: the identifier, the key and the layout's
+    std::map<Conversion, int> conversions;
   };
   const Case cases[] = {
       {output_vat_description(), "F_IVR", 65, {{Text, 12}, {TextIfNotEmpty, 3}, {Number, 8}, {Amount, 40}}},
