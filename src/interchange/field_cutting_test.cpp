@@ -32,9 +32,7 @@ TEST(FieldCutting, CutsFieldsAtTheSeparator) {
        }) {
     EXPECT_EQ(cut_all(c.line, c.separator, c.fields), c.expected) << c.line;
   }
-}
-
-TEST(FieldCutting, LeavesARecordWithoutSeparatorAsItIs) {
+  // A record without the separator is left as it is.
   std::string_view record = "abc  ";
   EXPECT_EQ(next_field(record, "|"), "abc");
   EXPECT_EQ(record, "abc  ");

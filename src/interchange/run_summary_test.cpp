@@ -7,19 +7,11 @@ namespace {
 
 // A record's start is cut by characters, never inside one.
 TEST(RunSummary, RecordStartCutsByCharacters) {
-  struct Case {
-    std::string text;
-    std::size_t length;
-    std::string expected;
+  const std::tuple<std::string, std::size_t, std::string> cases[] = {
+      {"C001;C1;", 8, "C001;C1;"}, {"C001;C1;X", 8, "C001;C1;..."}, {"C001;Peñalara", 9, "C001;Peña..."},
+      {"ñññ", 2, "ññ..."},         {"", 5, ""},
   };
-  const Case cases[] = {
-      {"C001;C1;", 8, "C001;C1;"},
-      {"C001;C1;X", 8, "C001;C1;..."},
-      {"C001;Peñalara", 9, "C001;Peña..."},
-      {"ñññ", 2, "ññ..."},
-      {"", 5, ""},
-  };
-  for (const Case& c : cases) EXPECT_EQ(record_start(c.text, c.length), c.expected) << c.text;
+  for (const auto& [text, length, start] : cases) EXPECT_EQ(record_start(text, length), start) << text;
 }
 
 TEST(RunSummary, ColumnsLineUpWithAccentedHeadings) {
