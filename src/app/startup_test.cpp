@@ -1,16 +1,91 @@
-// What start-up leaves in the company record and shows in the window, which no
-// report tells.
+// Start-up and the reports at the edges the start-up scenarios do not reach:
+// the command line, the connection file's lines and failures, what start-up
+// leaves in the company record and shows in the window, and replacing the
+// reports.
 #include "app/startup.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include "app/command_line.h"
+#include "app/connection_file.h"
+#include "app/reports.h"
 #include "db/company_database.h"
 #include "interchange/run.h"
+#include "platform/failure.h"
 #include "platform/window.h"
 #include "test_support.h"
 
 namespace kavelo {
 namespace {
+
+TEST(CommandLine, AnOptionOnlyWhenFirstAndOneOfOurs) {
+  struct Case {
+    std::vector<std::string> arguments;
+    Mode mode;
+    std::string connection_file;
+  };
+  const Case cases[] = {
+      {{"--check", "/in/kavelo.conn"}, Mode::Check, "/in/kavelo.conn"},
+      {{"--check", "/mis", "datos/k.conn"}, Mode::Check, "/mis datos/k.conn"},
+      {{"--version", "x"}, Mode::Version, ""},
+      // Not ours: part of the path.
+      {{"-c", "k.conn"}, Mode::Run, "-c k.conn"},
+      {{"k.conn", "--check"}, Mode::Run, "k.conn --check"},
+      {{}, Mode::Run, ""},
+  };
+  for (const Case& c : cases) {
+    CommandLine line = parse_command_line(c.arguments);
+    EXPECT_EQ(line.mode, c.mode) << c.connection_file;
+    EXPECT_EQ(line.connection_file, c.connection_file);
+  }
+}
+
+using Lines = std::vector<std::string>;
+
+TEST(SplitLines, EndsAtCrOrCrLfOnly) {
+  struct Case {
+    std::string bytes;
+    std::size_t wanted;
+    Lines lines;
+  };
+  const Case cases[] = {
+      {"", 8, {}},
+      {"a\r\nb", 8, {"a", "b"}},
+      // CR LF is one line end, LF CR is a line's LF and then its end.
+      {"a\n\rb", 8, {"a\n", "b"}},
+      {"1\r2\r3\r4\r", 2, {"1", "2"}},
+      {"\r\n", 8, {""}},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(split_lines(c.bytes, c.wanted), c.lines) << testing::PrintToString(c.bytes);
+  }
+}
+
+TEST(FolderLines, TrimSpacesOnlyAndEndInOneSlash) {
+  EXPECT_EQ(trim_blanks("   "), "");
+  EXPECT_EQ(as_folder("/x/y//"), "/x/y//");
+  EXPECT_EQ(as_folder(""), "/");
+}
+
+// A file that cannot be read fails with its own error, before any line.
+TEST(ReadConnectionFile, Failures) {
+  test::TempDir dir;
+  test::write_bytes(dir / "corto.txt", "/in\r\n");
+  const std::pair<std::string, ErrorCode> cases[] = {
+      {dir.path(), ErrorCode::PathFileAccess},
+      {dir / "nada.txt", ErrorCode::FileNotFound},
+      {dir / "nada?.txt", ErrorCode::BadFileNameOrNumber},
+      {dir / "corto.txt/x", ErrorCode::PathNotFound},
+  };
+  for (const auto& [path, code] : cases) {
+    RunSettings settings;
+    EXPECT_THAT([&] { read_connection_file(path, settings); },
+                testing::Throws<Failure>(testing::Property(&Failure::number, static_cast<int>(code))))
+        << path;
+  }
+}
 
 // Every call start-up makes on the window, as text.
 class RecordingWindow : public Window {
@@ -63,6 +138,22 @@ TEST(StartRun, ReadsTheCompanyLevelsAndShowsTheCaptions) {
                                                "label3 Procesando", "do_events", "do_events"}));
     run.close_database();
   }
+}
+
+// The error lines keep their own line ends and replace a longer old report;
+// a temporary file of an earlier process with this one's number is no
+// obstacle and is not left behind.
+TEST(WriteReports, ReplaceTheOldOnesWholeAndLeaveNothingElse) {
+  test::TempDir dir;
+  const std::string stale = dir / ("FINAL.TXT." + std::to_string(::getpid()) + ".tmp");
+  test::write_bytes(dir / "ERRORES.TXT", std::string(500, 'x'));
+  test::write_bytes(stale, "stale");
+  EXPECT_EQ(write_reports(dir.path() + "/", "Maestro: (2/04) Desbordamiento\r\nClientes: (7/00) Identificador\r\n"),
+            kExitErrorsReported);
+  EXPECT_EQ(test::read_bytes(dir / "ERRORES.TXT"),
+            "Maestro: (2/04) Desbordamiento\r\nClientes: (7/00) Identificador\r\n\r\n");
+  EXPECT_EQ(test::read_bytes(dir / "FINAL.TXT"), test::expected_final_txt());
+  EXPECT_FALSE(test::exists(stale));
 }
 
 }  // namespace

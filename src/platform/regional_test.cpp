@@ -1,14 +1,22 @@
+// Numbers, amounts and dates: the values themselves (currency.h, date_time.h,
+// text.h) and their text in the regional settings (regional.h).
 #include "platform/regional.h"
 
+#include <fmt/format.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <array>
+#include <climits>
+#include <cmath>
 #include <cstdlib>
 #include <limits>
 #include <string>
 
+#include "platform/currency.h"
+#include "platform/date_time.h"
 #include "platform/failure.h"
+#include "platform/text.h"
 
 namespace kavelo {
 namespace {
@@ -183,6 +191,105 @@ TEST(FormatNumbers, ShortestDigitsWithTheRegionalDecimalSymbol) {
   for (const auto& [ten_thousandths, spanish] : amounts)
     EXPECT_EQ(format_currency(Currency{ten_thousandths}, kSpanish), spanish) << spanish;
   EXPECT_EQ(format_currency(Currency{12345678}, kEnglish), "1234.5678");
+}
+
+TEST(AppendPadded, WritesWhatZeroPaddedFormattingWrites) {
+  // Past the width, below zero and at the ends of the range, as fmt writes them.
+  for (int width : {2, 4}) {
+    for (int value : {0, 7, 42, 999, 2011, 12345, -1, -42, -2011, INT_MAX, INT_MIN}) {
+      std::string out = "x";
+      append_padded(out, value, width);
+      EXPECT_EQ(out, "x" + fmt::format("{:0{}}", value, width)) << value << " in " << width;
+    }
+  }
+}
+
+// Half to even at the fourth decimal; outside the range or not a number, no amount.
+TEST(Currency, FromDouble) {
+  constexpr double kInfinity = std::numeric_limits<double>::infinity();
+  const std::pair<double, std::optional<std::int64_t>> cases[] = {
+      {1.5, 15000},         {-1.5, -15000},     {1.23456, 12346},     {0.00005, 0},
+      {0.00015, 2},         {0.00025, 2},       {-0.00015, -2},       {0.000051, 1},
+      {1234.56785, 12345678}, {1e-300, 0},      {0.1 + 0.2, 3000},    {922337203685477.0, 9223372036854770000},
+      {-922337203685477.5, -9223372036854775000},
+      {1e15, {}},           {-1e15, {}},        {922337203685477.6, {}}, {1e300, {}},
+      {std::nan(""), {}},   {kInfinity, {}},    {-kInfinity, {}},
+  };
+  for (const auto& [value, ten_thousandths] : cases) {
+    const auto amount = currency_from_double(value);
+    EXPECT_EQ(amount ? std::optional(amount->ten_thousandths) : std::nullopt, ten_thousandths) << value;
+  }
+}
+
+// The edges of the range and their rounding are read through parse_currency
+// (regional_test.cpp); what no amount text reaches:
+TEST(Currency, FromDecimalIsExact) {
+  EXPECT_EQ(currency_from_decimal(false, "000000000000000000000000012", -2), Currency{1200});
+  EXPECT_EQ(currency_from_decimal(false, "0", 1'000'000), Currency{0});
+  EXPECT_EQ(currency_from_decimal(true, "1", -1'000'000), Currency{0});
+  EXPECT_EQ(currency_from_decimal(false, "1", 1'000'000), std::nullopt);
+}
+
+TEST(Currency, ToDouble) {
+  EXPECT_EQ(to_double(Currency{12345}), 1.2345);
+  EXPECT_EQ(to_double(Currency{-5}), -0.0005);
+  EXPECT_EQ(to_double(Currency{std::numeric_limits<std::int64_t>::max()}), 922337203685477.5807);
+}
+
+TEST(DateTime, ValidityFollowsTheCalendar) {
+  for (const auto& valid : {at(2024, 2, 29), at(2000, 2, 29), at(100, 1, 1), at(9999, 12, 31, 23, 59, 59)})
+    EXPECT_TRUE(is_valid(valid)) << to_iso(valid);
+  for (const auto& invalid : {at(2023, 2, 29), at(1900, 2, 29), at(2011, 4, 31), at(2011, 13, 1), at(2011, 0, 1),
+                              at(2011, 1, 0), at(99, 12, 31), at(10000, 1, 1), at(2011, 1, 1, 24),
+                              at(2011, 1, 1, 0, 60), at(2011, 1, 1, 0, 0, -1)})
+    EXPECT_FALSE(is_valid(invalid)) << to_iso(invalid);
+}
+
+TEST(DateTime, IsoFormRoundTripsAndNoOtherFormIsRead) {
+  EXPECT_EQ(to_iso(at(2011, 3, 5)), "2011-03-05");
+  EXPECT_EQ(to_iso(at(987, 11, 20, 7, 8, 9)), "0987-11-20 07:08:09");
+  for (const auto& value : {at(2011, 3, 5), at(987, 11, 20, 7, 8, 9), at(9999, 12, 31, 23, 59, 59)})
+    EXPECT_EQ(from_iso(to_iso(value)), value);
+  EXPECT_EQ(from_iso("2011-03-05 00:00:00"), at(2011, 3, 5));
+  for (const char* text : {"", "2011-3-05", "2011-03-5", "05/03/2011", "2011-03-05T10:00:00", "2011-03-05 ",
+                           "2011-03-05 10:00", "2023-02-29", "2011-03-05 24:00:00", "-011-03-05", "2011-0a-05",
+                           "0099-12-31"})
+    EXPECT_EQ(from_iso(text), std::nullopt) << text;
+}
+
+TEST(DateTime, SerialDaysCountFromTheEndOf1899) {
+  const std::pair<DateTime, double> cases[] = {
+      {at(1899, 12, 30), 0},          {at(1899, 12, 31), 1},          {at(1900, 3, 1), 61},
+      {at(2011, 3, 5), 40607},        {at(2011, 3, 5, 18), 40607.75}, {at(1899, 12, 30, 6), 0.25},
+      {at(1899, 12, 29, 6), -1.25},   {at(100, 1, 1), -657434},       {at(9999, 12, 31), 2958465},
+  };
+  for (const auto& [value, serial] : cases) {
+    EXPECT_DOUBLE_EQ(to_serial(value), serial) << to_iso(value);
+    EXPECT_EQ(from_serial(serial), value) << serial;
+  }
+  // The time rounds to the second.
+  EXPECT_EQ(from_serial(0.999999999), at(1899, 12, 31));
+  EXPECT_EQ(from_serial(-1.999999999), at(1899, 12, 30));
+  EXPECT_EQ(from_serial(-0.5), at(1899, 12, 30, 12));
+  EXPECT_EQ(from_serial(1.0 / 86400 * 0.6), at(1899, 12, 30, 0, 0, 1));
+  // Outside the years, or not a number: no date.
+  for (double serial : {-657435.0, 2958466.0, 2958465.999999999, 1e300, std::numeric_limits<double>::quiet_NaN(),
+                        std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity()})
+    EXPECT_EQ(from_serial(serial), std::nullopt) << serial;
+}
+
+TEST(DateTime, SerialRoundTripsEverySecondAndDay) {
+  for (int second = 0; second < 86400; ++second) {
+    const auto late = at(9999, 12, 31, second / 3600, second / 60 % 60, second % 60);
+    ASSERT_EQ(from_serial(to_serial(late)), late);
+    const auto early = at(100, 1, 1, second / 3600, second / 60 % 60, second % 60);
+    ASSERT_EQ(from_serial(to_serial(early)), early);
+  }
+  for (double day = -657434; day <= 2958465; day += 97) {
+    const auto value = from_serial(day);
+    ASSERT_TRUE(value.has_value()) << day;
+    ASSERT_EQ(to_serial(*value), day);
+  }
 }
 
 }  // namespace
