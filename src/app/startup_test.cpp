@@ -69,7 +69,7 @@ TEST(FolderLines, TrimSpacesOnlyAndEndInOneSlash) {
   EXPECT_EQ(as_folder(""), "/");
 }
 
-// A file that cannot be read fails with its own error, before any line.
+// A file that cannot be read fails with its own error.
 TEST(ReadConnectionFile, Failures) {
   test::TempDir dir;
   test::write_bytes(dir / "corto.txt", "/in\r\n");

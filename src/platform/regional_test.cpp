@@ -222,7 +222,7 @@ TEST(Currency, FromDouble) {
 }
 
 // The edges of the range and their rounding are read through parse_currency
-// (regional_test.cpp); what no amount text reaches:
+// above; what no amount text reaches:
 TEST(Currency, FromDecimalIsExact) {
   EXPECT_EQ(currency_from_decimal(false, "000000000000000000000000012", -2), Currency{1200});
   EXPECT_EQ(currency_from_decimal(false, "0", 1'000'000), Currency{0});
