@@ -1,19 +1,91 @@
-// What start-up leaves in the company record and shows in the window, which no
-// report tells.
+// Start-up and the reports at the edges the start-up scenarios do not reach:
+// the command line, the connection file's lines and failures, what start-up
+// leaves in the company record and shows in the window, and replacing the
+// reports.
 #include "app/startup.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <stdlib.h>
+#include <unistd.h>
 
-#include <filesystem>
-#include <fstream>
-
+#include "app/command_line.h"
+#include "app/connection_file.h"
+#include "app/reports.h"
 #include "db/company_database.h"
 #include "interchange/run.h"
+#include "platform/failure.h"
 #include "platform/window.h"
+#include "test_support.h"
 
 namespace kavelo {
 namespace {
+
+TEST(CommandLine, AnOptionOnlyWhenFirstAndOneOfOurs) {
+  struct Case {
+    std::vector<std::string> arguments;
+    Mode mode;
+    std::string connection_file;
+  };
+  const Case cases[] = {
+      {{"--check", "/in/kavelo.conn"}, Mode::Check, "/in/kavelo.conn"},
+      {{"--check", "/mis", "datos/k.conn"}, Mode::Check, "/mis datos/k.conn"},
+      {{"--version", "x"}, Mode::Version, ""},
+      // Not ours: part of the path.
+      {{"-c", "k.conn"}, Mode::Run, "-c k.conn"},
+      {{"k.conn", "--check"}, Mode::Run, "k.conn --check"},
+      {{}, Mode::Run, ""},
+  };
+  for (const Case& c : cases) {
+    CommandLine line = parse_command_line(c.arguments);
+    EXPECT_EQ(line.mode, c.mode) << c.connection_file;
+    EXPECT_EQ(line.connection_file, c.connection_file);
+  }
+}
+
+using Lines = std::vector<std::string>;
+
+TEST(SplitLines, EndsAtCrOrCrLfOnly) {
+  struct Case {
+    std::string bytes;
+    std::size_t wanted;
+    Lines lines;
+  };
+  const Case cases[] = {
+      {"", 8, {}},
+      {"a\r\nb", 8, {"a", "b"}},
+      // CR LF is one line end, LF CR is a line's LF and then its end.
+      {"a\n\rb", 8, {"a\n", "b"}},
+      {"1\r2\r3\r4\r", 2, {"1", "2"}},
+      {"\r\n", 8, {""}},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(split_lines(c.bytes, c.wanted), c.lines) << testing::PrintToString(c.bytes);
+  }
+}
+
+TEST(FolderLines, TrimSpacesOnlyAndEndInOneSlash) {
+  EXPECT_EQ(trim_blanks("   "), "");
+  EXPECT_EQ(as_folder("/x/y//"), "/x/y//");
+  EXPECT_EQ(as_folder(""), "/");
+}
+
+// A file that cannot be read fails with its own error.
+TEST(ReadConnectionFile, Failures) {
+  test::TempDir dir;
+  test::write_bytes(dir / "corto.txt", "/in\r\n");
+  const std::pair<std::string, ErrorCode> cases[] = {
+      {dir.path(), ErrorCode::PathFileAccess},
+      {dir / "nada.txt", ErrorCode::FileNotFound},
+      {dir / "nada?.txt", ErrorCode::BadFileNameOrNumber},
+      {dir / "corto.txt/x", ErrorCode::PathNotFound},
+  };
+  for (const auto& [path, code] : cases) {
+    RunSettings settings;
+    EXPECT_THAT([&] { read_connection_file(path, settings); },
+                testing::Throws<Failure>(testing::Property(&Failure::number, static_cast<int>(code))))
+        << path;
+  }
+}
 
 // Every call start-up makes on the window, as text.
 class RecordingWindow : public Window {
@@ -33,56 +105,55 @@ class RecordingWindow : public Window {
   std::vector<std::string>* calls_;
 };
 
-class StartupInProcessTest : public ::testing::Test {
- protected:
-  StartupInProcessTest() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "kavelo-startup-XXXXXX").string();
-    dir_ = ::mkdtemp(pattern.data());
-  }
-  ~StartupInProcessTest() override {
-    run_.close_database();
-    std::filesystem::remove_all(dir_);
-  }
-
-  // Starts up on company `code` (suffix 01) after `sql` ran on its new database.
-  void start_up(const std::string& code, const std::string& sql) {
-    const std::string database = dir_ + "/" + code + "01.MDB";
+// The company's row is found by its code, a quote in it included; without a
+// row of the code, or when the lookup fails, there are no levels and start-up
+// goes on. The window shows the connection file's captions, decoded.
+TEST(StartRun, ReadsTheCompanyLevelsAndShowsTheCaptions) {
+  struct Case {
+    std::string code, sql;
+    std::optional<db::Value> levels;
+  };
+  const Case cases[] = {
+      {"A'B", "INSERT INTO F_EMP (CODEMP, NOMEMP, FRMEMP) VALUES ('A''B', 'Comillas', '1247');", db::Value("1247")},
+      {"ABC", "INSERT INTO F_EMP (CODEMP) VALUES ('OTRA');", std::nullopt},
+      {"ABC", "DROP TABLE F_EMP;", std::nullopt},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.sql);
+    test::TempDir dir;
+    const std::string database = dir / (c.code + "01.MDB");
     db::create_company_database(database);
-    if (!sql.empty()) db::run_sql_script(database, sql);
-    const std::string conn = dir_ + "/conexion.txt";
-    std::ofstream(conn, std::ios::binary) << dir_ << "\r\n"
-                                          << dir_ << "\r\n"
-                                          << code << "\r\n01\r\n;\r\nT\r\nL1\r\nL2\r\n";
-    EXPECT_TRUE(start_run(run_, conn));
-  }
-
-  std::string dir_;
-  std::vector<std::string> calls_;
-  RecordingWindow window_{&calls_};
-  kavelo::Run run_{window_, RegionalSettings::spanish(), false};
-};
-
-TEST_F(StartupInProcessTest, CodeWithAQuoteFindsItsRow) {
-  start_up("A'B", "INSERT INTO F_EMP (CODEMP, NOMEMP, FRMEMP) VALUES ('A''B', 'Comillas', '1247');");
-  EXPECT_EQ(run_.company_levels, db::Value("1247"));
-  EXPECT_EQ(run_.error_text, "");
-}
-
-TEST_F(StartupInProcessTest, CodeWithoutARowOrALookupThatFailsLeavesNoLevelsAndStartUpGoesOn) {
-  for (const char* sql : {"INSERT INTO F_EMP (CODEMP) VALUES ('OTRA');", "DROP TABLE F_EMP;"}) {
-    std::filesystem::remove(dir_ + "/ABC01.MDB");
-    start_up("ABC", sql);
-    EXPECT_FALSE(run_.company_levels.has_value()) << sql;
-    EXPECT_EQ(run_.settings.database_path, dir_ + "/ABC01.MDB");
-    EXPECT_EQ(run_.error_text, "");
-    run_.close_database();
+    db::run_sql_script(database, c.sql);
+    const std::string dir_path = dir.path();
+    test::write_connection_file(dir / "conexion.txt",
+                                test::connection_lines(dir_path, dir_path, c.code, "01", ";", "Título", "L1", "L2"));
+    std::vector<std::string> calls;
+    RecordingWindow window(&calls);
+    kavelo::Run run(window, RegionalSettings::spanish(), false);
+    EXPECT_TRUE(start_run(run, dir / "conexion.txt"));
+    EXPECT_EQ(run.company_levels, c.levels);
+    EXPECT_EQ(run.settings.database_path, database);
+    EXPECT_EQ(run.error_text, "");
+    EXPECT_EQ(calls, (std::vector<std::string>{"caption Doveduzi Kavelo", "caption Título", "label1 L1", "label2 L2",
+                                               "label3 Procesando", "do_events", "do_events"}));
+    run.close_database();
   }
 }
 
-TEST_F(StartupInProcessTest, WindowShowsTheConnectionFileCaptions) {
-  start_up("ABC", "");
-  EXPECT_EQ(calls_, (std::vector<std::string>{"caption Doveduzi Kavelo", "caption T", "label1 L1", "label2 L2",
-                                              "label3 Procesando", "do_events", "do_events"}));
+// The error lines keep their own line ends and replace a longer old report;
+// a temporary file of an earlier process with this one's number is no
+// obstacle and is not left behind.
+TEST(WriteReports, ReplaceTheOldOnesWholeAndLeaveNothingElse) {
+  test::TempDir dir;
+  const std::string stale = dir / ("FINAL.TXT." + std::to_string(::getpid()) + ".tmp");
+  test::write_bytes(dir / "ERRORES.TXT", std::string(500, 'x'));
+  test::write_bytes(stale, "stale");
+  EXPECT_EQ(write_reports(dir.path() + "/", "Maestro: (2/04) Desbordamiento\r\nClientes: (7/00) Identificador\r\n"),
+            kExitErrorsReported);
+  EXPECT_EQ(test::read_bytes(dir / "ERRORES.TXT"),
+            "Maestro: (2/04) Desbordamiento\r\nClientes: (7/00) Identificador\r\n\r\n");
+  EXPECT_EQ(test::read_bytes(dir / "FINAL.TXT"), test::expected_final_txt());
+  EXPECT_FALSE(test::exists(stale));
 }
 
 }  // namespace

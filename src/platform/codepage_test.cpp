@@ -5,7 +5,11 @@
 namespace kavelo {
 namespace {
 
-TEST(Codepage, EveryByteSurvivesARoundTrip) {
+// Into the Windows characters, and every byte back to itself.
+TEST(Codepage, DecodesToTheWindowsCharactersAndEveryByteSurvivesARoundTrip) {
+  EXPECT_EQ(cp1252_to_utf8("Espa\xF1" "a \x80 \x93x\x94 \x9F"), "España € “x” Ÿ");
+  EXPECT_EQ(cp1252_to_utf8("\x81\x8D\x8F\x90\x9D"), "\u0081\u008D\u008F\u0090\u009D");
+  EXPECT_EQ(cp1252_to_utf8(std::string_view("a\0b", 3)), std::string_view("a\0b", 3));
   std::string all;
   for (int byte = 0; byte < 256; ++byte) {
     const std::string one(1, static_cast<char>(byte));
@@ -13,12 +17,6 @@ TEST(Codepage, EveryByteSurvivesARoundTrip) {
     all += one;
   }
   EXPECT_EQ(utf8_to_cp1252(cp1252_to_utf8(all)), all);
-}
-
-TEST(Codepage, DecodesToTheWindowsCharacters) {
-  EXPECT_EQ(cp1252_to_utf8("Espa\xF1" "a \x80 \x93x\x94 \x9F"), "España € “x” Ÿ");
-  EXPECT_EQ(cp1252_to_utf8("\x81\x8D\x8F\x90\x9D"), "\u0081\u008D\u008F\u0090\u009D");
-  EXPECT_EQ(cp1252_to_utf8(std::string_view("a\0b", 3)), std::string_view("a\0b", 3));
 }
 
 TEST(Codepage, EncodesAcrossTheAsciiRuns) {

@@ -5,12 +5,11 @@
 #include <FL/x.H>
 
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
-#include <optional>
 #include <stdexcept>
 #include <thread>
 
+#include "window/logo.h"
 #include "window/test_display.h"
 
 namespace kavelo {
@@ -18,162 +17,114 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Sets DISPLAY for the length of a test and puts it back afterwards.
-class DisplayVariable {
- public:
-  explicit DisplayVariable(const char* value) {
-    if (const char* current = std::getenv("DISPLAY")) saved_ = current;
-    if (value) setenv("DISPLAY", value, 1);
-    else unsetenv("DISPLAY");
-  }
-  ~DisplayVariable() {
-    if (saved_) setenv("DISPLAY", saved_->c_str(), 1);
-    else unsetenv("DISPLAY");
-  }
-
- private:
-  std::optional<std::string> saved_;
-};
-
-TEST(FltkWindowWithoutDisplay, IsNoWindowAndNoExit) {
-  for (const char* value : {static_cast<const char*>(nullptr), ""}) {
-    DisplayVariable display(value);
-    EXPECT_EQ(FltkWindow::open(), nullptr);
-    EXPECT_EQ(make_graphical_window(), nullptr);
-  }
-}
-
-// Every test of this suite draws on one virtual display of its own.
-class FltkWindowTest : public testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    display_ = new TestDisplay(800, 300);
-    variable_ = new DisplayVariable(display_->name().c_str());
-  }
-  static void TearDownTestSuite() {
-    FltkWindow::close_display();
-    delete variable_;
-    delete display_;
-  }
-
-  void SetUp() override {
-    window_ = FltkWindow::open();
-    ASSERT_NE(window_, nullptr);
-  }
-
+// On a virtual display of its own: from the title and "Procesando" before it
+// is shown to the summary it is left with when it goes off the screen.
+// (Without a display there is no window and no exit: every run of kavelo in
+// the scenarios, which get no DISPLAY, tells.)
+TEST(FltkWindow, ShowsTheWindowDrawsProgressAndFinishTakesItOffTheScreen) {
+  TestDisplay display(800, 300);
+  setenv("DISPLAY", display.name().c_str(), 1);
+  std::unique_ptr<FltkWindow> window = FltkWindow::open();
+  ASSERT_NE(window, nullptr);
   // Lets the display map and draw the window.
-  void settle() {
-    for (int i = 0; i < 30; ++i) {
-      window_->do_events();
-      std::this_thread::sleep_for(10ms);
-    }
-  }
+  const auto settle = [&] {
+    for (int i = 0; i < 30; ++i, std::this_thread::sleep_for(10ms)) window->do_events();
+  };
+  EXPECT_EQ(window->caption(), "Doveduzi Kavelo");
+  EXPECT_EQ(window->shown_text(Label::progress), "Procesando");
+  EXPECT_EQ(window->x_window(), 0u) << "shown before show()";
+  window->show();
+  settle();
+  XWindowAttributes attributes{};
+  ASSERT_NE(XGetWindowAttributes(fl_display, window->x_window(), &attributes), 0);
+  EXPECT_EQ(attributes.map_state, IsViewable);
+  EXPECT_EQ(attributes.width, FltkWindow::kWidth);
+  EXPECT_EQ(attributes.height, FltkWindow::kHeight);
 
-  // Pixels darker than the grey text in a band of the window.
-  int dark_pixels(int x, int y, int w, int h) const {
-    XImage* image = XGetImage(fl_display, window_->x_window(), x, y, static_cast<unsigned>(w),
-                              static_cast<unsigned>(h), AllPlanes, ZPixmap);
+  // A long second caption wraps: pixels darker than the grey text on its
+  // second line, 16 to 33 pixels below its top, 120 from the left.
+  const auto second_line = [&] {
+    XImage* image = XGetImage(fl_display, window->x_window(), 120, 38 + 17, 407, 33 - 17, AllPlanes, ZPixmap);
     if (image == nullptr) throw std::runtime_error("XGetImage failed");
     int dark = 0;
-    for (int row = 0; row < h; ++row) {
-      for (int column = 0; column < w; ++column) {
-        const unsigned long pixel = XGetPixel(image, column, row);
-        const unsigned long green = (pixel >> 8) & 0xFF;
-        if (green < 100) ++dark;
-      }
-    }
+    for (int row = 0; row < 33 - 17; ++row)
+      for (int column = 0; column < 407; ++column) dark += ((XGetPixel(image, column, row) >> 8) & 0xFF) < 100;
     XDestroyImage(image);
     return dark;
-  }
-
-  static TestDisplay* display_;
-  static DisplayVariable* variable_;
-  std::unique_ptr<FltkWindow> window_;
-};
-
-TestDisplay* FltkWindowTest::display_ = nullptr;
-DisplayVariable* FltkWindowTest::variable_ = nullptr;
-
-TEST_F(FltkWindowTest, StartsWithTheTitleAndProcesando) {
-  EXPECT_EQ(window_->caption(), "Doveduzi Kavelo");
-  EXPECT_EQ(window_->shown_text(Label::progress), "Procesando");
-  EXPECT_EQ(window_->x_window(), 0u) << "shown before show()";
-  window_->show();
-  EXPECT_NE(window_->x_window(), 0u);
-}
-
-TEST_F(FltkWindowTest, ALongSecondCaptionWrapsOverTwoLines) {
-  window_->show();
-  // The second line of the second caption: 16 to 33 pixels below its top, 120 from the left.
-  const auto second_line = [&] { return dark_pixels(120, 38 + 17, 407, 33 - 17); };
-  window_->set_label(Label::second_caption, "Datos de contabilidad");
+  };
+  window->set_label(Label::second_caption, "Datos de contabilidad");
   settle();
   EXPECT_EQ(second_line(), 0);
-  window_->set_label(Label::second_caption,
-                     "Importación de la contabilidad de enero, febrero y marzo de 2011 de la delegación de "
-                     "Las Palmas de Gran Canaria");
+  window->set_label(Label::second_caption,
+                    "Importación de la contabilidad de enero, febrero y marzo de 2011 de la delegación de "
+                    "Las Palmas de Gran Canaria");
   settle();
   EXPECT_GT(second_line(), 20);
-}
 
-TEST_F(FltkWindowTest, ProgressIsDrawnAtMostTenTimesASecondAndInFullAtTheMessageLoop) {
-  window_->show();
-  settle();
-  const long draws_before = window_->progress_draws();
-  const auto start = std::chrono::steady_clock::now();
+  // Records as fast as they come, for long enough to be drawn a few times: at
+  // most ten times a second, and in full at the message loop.
+  const long draws_before = window->progress_draws();
+  auto start = std::chrono::steady_clock::now();
   std::string text;
-  // Records as fast as they come, for long enough to be drawn a few times.
-  int records = 0;
-  while (records < 300000 || std::chrono::steady_clock::now() - start < 350ms) {
+  for (int records = 0; records < 300000 || std::chrono::steady_clock::now() - start < 350ms;) {
     text = "Convirtiendo apuntes: " + std::to_string(++records) + " - Clientes";
-    window_->set_label(Label::progress, text);
-    window_->repaint_label(Label::progress);
+    window->set_label(Label::progress, text);
+    window->repaint_label(Label::progress);
   }
-  const auto elapsed = std::chrono::steady_clock::now() - start;
-  const long draws = window_->progress_draws() - draws_before;
-  std::printf("[ bench    ] %d progress texts in %.1f ms: %.0f ns each, drawn %ld times\n", records,
-              std::chrono::duration<double, std::milli>(elapsed).count(),
-              std::chrono::duration<double, std::nano>(elapsed).count() / records, draws);
+  const long draws = window->progress_draws() - draws_before;
   EXPECT_GE(draws, 2);
-  EXPECT_LE(draws, 1 + elapsed / FltkWindow::kRefresh);
+  EXPECT_LE(draws, 1 + (std::chrono::steady_clock::now() - start) / FltkWindow::kRefresh);
+  window->do_events();
+  EXPECT_EQ(window->shown_text(Label::progress), text);
 
-  window_->do_events();
-  EXPECT_EQ(window_->shown_text(Label::progress), text);
-}
-
-TEST_F(FltkWindowTest, TimerRunsItsHandlerOnceAfterTheDelay) {
-  window_->show();
+  // The timer runs its handler once after the delay, and a failure of the
+  // handler leaves the loop.
   int calls = 0;
   std::chrono::steady_clock::duration waited{};
-  const auto start = std::chrono::steady_clock::now();
-  window_->run_message_loop(200ms, [&] {
+  start = std::chrono::steady_clock::now();
+  window->run_message_loop(200ms, [&] {
     ++calls;
     waited = std::chrono::steady_clock::now() - start;
   });
   EXPECT_EQ(calls, 1);
   EXPECT_GE(waited, 200ms);
-  // The loop is over: nothing fires again.
-  for (int i = 0; i < 5; ++i) window_->do_events();
-  EXPECT_EQ(calls, 1);
-}
+  for (int i = 0; i < 5; ++i) window->do_events();
+  EXPECT_EQ(calls, 1) << "the loop is over, nothing fires again";
+  EXPECT_THROW(window->run_message_loop(1ms, [] { throw std::runtime_error("fallo"); }), std::runtime_error);
 
-TEST_F(FltkWindowTest, AFailureOfTheHandlerLeavesTheLoop) {
-  EXPECT_THROW(window_->run_message_loop(1ms, [] { throw std::runtime_error("fallo"); }), std::runtime_error);
-}
-
-TEST_F(FltkWindowTest, FinishTakesTheWindowOffTheScreen) {
-  window_->show();
-  settle();
-  XWindowAttributes attributes{};
-  ASSERT_NE(XGetWindowAttributes(fl_display, window_->x_window(), &attributes), 0);
-  EXPECT_EQ(attributes.map_state, IsViewable);
-  EXPECT_EQ(attributes.width, FltkWindow::kWidth);
-  EXPECT_EQ(attributes.height, FltkWindow::kHeight);
-  window_->finish("Archivo  Leídos\nMAE.TXT       3\nProceso terminado sin errores");
-  EXPECT_EQ(window_->x_window(), 0u);
+  window->finish("Archivo  Leídos\nMAE.TXT       3\nProceso terminado sin errores");
+  EXPECT_EQ(window->x_window(), 0u);
   // Its last state: the table under the labels, how the run ended in the progress line.
-  EXPECT_EQ(window_->summary_shown(), "Archivo  Leídos\nMAE.TXT       3");
-  EXPECT_EQ(window_->shown_text(Label::progress), "Proceso terminado sin errores");
+  EXPECT_EQ(window->summary_shown(), "Archivo  Leídos\nMAE.TXT       3");
+  EXPECT_EQ(window->shown_text(Label::progress), "Proceso terminado sin errores");
+  window.reset();
+  FltkWindow::close_display();
+}
+
+Rgb pixel(const std::vector<std::uint8_t>& image, int width, int x, int y) {
+  const auto at = static_cast<std::size_t>((y * width + x) * 3);
+  return {image[at], image[at + 1], image[at + 2]};
+}
+
+TEST(Logo, IsAWhiteMarkOnABlueTileThatBlendsIntoTheBackground) {
+  const Rgb background{240, 240, 240};
+  const auto image = draw_logo(109, 111, background);
+  ASSERT_EQ(image.size(), 109u * 111u * 3u);
+  for (auto [x, y] : {std::pair{0, 0}, {108, 0}, {0, 110}, {108, 110}, {54, 2}, {2, 55}}) {
+    EXPECT_EQ(pixel(image, 109, x, y), background) << x << "," << y;
+  }
+  int white = 0;
+  int blue = 0;
+  for (int y = 0; y < 111; ++y) {
+    for (int x = 0; x < 109; ++x) {
+      const Rgb p = pixel(image, 109, x, y);
+      white += p == Rgb{255, 255, 255};
+      blue += p.red == 0 && p.blue > 180 && p.green > 120;
+    }
+  }
+  EXPECT_GT(white, 500);
+  EXPECT_GT(blue, 3000);
+  EXPECT_TRUE(draw_logo(0, 10, background).empty());
 }
 
 }  // namespace
