@@ -1,109 +1,97 @@
-// kavelo-db run as a process: creating a company database, refusing to
-// overwrite one, running SQL on it and counting its rows.
-#include <gtest/gtest.h>
+// kavelo-db on company files (the cases of postgres/kavelo_db_cases.h), what
+// it refuses, and its manual page held to the verbs and options of --help.
+#include <cstdlib>
+#include <regex>
+#include <set>
 
-#include <string>
-#include <vector>
-
-#include "test_support.h"
+#include "postgres/kavelo_db_cases.h"
 
 namespace kavelo::test {
 namespace {
 
-const char* const kEmptyCounts =
-    "F_EMP 0\nF_AUT 0\nF_DIA 0\nF_MAE 0\nF_CLI 0\nF_PRO 0\nF_APU 0\nF_SAL 0\nF_IVR 0\nF_IVS 0\n";
+INSTANTIATE_TEST_SUITE_P(File, KaveloDb, ::testing::Values(Store::file), store_name);
 
-TEST(KaveloDb, CreatesAnEmptyCompanyDatabase) {
+// Neither a server nor a database to be found; the usage.
+TEST(KaveloDbRefuses, WhatIsNoDatabaseOrNoUse) {
   TempDir dir;
-  RunResult created = kavelo_db({"create", dir / "DEMO01.MDB"});
-  EXPECT_EQ(created.exit_status, 0) << created.err;
-  EXPECT_EQ(created.err, "");
-
-  RunResult counted = kavelo_db({"count", dir / "DEMO01.MDB"});
-  EXPECT_EQ(counted.exit_status, 0) << counted.err;
-  EXPECT_EQ(counted.out, kEmptyCounts);
-}
-
-TEST(KaveloDb, RefusesToOverwriteAnyExistingFile) {
-  TempDir dir;
-  ASSERT_EQ(kavelo_db({"create", dir / "DEMO01.MDB"}).exit_status, 0);
-  ASSERT_EQ(kavelo_db({"sql", dir / "DEMO01.MDB", "-"}, "INSERT INTO F_AUT (CODAUT) VALUES (1);").exit_status, 0);
-  write_bytes(dir / "NOTAS.TXT", "no es una base de datos\r\n");
-
-  for (const char* name : {"DEMO01.MDB", "NOTAS.TXT"}) {
-    SCOPED_TRACE(name);
-    std::string before = read_bytes(dir / name);
-    RunResult again = kavelo_db({"create", dir / name});
-    EXPECT_EQ(again.exit_status, 1);
-    EXPECT_NE(again.err.find(dir / name), std::string::npos) << again.err;
-    EXPECT_EQ(read_bytes(dir / name), before);
-  }
-}
-
-TEST(KaveloDb, SqlVerbRunsAFileOrStandardInput) {
-  TempDir dir;
-  const std::string db = dir / "DEMO01.MDB";
+  const std::string db = dir / "DEMO01.MDB", missing = dir / "FALTA.MDB";
+  const char* const usage = "kavelo-db check RUTA [--company CODIGO]";
   ASSERT_EQ(kavelo_db({"create", db}).exit_status, 0);
-  write_bytes(dir / "empresa.sql",
-              "-- la empresa y sus diarios\n"
-              "INSERT INTO F_EMP (CODEMP, NOMEMP, FRMEMP) VALUES ('DEMO', 'Peñalara, S.L.', '1110000');\n"
-              "INSERT INTO F_DIA (CODDIA, NOMDIA, ASIDIA) VALUES (1, 'General', 10), (2, 'Ventas', 1);\n");
-  RunResult from_file = kavelo_db({"sql", db, dir / "empresa.sql"});
-  EXPECT_EQ(from_file.exit_status, 0) << from_file.err;
-  RunResult from_stdin = kavelo_db({"sql", db, "-"}, "INSERT INTO F_AUT (CODAUT, NAAAUT, NAMAUT) VALUES (1, 1, 0);");
-  EXPECT_EQ(from_stdin.exit_status, 0) << from_stdin.err;
-
-  RunResult counted = kavelo_db({"count", db});
-  EXPECT_EQ(counted.out.substr(0, 24), "F_EMP 1\nF_AUT 1\nF_DIA 2\n");
-}
-
-TEST(KaveloDb, FailingScriptChangesNothingAndSaysWhy) {
-  TempDir dir;
-  const std::string db = dir / "DEMO01.MDB";
-  ASSERT_EQ(kavelo_db({"create", db}).exit_status, 0);
-  RunResult failed = kavelo_db({"sql", db, "-"},
-                               "INSERT INTO F_MAE (CODMAE) VALUES ('430');\n"
-                               "INSERT INTO F_MAE (CODMAE) VALUES ('430');\n");
-  EXPECT_EQ(failed.exit_status, 1);
-  EXPECT_NE(failed.err.find("UNIQUE"), std::string::npos) << failed.err;
-  EXPECT_EQ(kavelo_db({"count", db}).out, kEmptyCounts);
-}
-
-TEST(KaveloDb, ErrorsOnMissingFilesCreateNothing) {
-  TempDir dir;
-  const std::string db = dir / "NADA01.MDB";
-  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-           {"sql", db, "-"}, {"count", db}, {"create", dir / "no/DEMO01.MDB"}}) {
-    SCOPED_TRACE(args[0]);
-    RunResult result = kavelo_db(args, "SELECT 1;");
-    EXPECT_EQ(result.exit_status, 1);
-    EXPECT_NE(result.err, "");
-  }
-  EXPECT_FALSE(exists(db));
-
-  ASSERT_EQ(kavelo_db({"create", db}).exit_status, 0);
-  RunResult unreadable = kavelo_db({"sql", db, dir / "falta.sql"});
-  EXPECT_EQ(unreadable.exit_status, 1);
-  EXPECT_NE(unreadable.err.find("falta.sql"), std::string::npos) << unreadable.err;
-}
-
-TEST(KaveloDb, UsageErrorsExitWithTwo) {
-  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-           {}, {"crear", "X.MDB"}, {"create"}, {"create", "A.MDB", "B.MDB"}, {"sql", "A.MDB"}, {"--help", "x"}}) {
-    RunResult result = kavelo_db(args);
-    EXPECT_EQ(result.exit_status, 2) << ::testing::PrintToString(args);
-    EXPECT_NE(result.err.find("kavelo-db create"), std::string::npos);
+  write_bytes(dir / "NOTAS.TXT", std::string(300, 'x'));
+  link_to(dir / "ENLACE.MDB", "ODBC;DSN=contabilidad;UID=kavelo");
+  link_to(dir / "ABIERTO.MDB", "ODBC;DSN=contabilidad;UID=kavelo;PWD=secreta");
+  ::chmod((dir / "ABIERTO.MDB").c_str(), 0644);
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string err;  // part of stderr
+  };
+  const Case cases[] = {
+      {{"sql", missing, "-"}, 1, "No se puede abrir la base de datos '" + missing + "'"},
+      {{"count", missing}, 1, "No se puede abrir la base de datos '" + missing + "'"},
+      {{"check", missing}, 1, "'" + missing + "': no existe el archivo"},
+      {{"create", dir / "no/DEMO01.MDB"}, 1, "No se puede crear el archivo '" + (dir / "no/DEMO01.MDB") + "'"},
+      {{"sql", db, dir / "falta.sql"}, 1, "No se puede leer el archivo '" + (dir / "falta.sql") + "'"},
+      {{"check", dir / "NOTAS.TXT"}, 1, "no es una base de datos SQLite"},
+      // A server database, named directly or by a link file, that cannot be reached.
+      {{"check", "ODBC;DSN=contabilidad;UID=kavelo;PWD=secreta"}, 1, "No se puede abrir la base de datos del servidor"},
+      {{"check", dir / "ENLACE.MDB"}, 1, "No se puede abrir la base de datos del servidor"},
+      // A link that others may read does not give its password away.
+      {{"check", dir / "ABIERTO.MDB"}, 1, "chmod 600"},
+      {{}, 2, usage},
+      {{"crear", "X.MDB"}, 2, usage},
+      {{"create"}, 2, usage},
+      {{"create", "A.MDB", "B.MDB"}, 2, usage},
+      {{"sql", "A.MDB"}, 2, usage},
+      {{"--help", "x"}, 2, usage},
+      {{"check"}, 2, usage},
+      {{"check", db, "--company"}, 2, usage},
+      {{"check", db, "--baseline", db}, 2, usage},
+      {{"check", db, "--company", "DEMO", "--company", "DEMO"}, 2, usage},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.args));
+    RunResult result = kavelo_db(c.args, "SELECT 1;");
+    EXPECT_EQ(result.exit_status, c.status);
     EXPECT_EQ(result.out, "");
+    EXPECT_NE(result.err.find(c.err), npos) << result.err;
+    // A password is never shown.
+    EXPECT_EQ(result.err.find("secreta"), npos) << result.err;
   }
-}
+  EXPECT_FALSE(exists(missing));
+  EXPECT_FALSE(exists(dir / "no"));
 
-TEST(KaveloDb, HelpAndVersion) {
-  RunResult help = kavelo_db({"--help"});
-  EXPECT_EQ(help.exit_status, 0);
-  EXPECT_NE(help.out.find("kavelo-db sql RUTA ARCHIVO"), std::string::npos);
   RunResult version = kavelo_db({"--version"});
   EXPECT_EQ(version.exit_status, 0);
   EXPECT_EQ(version.out, "kavelo-db 1.0\n");
+}
+
+std::set<std::string> matches(const std::string& text, const std::string& pattern, int group = 0) {
+  std::set<std::string> found;
+  const std::regex re(pattern);
+  for (std::sregex_iterator it(text.begin(), text.end(), re), end; it != end; ++it) found.insert((*it)[group]);
+  return found;
+}
+
+TEST(KaveloDbRefuses, HelpAndManualPageNameTheSameVerbsAndOptions) {
+  RunResult help = kavelo_db({"--help"});
+  ASSERT_EQ(help.exit_status, 0);
+  EXPECT_NE(help.out.find("kavelo-db sql RUTA ARCHIVO"), npos) << help.out;
+  const std::set<std::string> verbs = matches(help.out, "kavelo-db ([a-z]+)", 1);
+  ASSERT_GE(verbs.size(), 7u) << help.out;
+
+  // The page's text without roff comments, font changes and escaped hyphens.
+  const char* root = std::getenv("KAVELO_SOURCE_DIR");
+  ASSERT_NE(root, nullptr) << "KAVELO_SOURCE_DIR is not set";
+  std::string page = std::regex_replace(read_bytes(std::string(root) + "/docs/man/kavelo-db.1"),
+                                        std::regex(R"((^|\n)['.]\\".*|\\f[BIRP]|\\&)"), "$1");
+  page = std::regex_replace(page, std::regex(R"(\\-)"), "-");
+  const auto synopsis = page.find("\n.SH SINOPSIS\n");
+  ASSERT_NE(synopsis, npos);
+  EXPECT_EQ(matches(page.substr(synopsis, page.find("\n.SH ", synopsis + 1) - synopsis), "kavelo-db ([a-z]+)", 1), verbs);
+  // Each verb has its own subsection.
+  EXPECT_EQ(matches(page, R"(\n\.SS ([a-z]+)\n)", 1), verbs);
+  EXPECT_EQ(matches(page, "--[a-z]+"), matches(help.out, "--[a-z]+"));
 }
 
 }  // namespace
