@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <chrono>
 
+#include <fmt/format.h>
+
 #include "db/pg/pg_admin.h"
 #include "db/pg/pg_connection.h"
 #include "db/pg/pg_store.h"
@@ -331,6 +333,38 @@ TEST_F(PgStoreTest, ScanStreamsEveryRow) {
   });
   EXPECT_EQ(rows_seen, 12345);
   EXPECT_EQ(named, 12345);
+}
+
+// A lock refused leaves the transaction usable; a dropped connection loses it.
+TEST_F(PgStoreTest, LockHeldElsewhereFailsAndTheTransactionGoesOnButADroppedOneIsLost) {
+  Connection other(database_->connection_string());
+  other.execute("BEGIN; LOCK TABLE f_cli IN EXCLUSIVE MODE");
+  const Table& t = store_->table("F_CLI");
+  const Key code = t.key({"CODCLI"});
+  store_->begin(1s);
+  auto [number, description] = failure([&] { store_->lock({"F_PRO", "f_cli"}, 200ms); });
+  EXPECT_EQ(number, 3211);
+  EXPECT_NE(description.find("'F_CLI'"), std::string::npos) << description;
+  EXPECT_TRUE(store_->in_transaction());
+  EXPECT_FALSE(store_->find(t, code, {"X"}));
+  store_->roll_back();
+  other.execute("COMMIT");
+  store_->begin(1s);
+  EXPECT_NO_THROW(store_->lock({"F_CLI"}, 0ms));
+
+  WriteCounts counts;
+  store_->write(t, code, customer(t, "A", "Uno"), counts);
+  store_->sync();
+  other.execute(fmt::format("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE application_name = 'kavelo' "
+                            "AND datname = '{}' AND pid <> pg_backend_pid()",
+                            database_->name()));
+  store_->write(t, code, customer(t, "B", "Dos"), counts);
+  description = failure([&] { store_->commit(); }).second;
+  EXPECT_NE(description.find("se ha perdido la conexión"), std::string::npos) << description;
+  EXPECT_TRUE(store_->lost());
+  EXPECT_FALSE(store_->usable());
+  EXPECT_FALSE(store_->in_transaction());
+  EXPECT_EQ(rows("SELECT count(*) FROM f_cli"), (Rows{{"0"}}));
 }
 
 }  // namespace
