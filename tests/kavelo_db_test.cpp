@@ -1,109 +1,67 @@
-// kavelo-db run as a process: creating a company database, refusing to
-// overwrite one, running SQL on it and counting its rows.
-#include <gtest/gtest.h>
-
-#include <string>
-#include <vector>
-
-#include "test_support.h"
+// kavelo-db on company files (the cases of postgres/kavelo_db_cases.h), and
+// what it refuses. (package_test.sh holds its manual page to its --help.)
+#include "postgres/kavelo_db_cases.h"
 
 namespace kavelo::test {
 namespace {
 
-const char* const kEmptyCounts =
-    "F_EMP 0\nF_AUT 0\nF_DIA 0\nF_MAE 0\nF_CLI 0\nF_PRO 0\nF_APU 0\nF_SAL 0\nF_IVR 0\nF_IVS 0\n";
+INSTANTIATE_TEST_SUITE_P(File, KaveloDb, ::testing::Values(Store::file), store_name);
 
-TEST(KaveloDb, CreatesAnEmptyCompanyDatabase) {
+// Neither a server nor a database to be found; the usage.
+TEST(KaveloDbRefuses, WhatIsNoDatabaseOrNoUse) {
   TempDir dir;
-  RunResult created = kavelo_db({"create", dir / "DEMO01.MDB"});
-  EXPECT_EQ(created.exit_status, 0) << created.err;
-  EXPECT_EQ(created.err, "");
-
-  RunResult counted = kavelo_db({"count", dir / "DEMO01.MDB"});
-  EXPECT_EQ(counted.exit_status, 0) << counted.err;
-  EXPECT_EQ(counted.out, kEmptyCounts);
-}
-
-TEST(KaveloDb, RefusesToOverwriteAnyExistingFile) {
-  TempDir dir;
-  ASSERT_EQ(kavelo_db({"create", dir / "DEMO01.MDB"}).exit_status, 0);
-  ASSERT_EQ(kavelo_db({"sql", dir / "DEMO01.MDB", "-"}, "INSERT INTO F_AUT (CODAUT) VALUES (1);").exit_status, 0);
-  write_bytes(dir / "NOTAS.TXT", "no es una base de datos\r\n");
-
-  for (const char* name : {"DEMO01.MDB", "NOTAS.TXT"}) {
-    SCOPED_TRACE(name);
-    std::string before = read_bytes(dir / name);
-    RunResult again = kavelo_db({"create", dir / name});
-    EXPECT_EQ(again.exit_status, 1);
-    EXPECT_NE(again.err.find(dir / name), std::string::npos) << again.err;
-    EXPECT_EQ(read_bytes(dir / name), before);
-  }
-}
-
-TEST(KaveloDb, SqlVerbRunsAFileOrStandardInput) {
-  TempDir dir;
-  const std::string db = dir / "DEMO01.MDB";
+  const std::string db = dir / "DEMO01.MDB", missing = dir / "FALTA.MDB";
+  const char* const usage = "kavelo-db check RUTA [--company CODIGO]";
   ASSERT_EQ(kavelo_db({"create", db}).exit_status, 0);
-  write_bytes(dir / "empresa.sql",
-              "-- la empresa y sus diarios\n"
-              "INSERT INTO F_EMP (CODEMP, NOMEMP, FRMEMP) VALUES ('DEMO', 'Peñalara, S.L.', '1110000');\n"
-              "INSERT INTO F_DIA (CODDIA, NOMDIA, ASIDIA) VALUES (1, 'General', 10), (2, 'Ventas', 1);\n");
-  RunResult from_file = kavelo_db({"sql", db, dir / "empresa.sql"});
-  EXPECT_EQ(from_file.exit_status, 0) << from_file.err;
-  RunResult from_stdin = kavelo_db({"sql", db, "-"}, "INSERT INTO F_AUT (CODAUT, NAAAUT, NAMAUT) VALUES (1, 1, 0);");
-  EXPECT_EQ(from_stdin.exit_status, 0) << from_stdin.err;
-
-  RunResult counted = kavelo_db({"count", db});
-  EXPECT_EQ(counted.out.substr(0, 24), "F_EMP 1\nF_AUT 1\nF_DIA 2\n");
-}
-
-TEST(KaveloDb, FailingScriptChangesNothingAndSaysWhy) {
-  TempDir dir;
-  const std::string db = dir / "DEMO01.MDB";
-  ASSERT_EQ(kavelo_db({"create", db}).exit_status, 0);
-  RunResult failed = kavelo_db({"sql", db, "-"},
-                               "INSERT INTO F_MAE (CODMAE) VALUES ('430');\n"
-                               "INSERT INTO F_MAE (CODMAE) VALUES ('430');\n");
-  EXPECT_EQ(failed.exit_status, 1);
-  EXPECT_NE(failed.err.find("UNIQUE"), std::string::npos) << failed.err;
-  EXPECT_EQ(kavelo_db({"count", db}).out, kEmptyCounts);
-}
-
-TEST(KaveloDb, ErrorsOnMissingFilesCreateNothing) {
-  TempDir dir;
-  const std::string db = dir / "NADA01.MDB";
+  write_bytes(dir / "NOTAS.TXT", std::string(300, 'x'));
+  link_to(dir / "ENLACE.MDB", "ODBC;Server=127.0.0.1;Port=1;Database=x;UID=kavelo");
+  link_to(dir / "ABIERTO.MDB", "ODBC;DSN=contabilidad;UID=kavelo;PWD=secreta");
+  ::chmod((dir / "ABIERTO.MDB").c_str(), 0644);
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string err;  // part of stderr
+  };
+  std::vector<Case> cases = {
+      {{"sql", missing, "-"}, 1, "No se puede abrir la base de datos '" + missing + "'"},
+      {{"count", missing}, 1, "No se puede abrir la base de datos '" + missing + "'"},
+      {{"check", missing}, 1, "'" + missing + "': no existe el archivo"},
+      {{"create", dir / "no/DEMO01.MDB"}, 1, "No se puede crear el archivo '" + (dir / "no/DEMO01.MDB") + "'"},
+      {{"sql", db, dir / "falta.sql"}, 1, "No se puede leer el archivo '" + (dir / "falta.sql") + "'"},
+      {{"check", dir / "NOTAS.TXT"}, 1, "no es una base de datos SQLite"},
+      // A server database, named directly or by a link file, that cannot be
+      // reached (nothing listens on port 1 of this machine).
+      {{"check", "ODBC;DSN=contabilidad;UID=kavelo;PWD=secreta"}, 1,
+       "kavelo-db: No se puede abrir la base de datos del servidor: Error del motor de base de datos: no se puede "
+       "conectar con el servidor de base de datos de la cadena de conexión: "},
+      {{"check", dir / "ENLACE.MDB"}, 1,
+       "kavelo-db: No se puede abrir la base de datos del servidor: Error del motor de base de datos: no se puede "
+       "conectar con el servidor de base de datos '127.0.0.1' (puerto 1): "},
+      // A link that others may read does not give its password away.
+      {{"check", dir / "ABIERTO.MDB"}, 1, "chmod 600"},
+  };
   for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-           {"sql", db, "-"}, {"count", db}, {"create", dir / "no/DEMO01.MDB"}}) {
-    SCOPED_TRACE(args[0]);
-    RunResult result = kavelo_db(args, "SELECT 1;");
-    EXPECT_EQ(result.exit_status, 1);
-    EXPECT_NE(result.err, "");
-  }
-  EXPECT_FALSE(exists(db));
-
-  ASSERT_EQ(kavelo_db({"create", db}).exit_status, 0);
-  RunResult unreadable = kavelo_db({"sql", db, dir / "falta.sql"});
-  EXPECT_EQ(unreadable.exit_status, 1);
-  EXPECT_NE(unreadable.err.find("falta.sql"), std::string::npos) << unreadable.err;
-}
-
-TEST(KaveloDb, UsageErrorsExitWithTwo) {
-  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-           {}, {"crear", "X.MDB"}, {"create"}, {"create", "A.MDB", "B.MDB"}, {"sql", "A.MDB"}, {"--help", "x"}}) {
-    RunResult result = kavelo_db(args);
-    EXPECT_EQ(result.exit_status, 2) << ::testing::PrintToString(args);
-    EXPECT_NE(result.err.find("kavelo-db create"), std::string::npos);
+           {}, {"crear", "X.MDB"}, {"create"}, {"create", "A.MDB", "B.MDB"}, {"sql", "A.MDB"}, {"--help", "x"}, {"check"},
+           {"check", db, "--company"}, {"check", db, "--baseline", db}, {"check", db, "--company", "DEMO", "--company", "DEMO"}})
+    cases.push_back({args, 2, usage});
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.args));
+    RunResult result = kavelo_db(c.args, "SELECT 1;");
+    EXPECT_EQ(result.exit_status, c.status);
     EXPECT_EQ(result.out, "");
+    EXPECT_NE(result.err.find(c.err), npos) << result.err;
+    // A password is never shown.
+    EXPECT_EQ(result.err.find("secreta"), npos) << result.err;
   }
-}
+  EXPECT_FALSE(exists(missing));
+  EXPECT_FALSE(exists(dir / "no"));
 
-TEST(KaveloDb, HelpAndVersion) {
-  RunResult help = kavelo_db({"--help"});
-  EXPECT_EQ(help.exit_status, 0);
-  EXPECT_NE(help.out.find("kavelo-db sql RUTA ARCHIVO"), std::string::npos);
   RunResult version = kavelo_db({"--version"});
   EXPECT_EQ(version.exit_status, 0);
   EXPECT_EQ(version.out, "kavelo-db 1.0\n");
+  RunResult help = kavelo_db({"--help"});
+  EXPECT_EQ(help.exit_status, 0);
+  EXPECT_NE(help.out.find("kavelo-db sql RUTA ARCHIVO"), npos) << help.out;
 }
 
 }  // namespace

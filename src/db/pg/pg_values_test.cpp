@@ -72,19 +72,16 @@ TEST(ServerText, WhatIsNoValueOfTheKindStaysText) {
   EXPECT_EQ(value_of("5000000000", ColumnKind::Untyped), Value(5e9));
 }
 
-TEST(ServerText, CopyFieldsEscapeWhatEndsAFieldOrARow) {
+TEST(ServerText, CopyFieldsEscapeWhatEndsAFieldOrARowAndSumsAreExact) {
   EXPECT_EQ(copy_of(Value()), "\\N");
   EXPECT_EQ(copy_of(Value("\\N")), "\\\\N");
   EXPECT_EQ(copy_of(Value("a\tb\nc\rd\\e")), "a\\tb\\nc\\rd\\\\e");
   EXPECT_EQ(copy_of(Value("\\.")), "\\\\.");
   EXPECT_EQ(copy_of(Value(Currency{5})), "0.0005");
-}
-
-TEST(ServerText, WideSumsAreExact) {
-  std::string out;
-  WideAmount sum = WideAmount{INT64_MAX} * 3;
-  append_amount(out, sum);
-  EXPECT_EQ(out, "2767011611056432.7421");
+  // A sum of amounts wider than an amount is written exactly.
+  std::string sum;
+  append_amount(sum, WideAmount{INT64_MAX} * 3);
+  EXPECT_EQ(sum, "2767011611056432.7421");
 }
 
 TEST(ServerTypes, KindsAndDefaults) {

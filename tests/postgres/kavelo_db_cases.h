@@ -1,0 +1,192 @@
+#pragma once
+// kavelo-db run as a process on a company database: the cases every store
+// passes. tests/kavelo_db_test.cpp runs them on a file, and
+// tests/postgres/kavelo_db_test.cpp on the test server (the database named by
+// "ODBC;" and its connection string, or by a link file).
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <list>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "db/pg/test_server.h"
+#include "test_support.h"
+
+namespace kavelo::test {
+namespace {
+
+constexpr auto npos = std::string::npos;
+const char* const kCompanyRows =
+    "INSERT INTO F_EMP (CODEMP, NOMEMP, FRMEMP) VALUES ('DEMO', 'Demo, S.L.', '1101000');\n"
+    "INSERT INTO F_AUT (CODAUT, NAAAUT, NAMAUT) VALUES (1, 1, 0);\n"
+    "INSERT INTO F_DIA (CODDIA, NOMDIA, ASIDIA) VALUES (1, 'General', 1);\n";
+
+// A link file, readable only by its owner.
+inline void link_to(const std::string& path, const std::string& odbc) {
+  write_bytes(path, odbc + "\r\n");
+  ::chmod(path.c_str(), 0600);
+}
+
+enum class Store { file, server };
+inline std::string store_name(const ::testing::TestParamInfo<Store>& info) {
+  return info.param == Store::file ? "file" : "server";
+}
+
+class KaveloDb : public ::testing::TestWithParam<Store> {
+ protected:
+  void SetUp() override {
+    if (server()) KAVELO_REQUIRE_PG_SERVER();
+  }
+  bool server() const { return GetParam() == Store::server; }
+
+  // A company database at `path`, not created yet. `create` is what
+  // kavelo-db create takes ("ODBC;..." on a server), `path` what the other
+  // verbs take (on a server, a link file); `names` every way to name it.
+  struct Database {
+    std::string create, path;
+    std::vector<std::string> names() const { return create == path ? std::vector{path} : std::vector{create, path}; }
+  };
+  Database fresh(const std::string& path) {
+    if (!server()) return {path, path};
+    const std::string odbc = "ODBC;" + databases_.emplace_back().connection_string();
+    link_to(path, odbc);
+    return {odbc, path};
+  }
+  // A company made by kavelo-db with kCompanyRows, then `changes`.
+  Database company(const std::string& path, const std::string& changes = "") {
+    Database database = fresh(path);
+    RunResult created = kavelo_db({"create", database.create});
+    RunResult filled = kavelo_db({"sql", database.path, "-"}, kCompanyRows + changes);
+    if (created.exit_status != 0 || filled.exit_status != 0)
+      throw std::runtime_error("kavelo-db: " + created.err + filled.err);
+    return database;
+  }
+
+  TempDir dir_;
+  std::list<db::pg::testing::ScratchDatabase> databases_;
+};
+
+TEST_P(KaveloDb, CreateSqlAndCount) {
+  const Database db = fresh(dir_ / "DEMO01.MDB");
+  RunResult created = kavelo_db({"create", db.create});
+  EXPECT_EQ(created.exit_status, 0) << created.err;
+  EXPECT_EQ(created.out + created.err, "");
+  RunResult counted = kavelo_db({"count", db.path});
+  EXPECT_EQ(counted.exit_status, 0) << counted.err;
+  EXPECT_EQ(counted.out, "F_EMP 0\nF_AUT 0\nF_DIA 0\nF_MAE 0\nF_CLI 0\nF_PRO 0\nF_APU 0\nF_SAL 0\nF_IVR 0\nF_IVS 0\n");
+
+  // A script file (semicolons in a comment and a string), and standard input.
+  write_bytes(dir_ / "empresa.sql",
+              "-- la empresa; sus diarios\n"
+              "INSERT INTO F_EMP (CODEMP, NOMEMP, FRMEMP) VALUES ('DEMO', 'Peñalara; S.L.', '1110000');\n"
+              "INSERT INTO F_DIA (CODDIA, NOMDIA, ASIDIA) VALUES (1, 'General', 10), (2, 'Ventas', 1);\n");
+  RunResult from_file = kavelo_db({"sql", db.path, dir_ / "empresa.sql"});
+  EXPECT_EQ(from_file.exit_status, 0) << from_file.err;
+  RunResult from_stdin = kavelo_db({"sql", db.create, "-"}, "INSERT INTO F_AUT (CODAUT, NAAAUT, NAMAUT) VALUES (1, 1, 0);"
+                                                            "INSERT INTO F_MAE (CODMAE) VALUES ('430');"
+                                                            "INSERT INTO F_IVS (CODIVS) VALUES (1);");
+  EXPECT_EQ(from_stdin.exit_status, 0) << from_stdin.err;
+
+  // create never goes over a database, nor over any other file. The prefix
+  // is read in any case, as a connection file would write it.
+  write_bytes(dir_ / "NOTAS.TXT", "no es una base de datos\r\n");
+  const std::string before = read_bytes(db.path);
+  for (const std::string& again : {server() ? "odbc;" + db.create.substr(5) : db.path, dir_ / "NOTAS.TXT"}) {
+    RunResult refused = kavelo_db({"create", again});
+    EXPECT_EQ(refused.exit_status, 1) << again;
+    EXPECT_NE(refused.err.find(again.starts_with("odbc;") ? "ya tiene la tabla F_EMP" : again), npos) << refused.err;
+  }
+  EXPECT_EQ(read_bytes(db.path), before);
+  EXPECT_EQ(read_bytes(dir_ / "NOTAS.TXT"), "no es una base de datos\r\n");
+
+  // A script that fails changes nothing and says where.
+  RunResult failed = kavelo_db({"sql", db.path, "-"}, "INSERT INTO F_MAE (CODMAE) VALUES ('431');\n"
+                                                      "INSERT INTO F_MAE (CODMAE) VALUES ('430');");
+  EXPECT_EQ(failed.exit_status, 1);
+  for (const char* part : server() ? std::vector{"(sentencia 2: INSERT INTO F_MAE (CODMAE) VALUES ('430'))", "duplicados"}
+                                   : std::vector{"kavelo-db: Error en la sentencia 2 (INSERT INTO F_MAE (CODMAE) VALUES "
+                                                 "('430');): UNIQUE constraint failed: F_MAE.CODMAE\n"})
+    EXPECT_NE(failed.err.find(part), npos) << failed.err;
+  counted = kavelo_db({"count", db.path});
+  EXPECT_EQ(counted.out, "F_EMP 1\nF_AUT 1\nF_DIA 2\nF_MAE 1\nF_CLI 0\nF_PRO 0\nF_APU 0\nF_SAL 0\nF_IVR 0\nF_IVS 1\n");
+}
+
+TEST_P(KaveloDb, CheckNamesEachFaultOnALineOfItsOwn) {
+  const std::string reference = "[ok] F_EMP: empresa DEMO, FRMEMP '1101000', niveles con saldo: 1, 2, 4 y la propia";
+  const std::string no_numbering =
+      "[FALLO] F_AUT: no hay fila con CODAUT 1: sin ella kavelo no sabe numerar, y el primer apunte de APU.TXT con "
+      "asiento 0 y orden 1 detiene la importación de APU.TXT";
+  struct Case {
+    const char* what;
+    std::string changes;
+    std::string file_line, server_line;  // a whole line of the checklist; "" where it cannot happen
+  };
+  const Case cases[] = {
+      {"reference database", "", reference, reference},
+      {"column dropped", "ALTER TABLE F_CLI DROP COLUMN NCOCLI;", "[FALLO] F_CLI: falta la columna NCOCLI (TEXT(100))",
+       "[FALLO] F_CLI: falta la columna NCOCLI (varchar(100))"},
+      {"no numbering row", "DELETE FROM F_AUT;", no_numbering, no_numbering},
+      // kavelo finds the rows of a table by its own key.
+      {"no key to find the rows by", "ALTER TABLE f_apu DROP CONSTRAINT f_apu_diaapu_fecapu_asiapu_ordapu_key;", "",
+       "[FALLO] F_APU: no tiene una clave principal ni un índice único sobre DIAAPU, FECAPU, ASIAPU, ORDAPU: kavelo "
+       "no puede encontrar sus filas"},
+      {"amounts kept in cents", "ALTER TABLE f_cli ALTER COLUMN retcli TYPE numeric(19,2);", "",
+       "[FALLO] F_CLI: la columna retcli es numeric(19,2) y debe ser numeric(19,4) o más amplia: guardaría los "
+       "importes redondeados o no los guardaría"},
+  };
+  int made = 0;
+  for (const Case& c : cases) {
+    const std::string& line = server() ? c.server_line : c.file_line;
+    if (line.empty()) continue;
+    const Database db = company(dir_ / ("C" + std::to_string(++made) + ".MDB"), c.changes);
+    const bool ok = c.changes.empty();
+    for (const std::string& named : db.names()) {
+      SCOPED_TRACE(std::string(c.what) + " " + named);
+      RunResult result = kavelo_db({"check", named});
+      EXPECT_EQ(result.exit_status, ok ? 0 : 3) << result.out << result.err;
+      EXPECT_EQ(result.err, "");
+      EXPECT_NE(("\n" + result.out).find("\n" + line + "\n"), npos) << result.out;
+      // One line per check, every one of them ok or failed, and the verdict last.
+      std::istringstream lines(result.out);
+      std::string text, last;
+      while (std::getline(lines, text)) {
+        EXPECT_TRUE(last.empty() || last.starts_with("[ok] ") || last.starts_with("[FALLO] ")) << last;
+        last = text;
+      }
+      EXPECT_EQ(last, ok ? "Todo correcto: kavelo puede importar en esta base de datos." : "1 comprobación fallida.");
+    }
+    // The same company gives the same lines on a server as in a file.
+    if (ok && server()) {
+      const std::string file = dir_ / "ARCHIVO.MDB";
+      ASSERT_EQ(kavelo_db({"create", file}).exit_status, 0);
+      ASSERT_EQ(kavelo_db({"sql", file, "-"}, kCompanyRows).exit_status, 0);
+      for (const std::string& named : db.names())
+        EXPECT_EQ(kavelo_db({"check", named, "--company", "demo"}).out, kavelo_db({"check", file}).out) << named;
+    }
+  }
+}
+
+// What kavelo itself stores passes: its numbering, and its journal lines'
+// sides have their balance columns.
+TEST_P(KaveloDb, CheckPassesAfterARealImport) {
+  ASSERT_EQ(kavelo_db({"sample", dir_.path(), "--records", "20", "--numbering", "counter"}).exit_status, 0);
+  const Database db = fresh(dir_ / "datos/MUESTRA01.MDB");
+  ASSERT_EQ(kavelo_db({"create", db.create}).exit_status, 0);
+  ASSERT_EQ(kavelo_db({"sql", db.path, dir_ / "company.sql"}).exit_status, 0);
+  RunResult import = run_program({bin_path("kavelo"), dir_ / "kavelo.conn"});
+  ASSERT_EQ(import.exit_status, 0) << import.err;
+
+  RunResult result = kavelo_db({"check", db.path, "--company", "muestra"});
+  EXPECT_EQ(result.exit_status, 0) << result.out << result.err;
+  EXPECT_EQ(result.out.find("[FALLO]"), npos) << result.out;
+  for (const char* line : {"[ok] F_AUT: fila 1 (NAAAUT 1, NAMAUT 0): numeración por el contador",
+                           "[ok] F_SAL: las 24 columnas mensuales del lado 'D' (",
+                           "[ok] F_SAL: las 24 columnas mensuales del lado 'H' ("})
+    EXPECT_NE(result.out.find(line), npos) << result.out;
+}
+
+}  // namespace
+}  // namespace kavelo::test
