@@ -63,7 +63,7 @@ include(CPack)
 
 # The package test builds the .deb into a folder of its own and, as root,
 # installs it, runs it and removes it; the manual page test compares the
-# options of kavelo --help with those of kavelo(1).
+# options of kavelo --help and kavelo-db --help with their manual pages.
 add_test(NAME package_deb COMMAND ${PROJECT_SOURCE_DIR}/tests/package_test.sh package ${CMAKE_CPACK_COMMAND})
 add_test(NAME package_man_page_options COMMAND ${PROJECT_SOURCE_DIR}/tests/package_test.sh options)
 set_tests_properties(package_deb package_man_page_options PROPERTIES
