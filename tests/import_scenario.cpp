@@ -75,6 +75,26 @@ std::string error_line(const std::string& label, int record, const std::string& 
   return label + std::to_string(record) + "/" + field_code + ") " + description + "\r\n";
 }
 
+std::string record(const std::string& identifier, int fields, const std::map<int, std::string>& set,
+                   const std::set<int>& empty, const std::string& separator) {
+  std::string line = identifier;
+  for (int position = 2; position <= fields; ++position) {
+    auto found = set.find(position);
+    line += separator + (found != set.end() ? found->second : empty.contains(position) ? "" : "0");
+  }
+  return line;
+}
+
+std::vector<std::string> ImportScenario::rows(const std::string& sql) const {
+  std::vector<std::string> rows;
+  for (const QueriedRow& row : query_rows(database, sql)) {
+    std::string joined;
+    for (const auto& [name, value] : row) joined += (joined.empty() ? "" : "|") + value;
+    rows.push_back(joined);
+  }
+  return rows;
+}
+
 ImportScenario::ImportScenario() {
   // Amounts and dates in these scenarios are written by the conventions that
   // apply without a locale (decimal ",", grouping ".", dd/mm/yyyy).
