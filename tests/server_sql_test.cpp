@@ -1,59 +1,15 @@
-// The scenarios' SQL in the server's words, and a company filled by hand read
-// back alike from either backend: what lets one list of scenarios with one set
-// of expectations run on SQLite and on the server.
+// A company filled by hand read back alike from either backend: what lets one
+// list of scenarios with one set of expectations run on SQLite and on the
+// server.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "import_scenario.h"
-#include "server_sql.h"
 
 namespace kavelo::test {
 namespace {
-
-TEST(ServerSql, PutsTheScenariosSqlInTheServersWords) {
-  struct Case {
-    const char* sqlite;
-    const char* server;
-  };
-  const Case cases[] = {
-      {"SELECT \"347IVR\", CUEIVR FROM F_IVR", "SELECT \"347ivr\", CUEIVR FROM F_IVR"},
-      // Literals are data: nothing in them changes.
-      {"SELECT 1 FROM F_MAE WHERE CODMAE = 'rowid \"X\" TEXT(3)'",
-       "SELECT 1 FROM F_MAE WHERE CODMAE = 'rowid \"X\" TEXT(3)'"},
-      {"UPDATE F_MAE SET NOMMAE = 'O''BRIEN -- rowid' WHERE CODMAE = '1'",
-       "UPDATE F_MAE SET NOMMAE = 'O''BRIEN -- rowid' WHERE CODMAE = '1'"},
-      // Type names are names outside DDL.
-      {"INSERT INTO F_MAE (CODMAE, NOMMAE) VALUES ('1', 'LONG TEXT(2)')",
-       "INSERT INTO F_MAE (CODMAE, NOMMAE) VALUES ('1', 'LONG TEXT(2)')"},
-      {"ALTER TABLE F_CLI ADD COLUMN EXTCLI TEXT(10) DEFAULT 'nuevo'",
-       "ALTER TABLE F_CLI ADD COLUMN EXTCLI varchar(10) DEFAULT 'nuevo'"},
-      {"alter table f_mae add column x currency", "alter table f_mae add column x numeric(19,4)"},
-      {"CREATE TABLE T (A TEXT (5) NOT NULL COLLATE NOCASE, B LONGTEXT, C BYTE, D SHORT, E LONG, F DOUBLE, "
-       "G CURRENCY, H DATETIME, I BIT, UNIQUE (A))",
-       "CREATE TABLE T (A varchar (5) NOT NULL COLLATE kavelo_nocase, B text, C jet_byte, D smallint, E integer, "
-       "F double precision, G numeric(19,4), H timestamp, I jet_bit, UNIQUE (A))"},
-      {"CREATE UNIQUE INDEX unico ON F_CLI (CIFCLI)", "CREATE UNIQUE INDEX unico ON F_CLI (CIFCLI)"},
-      // A number's exponent is no word.
-      {"SELECT 1.5E2, 2e10", "SELECT 1.5E2, 2e10"},
-      {"CREATE FUNCTION f() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN RAISE EXCEPTION 'LONG rowid'; END $$",
-       "CREATE FUNCTION f() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN RAISE EXCEPTION 'LONG rowid'; END $$"},
-  };
-  for (const Case& c : cases) EXPECT_EQ(server_sql(c.sqlite), c.server);
-  // Rows on the server have no rowid.
-  EXPECT_THROW(server_sql("SELECT CUESAL FROM F_SAL ORDER BY rowid"), std::runtime_error);
-}
-
-TEST(ServerSql, SplitsAScriptAtTheSemicolonsThatEndStatements) {
-  EXPECT_EQ(split_statements("INSERT INTO A VALUES ('a;b');\n  INSERT INTO \"B;\" VALUES (1) ;;\n"
-                             "-- a comment; of two parts\nDELETE FROM C"),
-            (std::vector<std::string>{"INSERT INTO A VALUES ('a;b')", "INSERT INTO \"B;\" VALUES (1)",
-                                      "-- a comment; of two parts\nDELETE FROM C"}));
-  EXPECT_EQ(split_statements("CREATE FUNCTION f() AS $body$ BEGIN x; y; END $body$; SELECT 'it''s;'"),
-            (std::vector<std::string>{"CREATE FUNCTION f() AS $body$ BEGIN x; y; END $body$", "SELECT 'it''s;'"}));
-  EXPECT_EQ(split_statements(" ;\n; "), std::vector<std::string>{});
-}
 
 // The rows as the scenarios compare them, on whichever backend runs.
 class CompanyRows : public ImportScenario {};
@@ -83,19 +39,6 @@ INSERT INTO F_IVR (CODIVR, "347IVR", RFR3IVR) VALUES (4, 20, 65);
   EXPECT_EQ(query_rows(database, "SELECT count(*) AS ROWS_, \"347IVR\", RFR3IVR, EXTIVR FROM F_IVR GROUP BY "
                                  "\"347IVR\", RFR3IVR, EXTIVR"),
             (std::vector<QueriedRow>{{{"ROWS_", "1"}, {"347IVR", "20.0"}, {"RFR3IVR", "65"}, {"EXTIVR", "'nuevo'"}}}));
-}
-
-// A new case gets a new company: nothing of the last one is left.
-TEST_F(CompanyRows, StartAgainGivesAFreshCompany) {
-  database = make_company(data, "EMP", "01", "INSERT INTO F_DIA (CODDIA, ASIDIA) VALUES (1, 10);");
-  const std::string copy = tmp / "COPIA.MDB";
-  copy_company(database, copy);
-  start_again();
-  database = make_company(data, "EMP", "01", "INSERT INTO F_DIA (CODDIA, ASIDIA) VALUES (2, 20);");
-  EXPECT_EQ(query_rows(database, "SELECT CODDIA, ASIDIA FROM F_DIA"),
-            (std::vector<QueriedRow>{{{"CODDIA", "2"}, {"ASIDIA", "20"}}}));
-  EXPECT_EQ(query_rows(copy, "SELECT CODDIA, ASIDIA FROM F_DIA"),
-            (std::vector<QueriedRow>{{{"CODDIA", "1"}, {"ASIDIA", "10"}}}));
 }
 
 }  // namespace
