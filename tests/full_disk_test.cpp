@@ -87,18 +87,24 @@ TEST_F(UnwritableReports, NothingIsImportedWhenNoReportCanBeWritten) {
   EXPECT_EQ(query_rows(database, "SELECT count(*) FROM F_MAE").at(0)[0].second, "0");
 }
 
+// A folder where a report should go. Without its error report a FINAL.TXT
+// would read as a run without errors: the earlier run's goes too.
 TEST_F(UnwritableReports, AFolderInAReportsPlace) {
-  for (const char* report : {"FINAL.TXT", "ERRORES.TXT"}) {
+  for (const std::string report : {"FINAL.TXT", "ERRORES.TXT"}) {
     SCOPED_TRACE(report);
     file("MAE.TXT", {"M001;100;Caja;;1;0;0;"});
     make_dir(inter + "/" + report);
     write_bytes(inter + "/" + report + "/dentro", "");
+    if (report == "ERRORES.TXT") write_bytes(inter + "/FINAL.TXT", "viejo\r\n");
     database = make_company(data, "EMP", "01", kCompanySql);
     const RunResult result = run_program({bin_path("kavelo"), conn}, "", std::nullopt, std::chrono::seconds(60));
     EXPECT_EQ(result.exit_status, 2) << result.err;
-    EXPECT_EQ(query_rows(database, "SELECT count(*) FROM F_MAE").at(0)[0].second, "0");
-    std::filesystem::remove_all(inter + "/FINAL.TXT");
-    std::filesystem::remove_all(inter + "/ERRORES.TXT");
+    EXPECT_EQ(rows("SELECT count(*) FROM F_MAE"), std::vector<std::string>{"0"});
+    if (report == "ERRORES.TXT") {
+      EXPECT_NE(result.err.find(inter + "/ERRORES.TXT"), std::string::npos) << result.err;
+      EXPECT_FALSE(exists(inter + "/FINAL.TXT"));
+    }
+    for (const char* name : {"FINAL.TXT", "ERRORES.TXT"}) std::filesystem::remove_all(inter + "/" + name);
     start_again();
   }
 }
