@@ -33,10 +33,7 @@ struct Reports {
   std::string final_txt, errores_txt, summary;
 };
 
-Reports run_and_collect(const std::string& interchange, const std::vector<std::string>& argv) {
-  std::filesystem::remove(interchange + "/FINAL.TXT");
-  std::filesystem::remove(interchange + "/ERRORES.TXT");
-  RunResult result = run_program(argv);
+Reports collect(const std::string& interchange, const RunResult& result) {
   return {result.exit_status, read_bytes(interchange + "/FINAL.TXT"),
           exists(interchange + "/ERRORES.TXT") ? read_bytes(interchange + "/ERRORES.TXT") : "<none>",
           summary_without_times(result.err)};
@@ -56,10 +53,16 @@ TEST(CheckRun, WritesTheReportsOfARealRunAndLeavesTheDatabaseAsItWas) {
     write_bytes(dir / "APU.TXT", read_bytes(dir / "APU.TXT") + "A001|1|31/02/2011|0|1|\r\n");
     const std::string before = read_bytes(database);
 
-    const Reports check = run_and_collect(dir.path(), {bin_path("kavelo"), "--check", dir / "kavelo.conn"});
+    const RunResult check_run = run_program({bin_path("kavelo"), "--check", dir / "kavelo.conn"});
+    EXPECT_NE(check_run.err.find("\nComprobación: la base de datos de la empresa queda como estaba.\n"),
+              std::string::npos)
+        << check_run.err;
+    const Reports check = collect(dir.path(), check_run);
     EXPECT_TRUE(read_bytes(database) == before) << "the check run changed the database";
     EXPECT_FALSE(exists(database + "-journal"));
-    const Reports real = run_and_collect(dir.path(), {bin_path("kavelo"), dir / "kavelo.conn"});
+    std::filesystem::remove(dir / "FINAL.TXT");
+    std::filesystem::remove(dir / "ERRORES.TXT");
+    const Reports real = collect(dir.path(), run_program({bin_path("kavelo"), dir / "kavelo.conn"}));
     EXPECT_FALSE(read_bytes(database) == before) << "the real run stored nothing";
 
     EXPECT_EQ(check.status, 1);
@@ -74,50 +77,39 @@ TEST(CheckRun, WritesTheReportsOfARealRunAndLeavesTheDatabaseAsItWas) {
   }
 }
 
-// The sample company after a check run: the rows a real run would add are
-// not there.
+// A check run without errors adds no row either.
 TEST(CheckRun, AddsNoRow) {
   TempDir dir;
-  ASSERT_EQ(kavelo_db({"sample", dir.path(), "--records", "50"}).exit_status, 0);
   const std::string database = dir / "datos/MUESTRA01.MDB";
+  ASSERT_EQ(kavelo_db({"sample", dir.path(), "--records", "50"}).exit_status, 0);
   ASSERT_EQ(kavelo_db({"create", database}).exit_status, 0);
   ASSERT_EQ(kavelo_db({"sql", database, dir / "company.sql"}).exit_status, 0);
   const std::string rows_before = kavelo_db({"count", database}).out;
   RunResult check = run_program({bin_path("kavelo"), "--check", dir / "kavelo.conn"});
   EXPECT_EQ(check.exit_status, 0) << check.err;
-  EXPECT_NE(check.err.find("\nComprobación: la base de datos de la empresa queda como estaba.\n"), std::string::npos)
-      << check.err;
   EXPECT_EQ(kavelo_db({"count", database}).out, rows_before);
 }
 
-class RunSummary : public ImportScenario {
- protected:
-  RunResult run_kavelo(const std::string& extra_sql) {
-    database = make_company(data, "EMP", "01", kCompanySql + extra_sql);
-    return run_program({bin_path("kavelo"), conn});
-  }
-};
+class RunSummary : public ImportScenario {};
 
 std::string customer(const std::string& code, const std::string& cif, const std::string& retention = "0") {
-  std::string line = "C001;" + code;
-  for (int position = 3; position <= 52; ++position)
-    line += ";" + (position == 6 ? cif : position == 17 ? retention : std::string("0"));
-  return line;
+  return record("C001", 52, {{2, code}, {6, cif}, {17, retention}});
 }
 
 TEST_F(RunSummary, CountsEachKindOfRecordAndShowsWhereAFileStopped) {
   file("CLI.TXT", {customer("C1", "B1"), customer("C0", "B0"), customer("C2", "B1"), customer("C3", "B3", "abc"),
                    customer("C4", "B4")});
   file("APU.TXT", {"A001;1;31/02/2011;0;1;430"});
+  // A file that is not there stops before its first record.
+  std::filesystem::remove(inter + "/PRO.TXT");
   // A company whose customers' tax codes are unique: C2 is refused as a duplicate.
-  const RunResult result = run_kavelo(
-      "CREATE UNIQUE INDEX customer_tax_code ON F_CLI (CIFCLI);\n"
-      "INSERT INTO F_CLI (CODCLI, NOMCLI, CIFCLI) VALUES ('C0', 'Antiguo', 'B0');\n");
-  EXPECT_EQ(result.exit_status, 1);
+  import("CREATE UNIQUE INDEX customer_tax_code ON F_CLI (CIFCLI);\n"
+         "INSERT INTO F_CLI (CODCLI, NOMCLI, CIFCLI) VALUES ('C0', 'Antiguo', 'B0');\n");
+  const RunResult& result = last_run;
   std::vector<std::string> lines;
   std::istringstream in(result.err);
   for (std::string line; std::getline(in, line);) lines.push_back(line);
-  ASSERT_EQ(lines.size(), 12u) << result.err;
+  ASSERT_EQ(lines.size(), 13u) << result.err;
   const std::regex row(R"((\S+) +(\d+) +(\d+) +(\d+) +(\d+) +\d+,\d\d +(\d+|-))");
   auto counts = [&](const std::string& line) {
     std::smatch m;
@@ -131,20 +123,13 @@ TEST_F(RunSummary, CountsEachKindOfRecordAndShowsWhereAFileStopped) {
   EXPECT_EQ(lines[3], "  parado en el registro 4, campo 16 (RETCLI): No coinciden los tipos");
   EXPECT_EQ(lines[4], "  registro: " + customer("C3", "B3", "abc").substr(0, 60) + "...");
   EXPECT_EQ(counts(lines[5]), "PRO.TXT 0 0 0 0");
-  EXPECT_EQ(counts(lines[6]), "APU.TXT 1 0 0 0");
-  EXPECT_TRUE(lines[7].starts_with("  parado en el registro 1, campo 02 (FECAPU): ")) << lines[7];
-  EXPECT_EQ(lines[8], "  registro: A001;1;31/02/2011;0;1;430;");
-  EXPECT_EQ(counts(lines[9]), "IVR.TXT 0 0 0 0");
-  EXPECT_EQ(counts(lines[10]), "IVS.TXT 0 0 0 0");
-  EXPECT_EQ(lines[11], "Proceso terminado con errores: " + inter + "/ERRORES.TXT");
-}
-
-// A file that is not there stops before its first record.
-TEST_F(RunSummary, AFileThatIsNotThere) {
-  std::filesystem::remove(inter + "/PRO.TXT");
-  const RunResult result = run_kavelo("");
-  EXPECT_NE(result.err.find("\nPRO.TXT "), std::string::npos) << result.err;
-  EXPECT_NE(result.err.find("\n  parado antes del primer registro: "), std::string::npos) << result.err;
+  EXPECT_TRUE(lines[6].starts_with("  parado antes del primer registro: ")) << lines[6];
+  EXPECT_EQ(counts(lines[7]), "APU.TXT 1 0 0 0");
+  EXPECT_TRUE(lines[8].starts_with("  parado en el registro 1, campo 02 (FECAPU): ")) << lines[8];
+  EXPECT_EQ(lines[9], "  registro: A001;1;31/02/2011;0;1;430;");
+  EXPECT_EQ(counts(lines[10]), "IVR.TXT 0 0 0 0");
+  EXPECT_EQ(counts(lines[11]), "IVS.TXT 0 0 0 0");
+  EXPECT_EQ(lines[12], "Proceso terminado con errores: " + inter + "/ERRORES.TXT");
 }
 
 }  // namespace
