@@ -1,11 +1,16 @@
 // Interchange files no program should write: folders, binary junk, NUL bytes,
-// a line of 50 MB, a line of a million separators. Each gives an error line or
-// a clean import, and the run ends with its reports, in bounded memory.
+// a line of 50 MB, a line of a million separators, codes made to look like
+// SQL. Each gives an error line or a clean import, and the run ends with its
+// reports, in bounded memory.
 #include <sys/resource.h>
 
+#include <fmt/format.h>
+
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "import_scenario.h"
 
@@ -24,9 +29,7 @@ long children_peak_mb() {
 TEST_F(HostileInput, AFolderInPlaceOfAFileIsThatFilesErrorLine) {
   std::filesystem::remove(inter + "/MAE.TXT");
   make_dir(inter + "/MAE.TXT");
-  std::string customer = "C001;C1;0;Cliente";
-  for (int i = 4; i < 52; ++i) customer += ";0";
-  file("CLI.TXT", {customer});
+  file("CLI.TXT", {record("C001", 52, {{2, "C1"}, {4, "Cliente"}})});
   EXPECT_EQ(import(), error_line("Maestro: (", 0, "", "Error de acceso a la ruta o el archivo"));
   EXPECT_EQ(query_rows(database, "SELECT NOMCLI FROM F_CLI").size(), 1u);
 }
@@ -43,11 +46,9 @@ TEST_F(HostileInput, NulBytesAndUndefinedBytesAreKeptAsText) {
   static constexpr char kLine[] = "M001;100;Ca\0ja \x81\x8d;\r\n";
   write_bytes(inter + "/MAE.TXT", std::string(kLine, sizeof kLine - 1));
   EXPECT_EQ(import(), "");
-  auto rows = query_rows(database, "SELECT length(NOMMAE) FROM F_MAE WHERE CODMAE = '100'");
-  ASSERT_EQ(rows.size(), 1u);
   // SQLite counts the characters of a text up to its first NUL.
-  EXPECT_EQ(rows[0][0].second, "2");
-  EXPECT_EQ(query_rows(database, "SELECT length(CAST(NOMMAE AS BLOB)) FROM F_MAE").at(0)[0].second, "10");
+  EXPECT_EQ(rows("SELECT length(NOMMAE), length(CAST(NOMMAE AS BLOB)) FROM F_MAE WHERE CODMAE = '100'"),
+            std::vector<std::string>{"2|10"});
 }
 
 TEST_F(HostileInput, ALineOfFiftyMegabytesFailsItsColumnInBoundedMemory) {
@@ -69,8 +70,50 @@ TEST_F(HostileInput, ALineOfFiftyMegabytesFailsItsColumnInBoundedMemory) {
 TEST_F(HostileInput, AMillionSeparatorsAreAMillionEmptyFields) {
   write_bytes(inter + "/MAE.TXT", "M001;300" + std::string(1000000, ';') + "\r\n");
   EXPECT_EQ(import(), "");
-  EXPECT_EQ(query_rows(database, "SELECT NOMMAE, NATMAE FROM F_MAE WHERE CODMAE = '300'").at(0),
-            (QueriedRow{{"NOMMAE", "''"}, {"NATMAE", "0.0"}}));
+  EXPECT_EQ(rows("SELECT NOMMAE, NATMAE FROM F_MAE WHERE CODMAE = '300'"), std::vector<std::string>{"''|0.0"});
+}
+
+// Codes made to look like SQL: quotes, comments, statement ends, conditions
+// that are always true. Each imports as itself and touches no other row.
+class Injection : public ImportScenario {};
+
+TEST_F(Injection, HostileCodesImportAsThemselvesAndTouchNoOtherRow) {
+  const std::vector<std::string> codes = {"O'BRIEN", "'OR'1'='1", "X';DROP--", "--",     "a;b",  "[x]",
+                                          "\"q\"",   "#1/1/11#",  "'",         "''",     "%_*?", "1 OR 1=1"};
+  write_connection_file(conn, connection_lines(inter, data, "EMP", "01", "|"));
+  std::vector<std::string> accounts, customers, suppliers, journal;
+  for (std::size_t i = 0; i < codes.size(); ++i) {
+    accounts.push_back(fmt::format("M001|{}|cuenta {}", codes[i], i));
+    customers.push_back(record("C001", 52, {{2, codes[i]}, {4, fmt::format("cliente {}", i)}}, {}, "|"));
+    suppliers.push_back(record("P001", 51, {{2, codes[i]}, {3, fmt::format("proveedor {}", i)}}, {}, "|"));
+    // An entry of two lines, each account with the code inside it.
+    journal.push_back(fmt::format("A001|1|15/03/2011|0|1|43{}|x|d|D|10,00|10,00", codes[i]));
+    journal.push_back(fmt::format("A001|1|15/03/2011|0|2|70{}|x|d|H|10,00|10,00", codes[i]));
+  }
+  file("MAE.TXT", accounts);
+  file("CLI.TXT", customers);
+  file("PRO.TXT", suppliers);
+  file("APU.TXT", journal);
+  EXPECT_EQ(import("INSERT INTO F_DIA (CODDIA, ASIDIA) VALUES (1, 1);"
+                   "INSERT INTO F_MAE (CODMAE, NOMMAE) VALUES ('DECOY', 'intacto');"
+                   "INSERT INTO F_CLI (CODCLI, NOMCLI) VALUES ('DECOY', 'intacto');"
+                   "INSERT INTO F_PRO (CODPRO, NOMPRO) VALUES ('DECOY', 'intacto');"),
+            "");
+  for (const std::string table : {"MAE cuenta", "CLI cliente", "PRO proveedor"}) {
+    std::vector<std::string> expected = {"'DECOY'|'intacto'"}, stored;
+    for (std::size_t i = 0; i < codes.size(); ++i)
+      expected.push_back(fmt::format("'{}'|'{} {}'", codes[i], table.substr(4), i));
+    for (const QueriedRow& row : query_rows(database, fmt::format("SELECT COD{0}, NOM{0} FROM F_{0}", table.substr(0, 3))))
+      stored.push_back(row.at(0).second + "|" + row.at(1).second);
+    std::sort(expected.begin(), expected.end());
+    std::sort(stored.begin(), stored.end());
+    EXPECT_EQ(stored, expected) << table;
+  }
+  // Every line posted to its own account and levels, and only there.
+  EXPECT_EQ(rows("SELECT count(*), count(DISTINCT CUEAPU) FROM F_APU"),
+            std::vector<std::string>{fmt::format("{0}|{0}", 2 * codes.size())});
+  RunResult check = kavelo_db({"verify", database});
+  EXPECT_EQ(check.exit_status, 0) << check.out << check.err;
 }
 
 }  // namespace
