@@ -31,15 +31,11 @@ TEST_F(FullDisk, TheFailingRecordIsReportedAndTheDatabaseStaysSound) {
   for (int i = 0; i < 20000; ++i)
     lines.push_back(fmt::format("M001;{:07};Cuenta de prueba con un nombre largo número {};;1;0;0;", i, i));
   file("MAE.TXT", lines);
-  std::string customer = "C001;C1;0;Cliente";
-  for (int i = 4; i < 52; ++i) customer += ";0";
-  file("CLI.TXT", {customer});
+  file("CLI.TXT", {record("C001", 52, {{2, "C1"}, {4, "Cliente"}})});
   std::string errors = import();
   // What was stored opens and is whole.
-  auto check = query_rows(database, "PRAGMA integrity_check");
-  ASSERT_FALSE(check.empty());
-  EXPECT_EQ(check[0][0].second, "'ok'");
-  long stored = std::stol(query_rows(database, "SELECT count(*) FROM F_MAE").at(0)[0].second);
+  EXPECT_EQ(rows("PRAGMA integrity_check"), std::vector<std::string>{"'ok'"});
+  const long stored = std::stol(rows("SELECT count(*) FROM F_MAE").at(0));
   EXPECT_LT(stored, 20000);
   // The import of the accounts ends where the disk is full, clearly said, and
   // names the first record that is not stored: every one before it is. When
@@ -61,10 +57,11 @@ TEST_F(FullDisk, TheFailingRecordIsReportedAndTheDatabaseStaysSound) {
   }
 }
 
-// The interchange folder on a file system mounted read-only (root is not
-// stopped by a folder's permissions, a read-only mount stops everyone): no
-// report can be written, so nothing is imported and the run ends at once with
-// status 2. The same when a report's place is taken by a folder.
+// No report can be written: a report's place taken by a folder, or the
+// interchange folder on a file system mounted read-only (root is not stopped
+// by a folder's permissions, a read-only mount stops everyone). Nothing is
+// imported and the run ends at once with status 2. Without its error report
+// a FINAL.TXT would read as a run without errors: the earlier run's goes too.
 class UnwritableReports : public ImportScenario {
  protected:
   void TearDown() override {
@@ -74,38 +71,34 @@ class UnwritableReports : public ImportScenario {
 };
 
 TEST_F(UnwritableReports, NothingIsImportedWhenNoReportCanBeWritten) {
-  if (geteuid() != 0) GTEST_SKIP() << "mounting a file system needs root";
-  if (mount("tmpfs", inter.c_str(), "tmpfs", 0, "size=1m") != 0) GTEST_SKIP() << "cannot mount a tmpfs here";
-  mounted_ = true;
-  file("MAE.TXT", {"M001;100;Caja;;1;0;0;"});
-  for (const char* name : {"CLI.TXT", "PRO.TXT", "APU.TXT", "IVR.TXT", "IVS.TXT"}) file(name, {});
-  ASSERT_EQ(mount("tmpfs", inter.c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY, "size=1m"), 0);
-  database = make_company(data, "EMP", "01", kCompanySql);
-  const RunResult result = run_program({bin_path("kavelo"), conn}, "", std::nullopt, std::chrono::seconds(60));
-  EXPECT_EQ(result.exit_status, 2) << result.err;
-  EXPECT_NE(result.err.find(inter + "/ERRORES.TXT"), std::string::npos) << result.err;
-  EXPECT_EQ(query_rows(database, "SELECT count(*) FROM F_MAE").at(0)[0].second, "0");
-}
-
-// A folder where a report should go. Without its error report a FINAL.TXT
-// would read as a run without errors: the earlier run's goes too.
-TEST_F(UnwritableReports, AFolderInAReportsPlace) {
-  for (const std::string report : {"FINAL.TXT", "ERRORES.TXT"}) {
-    SCOPED_TRACE(report);
+  for (const std::string place : {"FINAL.TXT", "ERRORES.TXT", "read-only"}) {
+    SCOPED_TRACE(place);
+    start_again();
     file("MAE.TXT", {"M001;100;Caja;;1;0;0;"});
-    make_dir(inter + "/" + report);
-    write_bytes(inter + "/" + report + "/dentro", "");
-    if (report == "ERRORES.TXT") write_bytes(inter + "/FINAL.TXT", "viejo\r\n");
+    write_bytes(inter + "/FINAL.TXT", "viejo\r\n");
+    if (place == "read-only") {
+      if (geteuid() != 0) GTEST_SKIP() << "mounting a file system needs root";
+      if (mount("tmpfs", inter.c_str(), "tmpfs", 0, "size=1m") != 0) GTEST_SKIP() << "cannot mount a tmpfs here";
+      mounted_ = true;
+      empty_files();
+      file("MAE.TXT", {"M001;100;Caja;;1;0;0;"});
+      ASSERT_EQ(mount("tmpfs", inter.c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY, "size=1m"), 0);
+    } else {
+      std::filesystem::remove(inter + "/" + place);
+      make_dir(inter + "/" + place);
+      write_bytes(inter + "/" + place + "/dentro", "");
+    }
     database = make_company(data, "EMP", "01", kCompanySql);
     const RunResult result = run_program({bin_path("kavelo"), conn}, "", std::nullopt, std::chrono::seconds(60));
     EXPECT_EQ(result.exit_status, 2) << result.err;
     EXPECT_EQ(rows("SELECT count(*) FROM F_MAE"), std::vector<std::string>{"0"});
-    if (report == "ERRORES.TXT") {
+    if (place != "FINAL.TXT") {
       EXPECT_NE(result.err.find(inter + "/ERRORES.TXT"), std::string::npos) << result.err;
+    }
+    if (place == "ERRORES.TXT") {
       EXPECT_FALSE(exists(inter + "/FINAL.TXT"));
     }
     for (const char* name : {"FINAL.TXT", "ERRORES.TXT"}) std::filesystem::remove_all(inter + "/" + name);
-    start_again();
   }
 }
 
