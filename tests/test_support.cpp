@@ -1,6 +1,7 @@
 #include "test_support.h"
 
 #include <fcntl.h>
+#include <iconv.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -10,7 +11,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdlib>
@@ -226,29 +226,18 @@ void write_connection_file(const std::string& path, const std::vector<std::strin
 }
 
 std::string cp1252(const std::string& utf8) {
-  // Code points of bytes 80-9F; 0 where the code page has no character.
-  static constexpr std::array<char32_t, 32> kHigh = {
-      0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-      0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-      0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
-  std::string bytes;
-  for (std::size_t i = 0; i < utf8.size();) {
-    const auto lead = static_cast<unsigned char>(utf8[i]);
-    const std::size_t length = lead < 0x80 ? 1 : (lead & 0xE0) == 0xC0 ? 2 : (lead & 0xF0) == 0xE0 ? 3 : 0;
-    if (length == 0 || i + length > utf8.size()) throw std::invalid_argument("cp1252: unexpected UTF-8 in test text");
-    char32_t code = length == 1 ? lead : lead & (length == 2 ? 0x1Fu : 0x0Fu);
-    for (std::size_t k = 1; k < length; ++k) code = (code << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3Fu);
-    i += length;
-    const auto high = std::find(kHigh.begin(), kHigh.end(), code);
-    if (code < 0x80 || (code >= 0xA0 && code <= 0xFF)) {
-      bytes += static_cast<char>(code);
-    } else if (code != 0 && high != kHigh.end()) {
-      bytes += static_cast<char>(0x80 + (high - kHigh.begin()));
-    } else {
-      throw std::invalid_argument("cp1252: character outside Windows-1252 in test text");
-    }
-  }
-  return bytes;
+  // iconv, not the program's own conversion, so that a fault of it is not
+  // repeated here.
+  iconv_t convert = ::iconv_open("CP1252", "UTF-8");
+  if (convert == reinterpret_cast<iconv_t>(-1)) throw system_error("iconv_open", errno);
+  std::string in = utf8, out(utf8.size(), '\0');
+  char *from = in.data(), *to = out.data();
+  std::size_t from_left = in.size(), to_left = out.size();
+  const std::size_t converted = ::iconv(convert, &from, &from_left, &to, &to_left);
+  ::iconv_close(convert);
+  if (converted == static_cast<std::size_t>(-1)) throw std::invalid_argument("cp1252: not Windows-1252: " + utf8);
+  out.resize(out.size() - to_left);
+  return out;
 }
 
 std::string expected_final_txt() {

@@ -88,8 +88,7 @@ std::vector<std::string> connection_lines(const std::string& interchange_dir, co
 void write_connection_file(const std::string& path, const std::vector<std::string>& lines,
                            const std::string& line_end = "\r\n");
 
-// UTF-8 text as Windows-1252 bytes, by the test's own table (a fault of the
-// program's conversion is not repeated here); throws on a character it lacks.
+// UTF-8 text as Windows-1252 bytes; throws on a character that it lacks.
 std::string cp1252(const std::string& utf8);
 
 // The bytes of every FINAL.TXT of this version, written out here.
