@@ -1,6 +1,7 @@
 // The account, customer and supplier imports through the real program: rows
-// added and changed, the conversions of their fields, and every way a file's
-// import ends early, checked on the stored values and the error report.
+// added and changed, the conversions of their fields, every way a file's
+// import ends early, checked on the stored values and the error report, and
+// the writing of records in groups.
 #include <fmt/format.h>
 #include <gtest/gtest.h>
 
@@ -8,6 +9,7 @@
 #include <iterator>
 #include <ostream>
 #include <sstream>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -332,6 +334,112 @@ TEST_F(MasterImport, AllFilesMissingGiveOneLinePerImport) {
             "Apuntes: (0/) No se encontró el archivo\r\n"
             "IVA/IGIC repercutido: (0/) No se encontró el archivo\r\n"
             "IVA/IGIC soportado: (0/) No se encontró el archivo\r\n");
+}
+
+// Records are written in groups of a thousand, sent to a server together; a
+// group in which anything fails is written again one record at a time. Either
+// way the outcome is that of writing record after record: the records before
+// the first failure stored, a duplicate passed over, nothing after.
+constexpr int kRecords = 2500;
+
+// Account `i` (from 1) of MAE.TXT, its NEXMAE unique unless `nex` says.
+std::string account(int i, const std::string& name = "", const std::string& nex = "") {
+  return fmt::format("M001;{:05};{};{};0;0;0;", i, name.empty() ? fmt::format("Cuenta {}", i) : name,
+                     nex.empty() ? fmt::format("N{}", i) : nex);
+}
+
+class Groups : public ImportScenario {
+ protected:
+  // The codes of F_MAE, as numbers.
+  std::set<int> stored() {
+    std::set<int> codes;
+    for (const QueriedRow& row : query_rows(database, "SELECT CODMAE FROM F_MAE")) codes.insert(std::stoi(unquoted(row[0].second)));
+    return codes;
+  }
+  static std::set<int> from_one_to(int last, const std::set<int>& but = {}) {
+    std::set<int> codes;
+    for (int i = 1; i <= last; ++i)
+      if (!but.contains(i)) codes.insert(i);
+    return codes;
+  }
+};
+
+TEST_F(Groups, TheFirstFailingRecordStopsTheFileWhereverItStandsInItsGroup) {
+  for (int failing : {1, 1000, 1001, 1500, 2000, 2500}) {
+    SCOPED_TRACE(failing);
+    start_again();
+    std::vector<std::string> lines;
+    for (int i = 1; i <= kRecords; ++i) lines.push_back(i == failing ? account(i, std::string(101, 'n')) : account(i));
+    file("MAE.TXT", lines);
+    EXPECT_EQ(import(), error_line("Maestro: (", failing, "02",
+                                   "El campo 'NOMMAE' es demasiado pequeño para aceptar la cantidad de datos que "
+                                   "intentó agregar."));
+    EXPECT_EQ(stored(), from_one_to(failing - 1));
+  }
+}
+
+TEST_F(Groups, DuplicatesArePassedOverInAnyGroupAndARecordAfterThemStillStops) {
+  const std::set<int> duplicates = {10, 999, 1000, 1001, 1750};
+  std::vector<std::string> lines;
+  for (int i = 1; i <= kRecords; ++i)
+    lines.push_back(duplicates.contains(i) ? account(i, "", "N1") : i == 1800 ? account(i, std::string(101, 'n'))
+                                                                               : account(i));
+  file("MAE.TXT", lines);
+  EXPECT_EQ(import("CREATE UNIQUE INDEX unica ON F_MAE (NEXMAE);"),
+            error_line("Maestro: (", 1800, "02",
+                       "El campo 'NOMMAE' es demasiado pequeño para aceptar la cantidad de datos que intentó "
+                       "agregar."));
+  EXPECT_EQ(stored(), from_one_to(1799, duplicates));
+  // The summary counts them.
+  EXPECT_NE(last_run.err.find(fmt::format("MAE.TXT       1800      {}         0          {}", 1799 - duplicates.size(),
+                                          duplicates.size())),
+            std::string::npos)
+      << last_run.err;
+}
+
+TEST_F(Groups, AKeyTwiceInAGroupIsAddedThenChanged) {
+  std::vector<std::string> lines;
+  for (int i = 1; i <= kRecords; ++i) lines.push_back(account(i));
+  lines[599] = account(500, "Otra vez", "N600");
+  file("MAE.TXT", lines);
+  EXPECT_EQ(import(), "");
+  EXPECT_EQ(query_rows(database, "SELECT NOMMAE, NEXMAE FROM F_MAE WHERE CODMAE = '00500'"),
+            (std::vector<QueriedRow>{{{"NOMMAE", "'Otra vez'"}, {"NEXMAE", "'N600'"}}}));
+  EXPECT_EQ(stored(), from_one_to(kRecords, {600}));
+  EXPECT_NE(last_run.err.find("MAE.TXT       2500      2499         1          0"), std::string::npos) << last_run.err;
+}
+
+// A company filled by hand read back alike from either backend: what lets one
+// list of scenarios with one set of expectations run on SQLite and on the
+// server.
+// The rows as the scenarios compare them, on whichever backend runs.
+class CompanyRows : public ImportScenario {};
+
+TEST_F(CompanyRows, ReadBackAsSqliteQuotesThem) {
+  database = make_company(data, "EMP", "01", R"sql(
+CREATE TABLE T (N SHORT, A TEXT(20) NOT NULL COLLATE NOCASE, B LONGTEXT, Y BYTE, L LONG, D DOUBLE, C CURRENCY,
+  F DATETIME, K BIT);
+INSERT INTO T VALUES (1, 'Después', 'O''BRIEN; "q"', 200, -70000, 12, 17, '2011-03-15', -1);
+INSERT INTO T VALUES (2, 'b', NULL, 0, 0, 2.5, 1180.5, '2011-03-15 10:30:00', 0);
+INSERT INTO T (N, A, D, C) VALUES (3, 'c', -0.25, -12.3456);
+ALTER TABLE F_IVR ADD COLUMN EXTIVR TEXT(10) DEFAULT 'nuevo';
+INSERT INTO F_IVR (CODIVR, "347IVR", RFR3IVR) VALUES (4, 20, 65);
+)sql");
+  const std::vector<QueriedRow> expected = {
+      {{"N", "1"}, {"A", "'Después'"}, {"B", "'O'BRIEN; \"q\"'"}, {"Y", "200"}, {"L", "-70000"}, {"D", "12.0"},
+       {"C", "17"}, {"F", "'2011-03-15'"}, {"K", "-1"}},
+      {{"N", "2"}, {"A", "'b'"}, {"B", "NULL"}, {"Y", "0"}, {"L", "0"}, {"D", "2.5"}, {"C", "1180.5"},
+       {"F", "'2011-03-15 10:30:00'"}, {"K", "0"}},
+      {{"N", "3"}, {"A", "'c'"}, {"B", "NULL"}, {"Y", "NULL"}, {"L", "NULL"}, {"D", "-0.25"}, {"C", "-12.3456"},
+       {"F", "NULL"}, {"K", "NULL"}},
+  };
+  EXPECT_EQ(query_rows(database, "SELECT N, A, B, Y, L, D, C, F, K FROM T ORDER BY N"), expected);
+  // A key compares without regard to the case of its ASCII letters.
+  EXPECT_EQ(query_rows(database, "SELECT N FROM T WHERE A = 'DESPUéS' OR A = 'B' ORDER BY N"),
+            (std::vector<QueriedRow>{{{"N", "1"}}, {{"N", "2"}}}));
+  EXPECT_EQ(query_rows(database, "SELECT count(*) AS ROWS_, \"347IVR\", RFR3IVR, EXTIVR FROM F_IVR GROUP BY "
+                                 "\"347IVR\", RFR3IVR, EXTIVR"),
+            (std::vector<QueriedRow>{{{"ROWS_", "1"}, {"347IVR", "20.0"}, {"RFR3IVR", "65"}, {"EXTIVR", "'nuevo'"}}}));
 }
 
 }  // namespace
