@@ -108,24 +108,25 @@ void write_link_file(const std::string& path, const std::string& connection_stri
 }
 
 // The databases this process made on the test server, by the link file that
-// leads to each. A database whose link path gets a new one is dropped then;
-// the others when the process ends.
+// leads to each (the last one made for it); all dropped when the process ends.
 class ServerDatabases {
  public:
   ~ServerDatabases() {
-    for (const auto& [link, name] : by_link_) drop(name);
+    for (const std::string& name : made_) {
+      try {
+        admin().execute("DROP DATABASE IF EXISTS " + name + " WITH (FORCE)");
+      } catch (const std::exception&) {
+        // What is left goes with the cluster when the fixture stops it.
+      }
+    }
   }
 
   // A new database for `link_path` (a copy of `template_name` when given);
   // its connection string.
   std::string make(const std::string& link_path, const std::string& template_name = "") {
-    if (auto found = by_link_.find(link_path); found != by_link_.end()) {
-      drop(found->second);
-      by_link_.erase(found);
-    }
-    const std::string name = "kavelo_e2e_" + std::to_string(::getpid()) + "_" + std::to_string(++made_);
+    const std::string name = "kavelo_e2e_" + std::to_string(::getpid()) + "_" + std::to_string(made_.size() + 1);
     admin().execute("CREATE DATABASE " + name + (template_name.empty() ? "" : " TEMPLATE " + template_name));
-    by_link_[link_path] = name;
+    made_.push_back(by_link_[link_path] = name);
     return pg::testing::with_database(pg::testing::admin_connection_string(), name);
   }
 
@@ -136,14 +137,6 @@ class ServerDatabases {
   }
 
  private:
-  void drop(const std::string& name) {
-    try {
-      admin().execute("DROP DATABASE IF EXISTS " + name + " WITH (FORCE)");
-    } catch (const std::exception&) {
-      // What is left goes with the cluster when the fixture stops it.
-    }
-  }
-
   pg::Connection& admin() {
     if (!admin_) admin_.emplace(pg::testing::admin_connection_string());
     return *admin_;
@@ -151,7 +144,7 @@ class ServerDatabases {
 
   std::optional<pg::Connection> admin_;
   std::map<std::string, std::string> by_link_;
-  int made_ = 0;
+  std::vector<std::string> made_;
 };
 
 ServerDatabases& server_databases() {
@@ -226,7 +219,7 @@ void make_server_company(const std::string& link_path, const std::string& extra_
 
 void copy_server_company(const std::string& link_path, const std::string& copy_path) {
   ServerDatabases& databases = server_databases();
-  // A copy, not a name: the source may be dropped for the next case.
+  // A copy, not a name: the source may change in the next case.
   const std::string source = databases.name_of(link_path);
   write_link_file(copy_path, databases.make(copy_path, source));
 }

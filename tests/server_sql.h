@@ -13,8 +13,7 @@ namespace kavelo::test {
 // it with `kavelo-db create`, runs `extra_sql` in one transaction and writes
 // the link file at `link_path`. In the SQL the engine's type names in CREATE
 // and ALTER become the server's types, COLLATE NOCASE kavelo_nocase and a
-// "quoted" name lower case. A database made earlier for the same link path is
-// dropped first; the rest go when the process ends. Throws
+// "quoted" name lower case. The databases go when the process ends. Throws
 // std::runtime_error when a step fails.
 void make_server_company(const std::string& link_path, const std::string& extra_sql);
 
