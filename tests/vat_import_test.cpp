@@ -1,6 +1,7 @@
 // The output-VAT and input-VAT register imports through the real program:
 // register codes, columns written only from a field that is not empty, the
 // fields where the two registers part, and a whole run's error report.
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -71,13 +72,15 @@ INSTANTIATE_TEST_SUITE_P(Registers, EachRegister, ::testing::Values(kOutput, kIn
 // twice, the register codes, number and amount fields, and a duplicate in
 // another unique index passed over without a line.
 TEST_P(EachRegister, RecordsThatImport) {
-  const std::string extra = r.col("EXT"), input_only = r.suffix == "IVS" ? ", IFINIVS" : "";
-  const std::string sql = "ALTER TABLE " + r.table + " ADD COLUMN " + extra + " TEXT(10) DEFAULT 'nuevo';\n" +
-                          "INSERT INTO " + r.table + " (COD" + r.suffix + ", " + r.col("LIB") + ", " + r.col("COP") +
-                          ", " + r.col("FFA") + ", " + r.col("FEC") + ", " + r.col("FFR") + input_only + ", " +
-                          extra + ") VALUES (5, 'viejo', 9, '2011-01-01', '2011-01-02', '2011-01-03'" +
-                          (input_only.empty() ? "" : ", '2011-01-04'") + ", 'guardado');\n" +
-                          "CREATE UNIQUE INDEX unico ON " + r.table + " (" + r.col("FAC") + ");";
+  // A column that the import does not write, an existing entry to change
+  // (the input register's IFINIVS a date of its own) and a unique index.
+  const std::string extra = r.col("EXT");
+  const std::string sql = fmt::format(
+      "ALTER TABLE {0} ADD COLUMN EXT{1} TEXT(10) DEFAULT 'nuevo';\n"
+      "INSERT INTO {0} (COD{1}, LIB{1}, COP{1}, FFA{1}, FEC{1}, FFR{1}, EXT{1}{2}) VALUES (5, 'viejo', 9, "
+      "'2011-01-01', '2011-01-02', '2011-01-03', 'guardado'{3});\n"
+      "CREATE UNIQUE INDEX unico ON {0} (FAC{1});",
+      r.table, r.suffix, r.suffix == "IVS" ? ", IFINIVS" : "", r.suffix == "IVS" ? ", '2011-01-04'" : "");
   // Every record's FAC is unique unless it says.
   auto line = [&](const std::string& code, std::map<int, std::string> set) {
     set.try_emplace(kFac, "f" + code);

@@ -77,18 +77,15 @@ struct Company {
   std::string database;
 };
 
+// A start-up that fails shows its message in a box that waits for its key,
+// before any window, and then the run ends with its reports.
 TEST(GraphicalWindow, MessageBoxWaitsForItsKeyAndThenTheRunEndsWithReports) {
   TempDir tmp;
-  const std::string inter = tmp / "inter";
-  const std::string data = tmp / "datos";
-  make_dir(inter);
-  make_dir(data);
-  write_bytes(data + "/ABC01.MDB", "esto no es una base de datos\r\n");
-  write_connection_file(tmp / "conexion.txt", connection_lines(inter, data, "ABC", "01", ";", kCaption));
-
+  const Company broken(tmp, "rota", false);
+  write_bytes(broken.database, "esto no es una base de datos\r\n");
   TestDisplay display;
   auto running = std::async(std::launch::async, [&] {
-    return on_display(display.name(), {bin_path("kavelo"), tmp / "conexion.txt"}, 60s);
+    return on_display(display.name(), {bin_path("kavelo"), broken.conn}, 60s);
   });
   // The box is titled with the application's title.
   const RunResult box = x_tool(display.name(), {"xdotool", "search", "--sync", "--name", "^Doveduzi Kavelo$"});
@@ -96,7 +93,7 @@ TEST(GraphicalWindow, MessageBoxWaitsForItsKeyAndThenTheRunEndsWithReports) {
   // It waits: nothing is written and the program goes on running.
   std::this_thread::sleep_for(300ms);
   EXPECT_EQ(running.wait_for(0s), std::future_status::timeout);
-  EXPECT_FALSE(exists(inter + "/FINAL.TXT"));
+  EXPECT_FALSE(exists(broken.inter + "/FINAL.TXT"));
   // Start-up failed before the window was shown.
   EXPECT_EQ(window_line(display.name(), kCaption), "");
 
@@ -105,8 +102,8 @@ TEST(GraphicalWindow, MessageBoxWaitsForItsKeyAndThenTheRunEndsWithReports) {
   ASSERT_EQ(running.wait_for(30s), std::future_status::ready) << "the key did not close the box";
   const RunResult result = running.get();
   EXPECT_EQ(result.exit_status, 1) << result.err;
-  EXPECT_EQ(read_bytes(inter + "/ERRORES.TXT"), "error en apertura de base de datos\r\n");
-  EXPECT_EQ(read_bytes(inter + "/FINAL.TXT"), expected_final_txt());
+  EXPECT_EQ(broken.report("ERRORES.TXT"), "error en apertura de base de datos\r\n");
+  EXPECT_EQ(broken.report("FINAL.TXT"), expected_final_txt());
 }
 
 // The window is on screen while the demo company is imported. The sales
