@@ -149,17 +149,7 @@ RunResult run_program(const std::vector<std::string>& argv, const std::string& c
   while (::waitpid(pid, &status, 0) < 0) {
     if (errno != EINTR) throw system_error("waitpid", errno);
   }
-  RunResult result;
-  if (ready == 0) {
-    result.exit_status = -1;
-  } else if (WIFEXITED(status)) {
-    result.exit_status = WEXITSTATUS(status);
-  } else if (WIFSIGNALED(status)) {
-    result.exit_status = 128 + WTERMSIG(status);
-  }
-  result.out = out.bytes();
-  result.err = err.bytes();
-  return result;
+  return {ready == 0 ? -1 : WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), out.bytes(), err.bytes()};
 }
 
 std::string bin_path(const std::string& name) {
@@ -194,15 +184,10 @@ std::string make_company(const std::string& dir, const std::string& code, const 
     make_server_company(path, extra_sql);
     return path;
   }
-  for (const auto& [args, input] : {std::pair<std::vector<std::string>, std::optional<std::string>>{
-                                        {"create", path}, std::nullopt},
-                                    {{"sql", path, "-"}, extra_sql}}) {
-    if (input && input->empty()) continue;
-    const RunResult ran = kavelo_db(args, input);
-    if (ran.exit_status != 0)
-      throw std::runtime_error("kavelo-db " + args[0] + " " + path + " failed (" + std::to_string(ran.exit_status) +
-                               "): " + ran.err);
-  }
+  RunResult ran = kavelo_db({"create", path});
+  if (ran.exit_status == 0 && !extra_sql.empty()) ran = kavelo_db({"sql", path, "-"}, extra_sql);
+  if (ran.exit_status != 0)
+    throw std::runtime_error("kavelo-db failed on " + path + " (" + std::to_string(ran.exit_status) + "): " + ran.err);
   return path;
 }
 
