@@ -351,7 +351,8 @@ class LockTest : public ::testing::Test {
     for (int i = 0; i < kLines / 2; ++i) {
       const std::string date = fmt::format("{:02}/{:02}/2011", 1 + i % 28, 1 + i % 12);
       const std::string amount = fmt::format("{},{:02}", 10 + i % 90, i % 100);
-      apu += fmt::format("A001|1|{0}|0|1|4300{1:03}|Venta|F{2}|D|{3}|{3}|||||||||||\r\n", date, i % kAccounts, i, amount);
+      apu +=
+          fmt::format("A001|1|{0}|0|1|4300{1:03}|Venta|F{2}|D|{3}|{3}|||||||||||\r\n", date, i % kAccounts, i, amount);
       apu += fmt::format("A001|1|{0}|0|2|7000001|Venta|F{1}|H|{2}|{2}|||||||||||\r\n", date, i, amount);
     }
     batch.emplace(tmp, "", data, apu, "LCK");

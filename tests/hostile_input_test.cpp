@@ -98,7 +98,8 @@ TEST_F(Injection, HostileCodesImportAsThemselvesAndTouchNoOtherRow) {
     std::vector<std::string> expected = {"'DECOY'|'intacto'"}, stored;
     for (std::size_t i = 0; i < codes.size(); ++i)
       expected.push_back(fmt::format("'{}'|'{} {}'", codes[i], table.substr(4), i));
-    for (const QueriedRow& row : query_rows(database, fmt::format("SELECT COD{0}, NOM{0} FROM F_{0}", table.substr(0, 3))))
+    for (const QueriedRow& row :
+         query_rows(database, fmt::format("SELECT COD{0}, NOM{0} FROM F_{0}", table.substr(0, 3))))
       stored.push_back(row.at(0).second + "|" + row.at(1).second);
     std::sort(expected.begin(), expected.end());
     std::sort(stored.begin(), stored.end());

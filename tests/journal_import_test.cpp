@@ -155,7 +155,8 @@ TEST_F(JournalImportTest, Posting) {
     EXPECT_EQ(value("SELECT CUESAL FROM F_SAL ORDER BY rowid"), "4300001 430 43 4");
   }
 
-  Apu credit = line("20/03/2011", "0", "1"), quoted = line("16/03/2011", "0", "1"), comma = line("17/03/2011", "0", "1");
+  Apu credit = line("20/03/2011", "0", "1"), quoted = line("16/03/2011", "0", "1"),
+      comma = line("17/03/2011", "0", "1");
   credit.side = "H", credit.euros = "0,5", credit.pesetas = "83,19";
   quoted.account = "43'01";
   comma.account = "6000001", comma.euros = "1.180,50", comma.pesetas = "196418,67", comma.created = "14/03/2011";
@@ -304,7 +305,8 @@ TEST_F(JournalImportTest, ABalanceChangeTheTableRefusesFailsTheLineThatMakesIt) 
       // Every column the posting may write is there.
       std::string columns = "CUESAL TEXT(12) NOT NULL COLLATE NOCASE, DIASAL SHORT NOT NULL DEFAULT 0";
       for (const char* kind : {"PD", "PH", "ED", "EH"})
-        for (int month = 1; month <= 12; ++month) columns += fmt::format(", {}{}SAL CURRENCY NOT NULL DEFAULT 0", kind, month);
+        for (int month = 1; month <= 12; ++month)
+          columns += fmt::format(", {}{}SAL CURRENCY NOT NULL DEFAULT 0", kind, month);
       company("''", "1", "0",
               "DROP TABLE F_SAL;\nCREATE TABLE F_SAL (" + columns + ", UNIQUE (DIASAL, CUESAL)" +
                   (check_rule ? ", CHECK (\"PD3SAL\" < 100));\n"

@@ -230,8 +230,9 @@ TEST_F(MasterImport, LayoutsAndAmounts) {
   EXPECT_EQ(import("INSERT INTO F_MAE VALUES ('101', 'x', 'x', 1, 2, 3, 'x');"), "");
   EXPECT_EQ(rows("SELECT CODMAE, NOMMAE, NEXMAE, NATMAE, RACMAE, RSCMAE, MEMMAE FROM F_MAE ORDER BY CODMAE"),
             (Rows{"'100'|'Caja'|''|1.0|0.0|0.0|''", "'101'|'Bancos'|''|0.0|0.0|0.0|''"}));
-  EXPECT_EQ(rows("SELECT TFCCLI, RETCLI, COPCLI, CPOCLI, MEMCLI, FELCLI, DEPCLI, CPA5CLI FROM F_CLI WHERE CODCLI = 'L'"),
-            Rows{"1.0|17|18.0|'08001'|'m'|45.0|46.0|'fin'"});
+  EXPECT_EQ(
+      rows("SELECT TFCCLI, RETCLI, COPCLI, CPOCLI, MEMCLI, FELCLI, DEPCLI, CPA5CLI FROM F_CLI WHERE CODCLI = 'L'"),
+      Rows{"1.0|17|18.0|'08001'|'m'|45.0|46.0|'fin'"});
   EXPECT_EQ(rows("SELECT RETPRO, TDEPRO, COPPRO, CPOPRO, MEMPRO, DEPPRO, CPA5PRO FROM F_PRO WHERE CODPRO IN ('P', "
                  "'Q') ORDER BY CODPRO"),
             (Rows{"16|17.0|18.0|8001.0|'m'|45.0|'fin'", "0|0.0|0.0|0.0|'0'|0.0|'0'"}));
@@ -408,7 +409,8 @@ INSERT INTO F_IVR (CODIVR, "347IVR", RFR3IVR) VALUES (4, 20, 65);
 )sql");
   EXPECT_EQ(rows("SELECT N, A, B, Y, L, D, C, F, K FROM T ORDER BY N"),
             (Rows{"1|'Después'|'O'BRIEN; \"q\"'|200|-70000|12.0|17|'2011-03-15'|-1",
-                  "2|'b'|NULL|0|0|2.5|1180.5|'2011-03-15 10:30:00'|0", "3|'c'|NULL|NULL|NULL|-0.25|-12.3456|NULL|NULL"}));
+                  "2|'b'|NULL|0|0|2.5|1180.5|'2011-03-15 10:30:00'|0",
+                  "3|'c'|NULL|NULL|NULL|-0.25|-12.3456|NULL|NULL"}));
   // A key compares without regard to the case of its ASCII letters.
   EXPECT_EQ(rows("SELECT N FROM T WHERE A = 'DESPUéS' OR A = 'B' ORDER BY N"), (Rows{"1", "2"}));
   EXPECT_EQ(rows("SELECT count(*), \"347IVR\", RFR3IVR, EXTIVR FROM F_IVR GROUP BY \"347IVR\", RFR3IVR, EXTIVR"),

@@ -139,7 +139,8 @@ RunResult run_program(const std::vector<std::string>& argv, const std::string& c
   const auto deadline = std::chrono::steady_clock::now() + time_limit;
   int ready = 0;
   for (;;) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     ready = left.count() > 0 ? ::poll(&ended, 1, static_cast<int>(left.count())) : 0;
     if (ready >= 0 || errno != EINTR) break;
   }

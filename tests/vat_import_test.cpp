@@ -154,7 +154,8 @@ TEST_P(EachRegister, ARecordThatFailsEndsTheImport) {
                       "' es demasiado pequeño para aceptar la cantidad de datos que intentó agregar.")},
       // A date field that is not empty is written as text, and the column
       // turns it into a date by the regional settings, or refuses it.
-      {r.record("2", {{kFec, "30/02/2011"}}), error_line(r.label, 2, "11", "Error en la conversión del tipo de datos.")},
+      {r.record("2", {{kFec, "30/02/2011"}}),
+       error_line(r.label, 2, "11", "Error en la conversión del tipo de datos.")},
       // The record number counts records only: a comment at the end is read
       // past when no field code is in force.
       {"'" + named("9", "comentado") + "\n" + named("2", "dos") + "\n'final",
