@@ -43,7 +43,7 @@ TEST_F(HostileInput, FilesNoProgramShouldWrite) {
   make_dir(inter + "/PRO.TXT");
   file("IVR.TXT", {record("R001", 65, {{2, "4"}}, {11, 12, 47})});
   const std::string errors = import();
-  EXPECT_TRUE(errors.starts_with("Clientes: (1/00) Identificador de registro no válido.\r\n")) << errors;
+  EXPECT_TRUE(errors.starts_with(cp1252("Clientes: (1/00) Identificador de registro no válido.\r\n"))) << errors;
   EXPECT_TRUE(errors.ends_with(error_line("Proveedores: (", 0, "", "Error de acceso a la ruta o el archivo")))
       << errors;
   // SQLite counts the characters of a text up to its first NUL.

@@ -325,12 +325,12 @@ TEST_F(MasterImport, AWriteThatLosesTheTransactionNamesTheFirstRecordLost) {
 TEST_F(MasterImport, AllFilesMissingGiveOneLinePerImport) {
   for (const char* name : kInterchangeFiles) std::filesystem::remove(inter + "/" + name);
   EXPECT_EQ(import(),
-            "Maestro: (0/) No se encontró el archivo\r\n"
-            "Clientes: (0/) No se encontró el archivo\r\n"
-            "Proveedores: (0/) No se encontró el archivo\r\n"
-            "Apuntes: (0/) No se encontró el archivo\r\n"
-            "IVA/IGIC repercutido: (0/) No se encontró el archivo\r\n"
-            "IVA/IGIC soportado: (0/) No se encontró el archivo\r\n");
+            cp1252("Maestro: (0/) No se encontró el archivo\r\n"
+                   "Clientes: (0/) No se encontró el archivo\r\n"
+                   "Proveedores: (0/) No se encontró el archivo\r\n"
+                   "Apuntes: (0/) No se encontró el archivo\r\n"
+                   "IVA/IGIC repercutido: (0/) No se encontró el archivo\r\n"
+                   "IVA/IGIC soportado: (0/) No se encontró el archivo\r\n"));
 }
 
 // Records are written in groups of a thousand, sent to a server together; a

@@ -167,15 +167,9 @@ std::string quoted_value(const PGresult& result, int row, int column) {
   if (PQgetisnull(&result, row, column)) return "NULL";
   const std::string text = PQgetvalue(&result, row, column);
   switch (PQftype(&result, column)) {
-    case 16:  // bool
-      return text == "t" ? "-1" : "0";
-    case 20:  // int8
-    case 21:  // int2
-    case 23:  // int4
-      return text;
-    case 700:  // float4
-    case 701:  // float8
-      return real_text(std::stod(text));
+    case 16: return text == "t" ? "-1" : "0";  // bool
+    case 20: case 21: case 23: return text;      // int8, int2, int4
+    case 700: case 701: return real_text(std::stod(text));  // float4, float8
     case 1700: {  // numeric
       const double number = std::stod(text);
       if (std::trunc(number) == number && std::fabs(number) < 9.0e15)
