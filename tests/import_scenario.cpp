@@ -25,21 +25,6 @@ std::string quoted(sqlite3_stmt* s, int i) {
   }
 }
 
-// Windows-1252 bytes back to UTF-8: the reports hold only Latin-1 letters (ó, í, ñ).
-std::string utf8(const std::string& bytes) {
-  std::string text;
-  for (char c : bytes) {
-    auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x80) {
-      text += c;
-    } else {
-      text += static_cast<char>(0xC0 | (byte >> 6));
-      text += static_cast<char>(0x80 | (byte & 0x3F));
-    }
-  }
-  return text;
-}
-
 }  // namespace
 
 std::vector<QueriedRow> query_rows(const std::string& database, const std::string& sql) {
@@ -72,7 +57,27 @@ std::string unquoted(const std::string& quoted) {
 
 std::string error_line(const std::string& label, int record, const std::string& field_code,
                        const std::string& description) {
-  return label + std::to_string(record) + "/" + field_code + ") " + description + "\r\n";
+  return cp1252(label + std::to_string(record) + "/" + field_code + ") " + description + "\r\n");
+}
+
+std::string record(const std::string& identifier, int fields, const std::map<int, std::string>& set,
+                   const std::set<int>& empty, const std::string& separator) {
+  std::string line = identifier;
+  for (int position = 2; position <= fields; ++position) {
+    auto found = set.find(position);
+    line += separator + (found != set.end() ? found->second : empty.contains(position) ? "" : "0");
+  }
+  return line;
+}
+
+std::vector<std::string> ImportScenario::rows(const std::string& sql) const {
+  std::vector<std::string> rows;
+  for (const QueriedRow& row : query_rows(database, sql)) {
+    std::string joined;
+    for (const auto& [name, value] : row) joined += (joined.empty() ? "" : "|") + value;
+    rows.push_back(joined);
+  }
+  return rows;
 }
 
 ImportScenario::ImportScenario() {
@@ -114,7 +119,7 @@ std::string ImportScenario::import(const std::string& extra_sql) {
   const std::string bytes = read_bytes(inter + "/ERRORES.TXT");
   // The report ends with the line end that follows the error text.
   EXPECT_TRUE(bytes.ends_with("\r\n\r\n")) << bytes;
-  return utf8(bytes.substr(0, bytes.size() - 2));
+  return bytes.substr(0, bytes.size() - 2);
 }
 
 }  // namespace kavelo::test

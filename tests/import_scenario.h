@@ -4,6 +4,8 @@
 // run's error text, and the stored rows read back as SQL quotes them.
 #include <gtest/gtest.h>
 
+#include <map>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -29,9 +31,15 @@ std::vector<QueriedRow> query_rows(const std::string& database, const std::strin
 // A quoted value as plain text: 'abc' is abc; numbers and NULL stay as they are.
 std::string unquoted(const std::string& quoted);
 
-// "Maestro: (12/04) Desbordamiento" and a line end.
+// "Maestro: (12/04) Desbordamiento" and a line end, in Windows-1252.
 std::string error_line(const std::string& label, int record, const std::string& field_code,
                        const std::string& description);
+
+// A record of `fields` fields joined by `separator`: the identifier, then the
+// values of `set` at their positions (the identifier's is 1), "" at the
+// positions of `empty` and "0" (a valid text, number and amount) elsewhere.
+std::string record(const std::string& identifier, int fields, const std::map<int, std::string>& set,
+                   const std::set<int>& empty = {}, const std::string& separator = ";");
 
 class ImportScenario : public ::testing::Test {
  protected:
@@ -47,9 +55,11 @@ class ImportScenario : public ::testing::Test {
   // Writes the interchange file: each line in Windows-1252, ended by CR LF.
   void file(const std::string& name, const std::vector<std::string>& lines);
   // Makes the company (with `extra_sql` after its own rows), runs kavelo and
-  // gives the run's error text in UTF-8 (the error report less the line end
-  // that follows the text), "" when there is no report.
+  // gives the run's error text (the error report less the line end that
+  // follows the text), "" when there is no report.
   std::string import(const std::string& extra_sql = "");
+  // The rows of `sql` on the company, each row's quoted values joined by "|".
+  std::vector<std::string> rows(const std::string& sql) const;
   // The last run of import(), its summary on the standard error included.
   RunResult last_run;
 

@@ -1,8 +1,6 @@
-# A throwaway PostgreSQL server for the tests that need one: started once
-# before them, stopped after. Tests that need it declare FIXTURES_REQUIRED
-# postgres and find the cluster folder in KAVELO_PG_DIR. Where the server
-# cannot run (its programs missing) the setup leaves DIR/unavailable and the
-# tests skip.
+# A throwaway PostgreSQL server, started before the tests that declare
+# FIXTURES_REQUIRED postgres and stopped after; they find it in KAVELO_PG_DIR.
+# Where it cannot run the setup leaves DIR/unavailable and they skip.
 set(KAVELO_PG_CLUSTER_DIR ${CMAKE_BINARY_DIR}/pg-cluster)
 add_test(NAME postgres_cluster_start
          COMMAND ${PROJECT_SOURCE_DIR}/scripts/pg-cluster.sh fixture-start ${KAVELO_PG_CLUSTER_DIR})
@@ -22,9 +20,8 @@ gtest_discover_tests(kavelo_postgres_e2e_test DISCOVERY_TIMEOUT 60
              ENVIRONMENT_MODIFICATION "KAVELO_PG_DIR=set:${KAVELO_PG_CLUSTER_DIR}")
 
 # The import scenarios once more, with the company database on the server.
-# Four variables: more than the properties of gtest_discover_tests can carry
-# (it splits a value at ";"), so a test include file sets them on the list of
-# tests it found.
+# Four variables are more than gtest_discover_tests can carry (it splits at
+# ";"): a test include file sets them on the tests it found.
 set(server_suites MasterImport Files/EachMasterFile JournalImportTest RegisterImport Registers/EachRegister
                   Injection RunSummary CompanyRows DroppedConnection Numbering/TwoRuns ServerWriters Groups)
 list(TRANSFORM server_suites APPEND ".*")

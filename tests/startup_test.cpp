@@ -1,10 +1,13 @@
 // Start-up, the reports and the end of a run, through the real program: every
 // fatal condition of start-up, a clean start-up and the connection file's
-// treatment, checked on the report bytes and the exit status.
+// treatment, checked on the report bytes and the exit status; the check run
+// and the run summary.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>
+#include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -17,12 +20,7 @@ std::vector<std::string> names_in(const std::string& dir) {
   std::vector<std::string> names;
   for (const auto& entry : std::filesystem::directory_iterator(dir)) names.push_back(entry.path().filename());
   std::sort(names.begin(), names.end());
-  return names;
-}
-
-// What a run left in a folder besides the interchange files.
-std::vector<std::string> reports_in(const std::string& dir) {
-  std::vector<std::string> names = names_in(dir);
+  // What a run left in a folder besides the interchange files.
   std::erase_if(names, [](const std::string& name) {
     return std::find(std::begin(kInterchangeFiles), std::end(kInterchangeFiles), name) != std::end(kInterchangeFiles);
   });
@@ -44,26 +42,8 @@ class StartupTest : public ::testing::Test {
     argv.insert(argv.end(), arguments.begin(), arguments.end());
     return run_program(argv, cwd);
   }
-
-  // The connection file of a company ABC, suffix 01, in the folders above.
-  std::string connection_file(const std::vector<std::string>& lines) {
-    write_connection_file(conn, lines);
-    return conn;
-  }
+  // The connection lines of company ABC, suffix 01, in the folders above.
   std::vector<std::string> good_lines() const { return connection_lines(inter, data, "ABC", "01"); }
-
-  // `errors` in UTF-8, as ERRORES.TXT holds it.
-  static void expect_reports(const std::string& folder, const std::string& errors) {
-    EXPECT_EQ(read_bytes(folder + "/ERRORES.TXT"), cp1252(errors + "\r\n"));
-    EXPECT_EQ(read_bytes(folder + "/FINAL.TXT"), expected_final_txt());
-    // Nothing else is left behind (no temporary report).
-    EXPECT_EQ(reports_in(folder), (std::vector<std::string>{"ERRORES.TXT", "FINAL.TXT"}));
-  }
-  void expect_clean_run(const RunResult& result) const {
-    EXPECT_EQ(result.exit_status, 0) << result.err;
-    EXPECT_EQ(reports_in(inter), std::vector<std::string>{"FINAL.TXT"});
-    EXPECT_EQ(read_bytes(inter + "/FINAL.TXT"), expected_final_txt());
-  }
 
   TempDir tmp;
   const std::string inter = tmp / "inter";
@@ -72,84 +52,43 @@ class StartupTest : public ::testing::Test {
   const std::string conn = tmp / "conexion.txt";
 };
 
-TEST_F(StartupTest, WithoutArgumentReportsInTheCurrentFolder) {
-  RunResult result = kavelo({});
-  EXPECT_EQ(result.exit_status, 1);
-  expect_reports(cwd, "Debe indicar el parametro con el nombre del archivo de conexión.");
-}
-
-TEST_F(StartupTest, ConnectionFileThatMatchesNoFile) {
-  write_bytes(tmp / "conn1.txt", "");
-  make_dir(tmp / "carpeta.txt");
-  const std::vector<std::string> arguments = {
-      tmp / "nada.txt",
-      // Quotes are part of the name.
-      "\"" + conn + "\"",
-      // A folder is no file.
-      tmp / "carpeta.txt",
-      tmp / "carp*.txt",
-      // Only "*" and "?" are wildcards.
-      tmp / "conn[1].txt",
-  };
-  connection_file(good_lines());
-  for (const std::string& argument : arguments) {
-    SCOPED_TRACE(argument);
-    RunResult result = kavelo({argument});
-    EXPECT_EQ(result.exit_status, 1);
-    expect_reports(cwd, "No es posible abrir el archivo: " + argument);
-  }
-}
-
-TEST_F(StartupTest, BracketsInTheConnectionFileNameAreNoPattern) {
-  make_company(data, "ABC", "01");
-  const std::string name = tmp / "conn[1].txt";
-  write_connection_file(name, good_lines());
-  expect_clean_run(kavelo({name}));
-}
-
-TEST_F(StartupTest, WildcardThatMatchesAFileIsOpenedByItsOwnName) {
+// Start-up failures: the error report holds the one line, the final report
+// is there, and nothing else is left behind (no temporary report). Before
+// the connection file is read the reports go to the current folder.
+TEST_F(StartupTest, AFailedStartUpEndsWithItsReports) {
+  write_connection_file(conn, good_lines());
   write_connection_file(tmp / "conn1.txt", good_lines());
-  const std::string pattern = tmp / "conn?.txt";
-  RunResult result = kavelo({pattern});
-  EXPECT_EQ(result.exit_status, 1);
-  expect_reports(cwd, "Nombre o número de archivo incorrecto (" + pattern + ")");
-}
-
-TEST_F(StartupTest, ShortConnectionFileReportsUnderLineOneAsRead) {
-  // Line 1 keeps its blank and gets no "/": the reports are named after it.
-  std::vector<std::string> lines = connection_lines(inter + "/x ", data, "ABC", "01");
-  lines.pop_back();
-  RunResult result = kavelo({connection_file(lines)});
-  EXPECT_EQ(result.exit_status, 1);
-  const std::string errors = cp1252("La entrada ha sobrepasado el final del archivo (" + conn + ")\r\n");
-  EXPECT_EQ(read_bytes(inter + "/x ERRORES.TXT"), errors);
-  EXPECT_EQ(read_bytes(inter + "/x FINAL.TXT"), expected_final_txt());
-  EXPECT_EQ(reports_in(inter), (std::vector<std::string>{"x ERRORES.TXT", "x FINAL.TXT"}));
-}
-
-TEST_F(StartupTest, EmptyConnectionFileReportsInTheCurrentFolder) {
-  write_bytes(conn, "");
-  RunResult result = kavelo({conn});
-  EXPECT_EQ(result.exit_status, 1);
-  expect_reports(cwd, "La entrada ha sobrepasado el final del archivo (" + conn + ")");
-}
-
-TEST_F(StartupTest, MissingDatabaseIsReportedInTheInterchangeFolder) {
-  // The earlier run's reports go before the new ones are written.
-  write_bytes(inter + "/ERRORES.TXT", "viejo\r\n");
-  write_bytes(inter + "/FINAL.TXT", "viejo\r\n");
-  RunResult result = kavelo({connection_file(good_lines())});
-  EXPECT_EQ(result.exit_status, 1);
-  expect_reports(inter, "No existe la base de datos: " + data + "/ABC01.MDB");
-}
-
-// Lines 2 to 4 as they make up the database path, seen in the message that
-// names it.
-TEST_F(StartupTest, DatabasePathFromLinesTwoToFour) {
+  make_dir(tmp / "carpeta.txt");
+  write_bytes(tmp / "vacio.txt", "");
+  write_connection_file(tmp / "dos  blancos.txt", good_lines());
+  write_bytes(data + "/XYZ01.MDB", "esto no es una base de datos\r\n");
   struct Case {
-    std::string data_line, code, suffix, path;
+    std::vector<std::string> args;
+    std::string folder, error;
   };
-  const Case cases[] = {
+  const std::string no_file = "No es posible abrir el archivo: ";
+  std::vector<Case> cases = {
+      {{}, cwd, "Debe indicar el parametro con el nombre del archivo de conexión."},
+      {{tmp / "nada.txt"}, cwd, no_file + tmp / "nada.txt"},
+      // Quotes are part of the name.
+      {{"\"" + conn + "\""}, cwd, no_file + "\"" + conn + "\""},
+      // A folder is no file.
+      {{tmp / "carpeta.txt"}, cwd, no_file + tmp / "carpeta.txt"},
+      {{tmp / "carp*.txt"}, cwd, no_file + tmp / "carp*.txt"},
+      // Only "*" and "?" are wildcards, and one that matches a file is opened
+      // by its own name.
+      {{tmp / "conn[1].txt"}, cwd, no_file + tmp / "conn[1].txt"},
+      {{tmp / "conn?.txt"}, cwd, "Nombre o número de archivo incorrecto (" + tmp / "conn?.txt" + ")"},
+      {{tmp / "vacio.txt"}, cwd, "La entrada ha sobrepasado el final del archivo (" + tmp / "vacio.txt" + ")"},
+      // A first argument that is none of our options is part of the path.
+      {{"--helpme", "x"}, cwd, no_file + "--helpme x"},
+      // Two blanks in a name cannot come back from separate arguments.
+      {{tmp / "dos", "blancos.txt"}, cwd, no_file + tmp / "dos blancos.txt"},
+      {{conn}, inter, "No existe la base de datos: " + data + "/ABC01.MDB"},
+  };
+  // Lines 2 to 4 as they make up the database path, seen in the message
+  // that names it.
+  const std::vector<std::string> paths[] = {
       {"  " + data + " ", " ABC ", " 01 ", data + "/ABC01.MDB"},
       {data + "/", "ABC", "01", data + "/ABC01.MDB"},
       {data, "ABC", "", data + "/ABC.MDB"},
@@ -159,84 +98,90 @@ TEST_F(StartupTest, DatabasePathFromLinesTwoToFour) {
       {data, "ABC", "0\n1", data + "/ABC0\n1.MDB"},
       {data, "CAÑA", "01", data + "/CAÑA01.MDB"},
   };
+  for (const auto& p : paths) {
+    const std::string file = tmp / ("ruta" + std::to_string(cases.size()) + ".txt");
+    write_connection_file(file, connection_lines(inter, p[0], p[1], p[2]));
+    cases.push_back({{file}, inter, "No existe la base de datos: " + p[3]});
+  }
+  write_connection_file(tmp / "roto.txt", connection_lines(inter, data, "XYZ", "01"));
+  cases.push_back({{tmp / "roto.txt"}, inter, "error en apertura de base de datos"});
+
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.path);
-    RunResult result = kavelo({connection_file(connection_lines(inter, c.data_line, c.code, c.suffix))});
-    EXPECT_EQ(result.exit_status, 1);
-    expect_reports(inter, "No existe la base de datos: " + c.path);
+    SCOPED_TRACE(c.error);
+    // The earlier run's reports go before the new ones are written.
+    write_bytes(c.folder + "/ERRORES.TXT", "viejo\r\n");
+    write_bytes(c.folder + "/FINAL.TXT", "viejo\r\n");
+    EXPECT_EQ(kavelo(c.args).exit_status, 1);
+    EXPECT_EQ(read_bytes(c.folder + "/ERRORES.TXT"), cp1252(c.error + "\r\n"));
+    EXPECT_EQ(read_bytes(c.folder + "/FINAL.TXT"), expected_final_txt());
+    EXPECT_EQ(names_in(c.folder), (std::vector<std::string>{"ERRORES.TXT", "FINAL.TXT"}));
   }
 }
 
-TEST_F(StartupTest, CleanStartUpLeavesOnlyFinal) {
-  make_company(data, "ABC", "01", "INSERT INTO F_EMP (CODEMP, NOMEMP) VALUES ('ABC', 'Empresa');");
-  write_bytes(inter + "/ERRORES.TXT", "viejo\r\n");
-  write_bytes(inter + "/FINAL.TXT", "viejo\r\n");
-  RunResult result = kavelo({connection_file(good_lines())});
-  expect_clean_run(result);
-  EXPECT_EQ(result.out, "");
-}
-
-TEST_F(StartupTest, InterchangeFolderLineIsTrimmedAndEndsInOneSlash) {
-  make_company(data, "ABC", "01");
-  for (const std::string& line : {"  " + inter + " ", inter + "/", inter}) {
-    SCOPED_TRACE(line);
-    std::filesystem::remove(inter + "/FINAL.TXT");
-    expect_clean_run(kavelo({connection_file(connection_lines(line, data, "ABC", "01"))}));
-  }
-}
-
-TEST_F(StartupTest, LinesEndedByCarriageReturnAlone) {
-  make_company(data, "ABC", "01");
-  write_connection_file(conn, good_lines(), "\r");
-  expect_clean_run(kavelo({conn}));
-}
-
-TEST_F(StartupTest, LinesAfterTheEighthAreNotRead) {
-  make_company(data, "ABC", "01");
-  std::vector<std::string> lines = good_lines();
-  lines.push_back("línea de más");
+TEST_F(StartupTest, ShortConnectionFileReportsUnderLineOneAsRead) {
+  // Line 1 keeps its blank and gets no "/": the reports are named after it.
+  std::vector<std::string> lines = connection_lines(inter + "/x ", data, "ABC", "01");
+  lines.pop_back();
   write_connection_file(conn, lines);
-  write_bytes(conn, read_bytes(conn) + "\xff\xfe sin fin de línea");
-  expect_clean_run(kavelo({conn}));
+  EXPECT_EQ(kavelo({conn}).exit_status, 1);
+  EXPECT_EQ(read_bytes(inter + "/x ERRORES.TXT"),
+            cp1252("La entrada ha sobrepasado el final del archivo (" + conn + ")\r\n"));
+  EXPECT_EQ(read_bytes(inter + "/x FINAL.TXT"), expected_final_txt());
+  EXPECT_EQ(names_in(inter), (std::vector<std::string>{"x ERRORES.TXT", "x FINAL.TXT"}));
 }
 
-TEST_F(StartupTest, CompanyCodeWithAQuote) {
+// A clean start-up replaces the earlier run's reports by FINAL.TXT alone and
+// writes nothing on the standard output.
+TEST_F(StartupTest, CleanStartUps) {
+  make_company(data, "ABC", "01", "INSERT INTO F_EMP (CODEMP, NOMEMP) VALUES ('ABC', 'Empresa');");
   make_company(data, "A'B", "01", "INSERT INTO F_EMP (CODEMP, NOMEMP) VALUES ('A''B', 'Comillas');");
-  expect_clean_run(kavelo({connection_file(connection_lines(inter, data, "A'B", "01"))}));
-}
-
-TEST_F(StartupTest, DatabaseWithoutCompanyTableStillStartsCleanly) {
-  make_company(data, "ABC", "01", "DROP TABLE F_EMP;");
-  expect_clean_run(kavelo({connection_file(good_lines())}));
-}
-
-TEST_F(StartupTest, DatabaseThatCannotBeOpenedEndsWithReports) {
-  write_bytes(data + "/ABC01.MDB", "esto no es una base de datos\r\n");
-  RunResult result = kavelo({connection_file(good_lines())});
-  EXPECT_EQ(result.exit_status, 1);
-  expect_reports(inter, "error en apertura de base de datos");
+  make_company(data, "SIN", "01", "DROP TABLE F_EMP;");
+  struct Case {
+    std::string file;  // where the connection file goes
+    std::vector<std::string> args, lines;
+    std::string line_end = "\r\n", tail = "";  // bytes after the last line
+  };
+  const Case cases[] = {
+      {conn, {conn}, good_lines()},
+      {tmp / "conn[1].txt", {tmp / "conn[1].txt"}, good_lines()},
+      // Arguments joined by one blank are one path.
+      {tmp / "mi conexion.txt", {tmp / "mi", "conexion.txt"}, good_lines()},
+      // The interchange folder's line is trimmed and ends in one "/".
+      {conn, {conn}, connection_lines("  " + inter + " ", data, "ABC", "01")},
+      {conn, {conn}, connection_lines(inter + "/", data, "ABC", "01")},
+      {conn, {conn}, good_lines(), "\r"},
+      // Lines after the eighth are not read.
+      {conn, {conn}, [&] {
+         auto lines = good_lines();
+         lines.push_back("línea de más");
+         return lines;
+       }(),
+       "\r\n", "\xff\xfe sin fin de línea"},
+      {conn, {conn}, connection_lines(inter, data, "A'B", "01")},
+      {conn, {conn}, connection_lines(inter, data, "SIN", "01")},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.lines[0] + " " + c.lines[2] + " " + c.args[0]);
+    write_bytes(inter + "/ERRORES.TXT", "viejo\r\n");
+    write_bytes(inter + "/FINAL.TXT", "viejo\r\n");
+    write_connection_file(c.file, c.lines, c.line_end);
+    write_bytes(c.file, read_bytes(c.file) + c.tail);
+    const RunResult result = kavelo(c.args);
+    EXPECT_EQ(result.exit_status, 0) << result.err;
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(names_in(inter), std::vector<std::string>{"FINAL.TXT"});
+    EXPECT_EQ(read_bytes(inter + "/FINAL.TXT"), expected_final_txt());
+  }
 }
 
 TEST_F(StartupTest, UnwritableInterchangeFolder) {
   make_company(data, "ABC", "01");
-  RunResult result = kavelo({connection_file(connection_lines(tmp / "no-existe", data, "ABC", "01"))});
+  write_connection_file(conn, connection_lines(tmp / "no-existe", data, "ABC", "01"));
+  RunResult result = kavelo({conn});
   EXPECT_EQ(result.exit_status, 2);
   EXPECT_NE(result.err.find(tmp / "no-existe/ERRORES.TXT"), std::string::npos) << result.err;
   EXPECT_FALSE(exists(tmp / "no-existe"));
   EXPECT_EQ(names_in(cwd), std::vector<std::string>{});
-}
-
-TEST_F(StartupTest, NoFinalWithoutItsErrorReport) {
-  // A folder where ERRORES.TXT should go: the error report cannot be written,
-  // and a FINAL.TXT alone would read as a run without errors.
-  make_dir(inter + "/ERRORES.TXT");
-  write_bytes(inter + "/ERRORES.TXT/dentro", "");
-  // The earlier run's FINAL.TXT is gone too.
-  write_bytes(inter + "/FINAL.TXT", "viejo\r\n");
-  RunResult result = kavelo({connection_file(good_lines())});
-  EXPECT_EQ(result.exit_status, 2);
-  EXPECT_NE(result.err.find(inter + "/ERRORES.TXT"), std::string::npos) << result.err;
-  EXPECT_FALSE(exists(inter + "/FINAL.TXT"));
 }
 
 TEST_F(StartupTest, HelpAndVersion) {
@@ -247,25 +192,107 @@ TEST_F(StartupTest, HelpAndVersion) {
   EXPECT_EQ(version.exit_status, 0);
   EXPECT_EQ(version.out, "kavelo 1.0\n");
   EXPECT_EQ(names_in(cwd), std::vector<std::string>{});
-
-  // A first argument that is none of our options is part of the path.
-  RunResult not_ours = kavelo({"--helpme", "x"});
-  EXPECT_EQ(not_ours.exit_status, 1);
-  expect_reports(cwd, "No es posible abrir el archivo: --helpme x");
 }
 
-TEST_F(StartupTest, ArgumentsJoinedByOneBlankAreOnePath) {
-  make_company(data, "ABC", "01");
-  const std::string spaced = tmp / "mi conexion.txt";
-  write_connection_file(spaced, good_lines());
-  expect_clean_run(kavelo({tmp / "mi", "conexion.txt"}));
+// A check run writes the reports a real run writes and leaves the company
+// database as it was, byte for byte.
 
-  // Two blanks in a name cannot come back from separate arguments.
-  std::filesystem::remove(inter + "/FINAL.TXT");
-  write_connection_file(tmp / "dos  blancos.txt", good_lines());
-  RunResult result = kavelo({tmp / "dos", "blancos.txt"});
-  EXPECT_EQ(result.exit_status, 1);
-  expect_reports(cwd, "No es posible abrir el archivo: " + tmp / "dos blancos.txt");
+// A run's status, reports and summary, the summary less its two columns of
+// time, which differ from run to run, and less the check run's own line.
+std::string outcome(const std::string& dir, const RunResult& result) {
+  std::string text = std::to_string(result.exit_status) + "\n" + read_bytes(dir + "/FINAL.TXT") +
+                     (exists(dir + "/ERRORES.TXT") ? read_bytes(dir + "/ERRORES.TXT") : "<none>\n");
+  std::istringstream lines(result.err);
+  const std::regex times(R"( +[0-9]+,[0-9]{2} +([0-9]+|-)$)");
+  for (std::string line; std::getline(lines, line);)
+    if (!line.starts_with("Comprobación:")) text += std::regex_replace(line, times, "") + "\n";
+  return text;
+}
+
+// The sample company in each numbering mode, with a record that stops the
+// customers and a journal line that stops the journal near their ends.
+TEST(CheckRun, WritesTheReportsOfARealRunAndLeavesTheDatabaseAsItWas) {
+  for (const char* numbering : {"counter", "date", "journal"}) {
+    SCOPED_TRACE(numbering);
+    TempDir dir;
+    ASSERT_EQ(kavelo_db({"sample", dir.path(), "--records", "400", "--numbering", numbering}).exit_status, 0);
+    const std::string database = make_company(dir / "datos", "MUESTRA", "01", read_bytes(dir / "company.sql"));
+    write_bytes(dir / "CLI.TXT", read_bytes(dir / "CLI.TXT") + "C001|ZZZ|X\r\nX001|\r\n");
+    write_bytes(dir / "APU.TXT", read_bytes(dir / "APU.TXT") + "A001|1|31/02/2011|0|1|\r\n");
+    const std::string before = read_bytes(database);
+
+    const RunResult check = run_program({bin_path("kavelo"), "--check", dir / "kavelo.conn"});
+    EXPECT_EQ(check.exit_status, 1);
+    EXPECT_NE(check.err.find("\nComprobación: la base de datos de la empresa queda como estaba.\n"),
+              std::string::npos)
+        << check.err;
+    EXPECT_EQ(read_bytes(dir / "FINAL.TXT"), expected_final_txt());
+    const std::string errors = read_bytes(dir / "ERRORES.TXT");
+    EXPECT_NE(errors.find("Clientes: (401/"), std::string::npos) << errors;
+    EXPECT_NE(errors.find("Apuntes: ("), std::string::npos) << errors;
+    const std::string checked = outcome(dir.path(), check);
+    EXPECT_TRUE(read_bytes(database) == before) << "the check run changed the database";
+    EXPECT_FALSE(exists(database + "-journal"));
+    std::filesystem::remove(dir / "FINAL.TXT");
+    std::filesystem::remove(dir / "ERRORES.TXT");
+    EXPECT_EQ(outcome(dir.path(), run_program({bin_path("kavelo"), dir / "kavelo.conn"})), checked);
+    EXPECT_FALSE(read_bytes(database) == before) << "the real run stored nothing";
+    EXPECT_EQ(kavelo_db({"verify", database}).exit_status, 0);
+  }
+}
+
+// A check run without errors adds no row either.
+TEST(CheckRun, AddsNoRow) {
+  TempDir dir;
+  ASSERT_EQ(kavelo_db({"sample", dir.path(), "--records", "50"}).exit_status, 0);
+  const std::string database = make_company(dir / "datos", "MUESTRA", "01", read_bytes(dir / "company.sql"));
+  const std::string rows_before = kavelo_db({"count", database}).out;
+  RunResult check = run_program({bin_path("kavelo"), "--check", dir / "kavelo.conn"});
+  EXPECT_EQ(check.exit_status, 0) << check.err;
+  EXPECT_EQ(kavelo_db({"count", database}).out, rows_before);
+}
+
+// The summary counts what each file did and shows where a file stopped.
+class RunSummary : public ImportScenario {};
+
+std::string customer(const std::string& code, const std::string& cif, const std::string& retention = "0") {
+  return record("C001", 52, {{2, code}, {6, cif}, {17, retention}});
+}
+
+TEST_F(RunSummary, CountsEachKindOfRecordAndShowsWhereAFileStopped) {
+  file("CLI.TXT", {customer("C1", "B1"), customer("C0", "B0"), customer("C2", "B1"), customer("C3", "B3", "abc"),
+                   customer("C4", "B4")});
+  file("APU.TXT", {"A001;1;31/02/2011;0;1;430"});
+  // A file that is not there stops before its first record.
+  std::filesystem::remove(inter + "/PRO.TXT");
+  // A company whose customers' tax codes are unique: C2 is refused as a duplicate.
+  import("CREATE UNIQUE INDEX customer_tax_code ON F_CLI (CIFCLI);\n"
+         "INSERT INTO F_CLI (CODCLI, NOMCLI, CIFCLI) VALUES ('C0', 'Antiguo', 'B0');\n");
+  const RunResult& result = last_run;
+  std::vector<std::string> lines;
+  std::istringstream in(result.err);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  ASSERT_EQ(lines.size(), 13u) << result.err;
+  const std::regex row(R"((\S+) +(\d+) +(\d+) +(\d+) +(\d+) +\d+,\d\d +(\d+|-))");
+  auto counts = [&](const std::string& line) {
+    std::smatch m;
+    EXPECT_TRUE(std::regex_match(line, m, row)) << line;
+    return m.size() == 7 ? m[1].str() + " " + m[2].str() + " " + m[3].str() + " " + m[4].str() + " " + m[5].str()
+                         : std::string();
+  };
+  EXPECT_TRUE(lines[0].starts_with("Archivo ")) << lines[0];
+  EXPECT_EQ(counts(lines[1]), "MAE.TXT 0 0 0 0");
+  EXPECT_EQ(counts(lines[2]), "CLI.TXT 4 1 1 1");
+  EXPECT_EQ(lines[3], "  parado en el registro 4, campo 16 (RETCLI): No coinciden los tipos");
+  EXPECT_EQ(lines[4], "  registro: " + customer("C3", "B3", "abc").substr(0, 60) + "...");
+  EXPECT_EQ(counts(lines[5]), "PRO.TXT 0 0 0 0");
+  EXPECT_TRUE(lines[6].starts_with("  parado antes del primer registro: ")) << lines[6];
+  EXPECT_EQ(counts(lines[7]), "APU.TXT 1 0 0 0");
+  EXPECT_TRUE(lines[8].starts_with("  parado en el registro 1, campo 02 (FECAPU): ")) << lines[8];
+  EXPECT_EQ(lines[9], "  registro: A001;1;31/02/2011;0;1;430;");
+  EXPECT_EQ(counts(lines[10]), "IVR.TXT 0 0 0 0");
+  EXPECT_EQ(counts(lines[11]), "IVS.TXT 0 0 0 0");
+  EXPECT_EQ(lines[12], "Proceso terminado con errores: " + inter + "/ERRORES.TXT");
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 #pragma once
-// What every test program shares: temporary folders, whole-file reading and
-// writing, running a program of the build as a process, and the company
-// database and connection file that a run of kavelo needs.
+// What every test program shares: temporary folders, files, running the
+// build's programs, and the company database and connection file of a run.
 #include <chrono>
 #include <optional>
 #include <string>
@@ -9,8 +8,7 @@
 
 namespace kavelo::test {
 
-// A fresh folder under TMPDIR (or /tmp), removed with everything in it when the
-// object goes away.
+// A fresh folder under TMPDIR (or /tmp), removed with its contents at the end.
 class TempDir {
  public:
   TempDir();
@@ -18,9 +16,7 @@ class TempDir {
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
 
-  // Without a trailing "/".
-  const std::string& path() const { return path_; }
-  // path() + "/" + name.
+  const std::string& path() const { return path_; }  // without a trailing "/"
   std::string operator/(const std::string& name) const { return path_ + "/" + name; }
 
  private:
@@ -37,50 +33,46 @@ bool exists(const std::string& path);
 void make_dir(const std::string& path);
 
 struct RunResult {
-  // The exit status, or 128 + the signal number when a signal ended the process
-  // (-1 when it was killed for running past its time limit).
+  // The exit status; 128 + the signal number when a signal ended the process,
+  // -1 when it was killed for running past its time limit.
   int exit_status = -1;
   std::string out;
   std::string err;
 };
 
-// Runs argv[0] (a path, not searched in PATH) with the given arguments, without
-// a shell, in `cwd` (the current folder when empty), stdin fed from
-// `stdin_text` or /dev/null. stdout and stderr are captured separately. The
-// child gets this process's environment without DISPLAY and WAYLAND_DISPLAY, so
-// that a run never opens a window. A process still running after `time_limit`
-// is killed.
+// Runs argv[0] (a path, not searched in PATH) without a shell, in `cwd` (the
+// current folder when empty), stdin from `stdin_text` or /dev/null, and gives
+// its stdout and stderr. The child gets this environment less DISPLAY and
+// WAYLAND_DISPLAY (a run never opens a window); past `time_limit` it is killed.
 RunResult run_program(const std::vector<std::string>& argv, const std::string& cwd = "",
                       const std::optional<std::string>& stdin_text = std::nullopt,
                       std::chrono::seconds time_limit = std::chrono::seconds(300));
 
-// A program of the build: $KAVELO_BIN_DIR/name (throws when the variable is
-// not set).
+// A program of the build: $KAVELO_BIN_DIR/name (throws when it is not set).
 std::string bin_path(const std::string& name);
 
 // Runs the build's kavelo-db with these arguments (stdin from `input`).
 RunResult kavelo_db(const std::vector<std::string>& args, const std::optional<std::string>& input = std::nullopt);
 
 // Where the scenarios keep the company database, by KAVELO_TEST_BACKEND:
-// "sqlite" (or not set) a database file, "postgres" a database on the test
-// server (KAVELO_PG_DIR) that a link file at the database path leads to.
-// Throws std::runtime_error for any other value.
+// "sqlite" (or not set) a file, "postgres" a database on the test server
+// (KAVELO_PG_DIR) that a link file at the database path leads to; any other
+// value throws.
 enum class Backend { sqlite, postgres };
 Backend test_backend();
 inline bool on_server() { return test_backend() == Backend::postgres; }
 // Why the scenarios cannot run on that backend, or nullopt when they can.
 std::optional<std::string> backend_missing();
 
-// Creates the company database `dir`/code+suffix+".MDB" with `kavelo-db create`,
-// then runs `extra_sql` (written for SQLite) on it when it is not empty: with
-// `kavelo-db sql` on a file, statement by statement in one transaction on the
-// server, in the server's words (server_sql.h). Returns the database path;
-// throws std::runtime_error with the failing step's message.
+// Creates the company database `dir`/code+suffix+".MDB" with `kavelo-db
+// create` and runs `extra_sql` (written for SQLite) on it: with `kavelo-db sql`
+// on a file, in the server's words on the server (server_sql.h). Returns its
+// path; throws std::runtime_error with the failing step's message.
 std::string make_company(const std::string& dir, const std::string& code, const std::string& suffix,
                          const std::string& extra_sql = "");
 
-// A copy of the company database at `copy_path` (replaced when there is one),
-// to compare with after a run: the file, or a new server database and its link.
+// A copy of the company database at `copy_path` (replacing one): the file, or a
+// new server database and its link.
 void copy_company(const std::string& database, const std::string& copy_path);
 
 // The eight lines of a connection file, in the order kavelo reads them.
@@ -96,13 +88,10 @@ std::vector<std::string> connection_lines(const std::string& interchange_dir, co
 void write_connection_file(const std::string& path, const std::vector<std::string>& lines,
                            const std::string& line_end = "\r\n");
 
-// UTF-8 text as Windows-1252 bytes (the test's own table, so that a fault of
-// the program's conversion is not repeated here); throws on a character that
-// Windows-1252 lacks.
+// UTF-8 text as Windows-1252 bytes; throws on a character that it lacks.
 std::string cp1252(const std::string& utf8);
 
-// The bytes every FINAL.TXT of this version holds, written out independently
-// of the program's own code.
+// The bytes of every FINAL.TXT of this version, written out here.
 std::string expected_final_txt();
 
 }  // namespace kavelo::test
