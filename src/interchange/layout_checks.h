@@ -93,6 +93,18 @@ inline std::map<Conversion, int> count_by_conversion(const ImportDescription& d)
   return counts;
 }
 
+// What every import description must pass: a record of `fields` fields (the
+// identifier, the key and the layout's), codes by position, the reference
+// schema's columns, and `conversions` fields of each conversion.
+inline void expect_layout(const ImportDescription& d, const std::string& table, std::size_t fields,
+                          const std::map<Conversion, int>& conversions) {
+  SCOPED_TRACE(table);
+  EXPECT_EQ(d.layout.size() + 2, fields);
+  expect_codes_follow_positions(d);
+  expect_fits_reference_schema(d, table);
+  EXPECT_EQ(count_by_conversion(d), conversions);
+}
+
 // The layout's field for `column`; a failure and an empty field when it has none.
 inline LayoutField field_of(const ImportDescription& d, std::string_view column) {
   for (const LayoutField& field : d.layout)
