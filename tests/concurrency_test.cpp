@@ -20,7 +20,7 @@
 
 #include "db/pg/pg_connection.h"
 #include "db/pg/test_server.h"
-#include "import_scenario.h"
+#include "test_support.h"
 
 namespace kavelo::test {
 namespace {
@@ -44,16 +44,10 @@ std::string journal(const std::string& batch, int lines) {
   return text;
 }
 
-// The one value of a query's first row ("" when there is none).
-std::string single(const std::string& database, const std::string& sql) {
-  auto rows = query_rows(database, sql);
-  return rows.empty() || rows[0].empty() ? "" : unquoted(rows[0][0].second);
-}
-
 // The journal lines stored so far; 0 while a run holds the file too long to read it.
 long lines_stored(const std::string& database) {
   try {
-    return std::stol(single(database, "SELECT count(*) FROM F_APU"));
+    return std::stol(values(database, "SELECT count(*) FROM F_APU"));
   } catch (const std::exception&) {
     return 0;
   }
@@ -77,7 +71,7 @@ struct Batch {
   // Generous: a sanitizer build on a busy machine takes minutes for the
   // journal, and the tests are about what is stored, not how fast.
   RunResult run() const { return run_program({bin_path("kavelo"), conn}, "", std::nullopt, 500s); }
-  std::string errors() const { return exists(inter + "/ERRORES.TXT") ? read_bytes(inter + "/ERRORES.TXT") : ""; }
+  std::string errors() const { return error_report(inter); }
 
   std::string inter, conn;
 };
@@ -123,9 +117,9 @@ TEST_P(TwoRuns, StartedTogetherStoreEveryLineOfBothWithoutSharingAnEntry) {
 
   EXPECT_EQ(first.exit_status, 0) << a.errors() << first.err;
   EXPECT_EQ(second.exit_status, 0) << b.errors() << second.err;
-  EXPECT_EQ(single(database, "SELECT count(*) FROM F_APU"), std::to_string(2 * kLines));
+  EXPECT_EQ(values(database, "SELECT count(*) FROM F_APU"), std::to_string(2 * kLines));
   // Every entry holds the two lines of one run.
-  EXPECT_EQ(single(database,
+  EXPECT_EQ(values(database,
                    "SELECT count(*) FROM (SELECT DIAAPU FROM F_APU GROUP BY DIAAPU, FECAPU, ASIAPU "
                    "HAVING count(*) <> 2 OR count(DISTINCT CONAPU) <> 1) AS mixed"),
             "0");
@@ -196,8 +190,8 @@ TEST_F(ServerWriters, ASessionAddingToABalanceRowWhileTheRunPostsToItLosesNothin
   // The debits of the lines, in pesetas: every line on account 4300xxx.
   long posted = 0;
   for (int entry = 0; entry < kManyLines / 2; ++entry) posted += 100 + entry % 500;
-  EXPECT_EQ(single(database, "SELECT PD1SAL FROM F_SAL WHERE DIASAL = 1 AND CUESAL = '4'"), std::to_string(added));
-  EXPECT_EQ(single(database, "SELECT PD3SAL FROM F_SAL WHERE DIASAL = 1 AND CUESAL = '4'"),
+  EXPECT_EQ(values(database, "SELECT PD1SAL FROM F_SAL WHERE DIASAL = 1 AND CUESAL = '4'"), std::to_string(added));
+  EXPECT_EQ(values(database, "SELECT PD3SAL FROM F_SAL WHERE DIASAL = 1 AND CUESAL = '4'"),
             std::to_string(added + posted));
 }
 
@@ -225,7 +219,7 @@ TEST_F(ServerWriters, ALockHeldLongerThanTheWaitEndsTheFileWithItsLineAndTheOthe
   EXPECT_EQ(std::stoll(named[1].str()), lines_stored(database) + 1) << report;
   EXPECT_EQ(std::count(report.begin(), report.end(), '\n'), 2) << "one error line: " << report;
   expect_balanced(database, baseline);
-  EXPECT_EQ(single(database, "SELECT count(*) FROM F_IVR"), "1");
+  EXPECT_EQ(values(database, "SELECT count(*) FROM F_IVR"), "1");
 }
 
 // The server drops kavelo's connection in the middle of the journal: the
@@ -297,8 +291,8 @@ TEST(DroppedConnection, NamesTheLostRecordsKeepsTheCommittedOnesWholeAndGoesOn) 
   RunResult verify = kavelo_db({"verify", link});
   EXPECT_EQ(verify.exit_status, 0) << verify.out << verify.err;
   // The registers after the journal import whole on a new connection.
-  EXPECT_EQ(single(link, "SELECT count(*) FROM F_IVR"), std::to_string(kRegisterRecords));
-  EXPECT_EQ(single(link, "SELECT count(*) FROM F_IVS"), std::to_string(kRegisterRecords));
+  EXPECT_EQ(values(link, "SELECT count(*) FROM F_IVR"), std::to_string(kRegisterRecords));
+  EXPECT_EQ(values(link, "SELECT count(*) FROM F_IVS"), std::to_string(kRegisterRecords));
 }
 
 // Holds the write lock of `database` as another program would, from the
@@ -406,8 +400,8 @@ TEST_F(LockTest, ALockOfThreeSecondsInMidRunIsWaitedForAndWhatItWroteIsRespected
   EXPECT_GT(added, 0);
   EXPECT_EQ(result.exit_status, 0) << result.err;
   EXPECT_EQ(lines_stored(database), kLines + added);
-  EXPECT_EQ(single(database, "SELECT count(*) FROM F_APU WHERE CONAPU = 'Aplicación'"), std::to_string(added));
-  EXPECT_EQ(single(database, "SELECT count(*) FROM (SELECT 1 FROM F_APU GROUP BY DIAAPU, FECAPU, ASIAPU "
+  EXPECT_EQ(values(database, "SELECT count(*) FROM F_APU WHERE CONAPU = 'Aplicación'"), std::to_string(added));
+  EXPECT_EQ(values(database, "SELECT count(*) FROM (SELECT 1 FROM F_APU GROUP BY DIAAPU, FECAPU, ASIAPU "
                              "HAVING count(DISTINCT CONAPU) > 1)"),
             "0");
   expect_balanced(database, baseline);
@@ -429,7 +423,7 @@ TEST_F(LockTest, ALockHeldForGoodEndsTheRunInBoundedTimeWithReports) {
   EXPECT_EQ(result.exit_status, 1) << result.err;
   EXPECT_EQ(read_bytes(batch->inter + "/ERRORES.TXT"), "error en apertura de base de datos\r\n");
   EXPECT_EQ(read_bytes(batch->inter + "/FINAL.TXT"), expected_final_txt());
-  EXPECT_EQ(single(database, "SELECT count(*) FROM F_APU"), "0");
+  EXPECT_EQ(values(database, "SELECT count(*) FROM F_APU"), "0");
 }
 
 }  // namespace

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "import_scenario.h"
+#include "test_support.h"
 
 namespace kavelo::test {
 namespace {

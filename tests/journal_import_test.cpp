@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "import_scenario.h"
+#include "test_support.h"
 
 namespace kavelo::test {
 namespace {
@@ -70,16 +70,8 @@ class JournalImportTest : public ImportScenario {
     expect_balanced();
   }
   void expect_balanced() { EXPECT_EQ(balance_check.exit_status, 0) << balance_check.out << balance_check.err; }
-  std::string errors() const { return exists(inter + "/ERRORES.TXT") ? read_bytes(inter + "/ERRORES.TXT") : ""; }
-
-  // The values of every column of every row, joined by blanks: text without
-  // its quotes, NULL for Null.
-  std::string value(const std::string& sql) const {
-    std::string result;
-    for (const QueriedRow& row : query_rows(database, sql))
-      for (const auto& [name, quoted] : row) result += (result.empty() ? "" : " ") + unquoted(quoted);
-    return result;
-  }
+  std::string errors() const { return error_report(inter); }
+  std::string value(const std::string& sql) const { return values(database, sql); }
   // The imported lines' numbers, in the order of their keys, which the
   // scenarios' files follow.
   std::string entries() const {

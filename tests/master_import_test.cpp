@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "import_scenario.h"
+#include "test_support.h"
 
 namespace kavelo::test {
 namespace {
@@ -391,30 +391,6 @@ TEST_F(Groups, DuplicatesAndAKeyTwiceInAGroup) {
   EXPECT_EQ(rows("SELECT NOMMAE, NEXMAE FROM F_MAE WHERE CODMAE = '00500'"), Rows{"'Otra vez'|'N600'"});
   // Read, added, changed, duplicates.
   EXPECT_NE(last_run.err.find("MAE.TXT       1800      1793         1          5"), std::string::npos) << last_run.err;
-}
-
-// A company filled by hand reads back alike from either backend: what lets
-// one list of scenarios with one set of expectations run on both.
-class CompanyRows : public ImportScenario {};
-
-TEST_F(CompanyRows, ReadBackAsSqliteQuotesThem) {
-  database = make_company(data, "EMP", "01", R"sql(
-CREATE TABLE T (N SHORT, A TEXT(20) NOT NULL COLLATE NOCASE, B LONGTEXT, Y BYTE, L LONG, D DOUBLE, C CURRENCY,
-  F DATETIME, K BIT);
-INSERT INTO T VALUES (1, 'Después', 'O''BRIEN; "q"', 200, -70000, 12, 17, '2011-03-15', -1);
-INSERT INTO T VALUES (2, 'b', NULL, 0, 0, 2.5, 1180.5, '2011-03-15 10:30:00', 0);
-INSERT INTO T (N, A, D, C) VALUES (3, 'c', -0.25, -12.3456);
-ALTER TABLE F_IVR ADD COLUMN EXTIVR TEXT(10) DEFAULT 'nuevo';
-INSERT INTO F_IVR (CODIVR, "347IVR", RFR3IVR) VALUES (4, 20, 65);
-)sql");
-  EXPECT_EQ(rows("SELECT N, A, B, Y, L, D, C, F, K FROM T ORDER BY N"),
-            (Rows{"1|'Después'|'O'BRIEN; \"q\"'|200|-70000|12.0|17|'2011-03-15'|-1",
-                  "2|'b'|NULL|0|0|2.5|1180.5|'2011-03-15 10:30:00'|0",
-                  "3|'c'|NULL|NULL|NULL|-0.25|-12.3456|NULL|NULL"}));
-  // A key compares without regard to the case of its ASCII letters.
-  EXPECT_EQ(rows("SELECT N FROM T WHERE A = 'DESPUéS' OR A = 'B' ORDER BY N"), (Rows{"1", "2"}));
-  EXPECT_EQ(rows("SELECT count(*), \"347IVR\", RFR3IVR, EXTIVR FROM F_IVR GROUP BY \"347IVR\", RFR3IVR, EXTIVR"),
-            Rows{"1|20.0|65|'nuevo'"});
 }
 
 }  // namespace
