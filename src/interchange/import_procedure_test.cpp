@@ -41,12 +41,13 @@ TEST_F(LineReaderTest, EndsLinesAtCrOrCrLfButNotAtALoneLf) {
   for (const auto& [bytes, lines] : cases) EXPECT_EQ(lines_of(bytes), lines) << bytes;
 }
 
+// The reader's block is 1 MiB: the first CR LF is split between two blocks.
 TEST_F(LineReaderTest, ReadsLinesLongerThanItsBlockAndCrLfAcrossBlocks) {
   const std::string big(3 << 20, 'x');
-  const auto lines = lines_of(big + "\r\n" + std::string((1 << 20) - 1, 'y') + "\r\nz");
+  const auto lines = lines_of(std::string((1 << 20) - 1, 'y') + "\r\n" + big + "\r\nz");
   ASSERT_EQ(lines.size(), 3u);
-  EXPECT_EQ(lines[0], big);
-  EXPECT_EQ(lines[1].size(), (1u << 20) - 1);
+  EXPECT_EQ(lines[0].size(), (1u << 20) - 1);
+  EXPECT_EQ(lines[1], big);
   EXPECT_EQ(lines[2], "z");
 }
 
@@ -82,7 +83,7 @@ TEST(FieldCutting, CutsFieldsAtTheSeparator) {
            {"\tabc\t|x", "|", 1, {"\tabc\t"}},         // tabs stay at both ends
            {"a;b", " ;", 2, {"a;b ;", "a;b ;"}},       // two characters never match
            {"C001 ", "", 2, {"C001", "C001"}},         // nor does the empty separator
-           {"año§ñu§x", "§", 3, {"año", "ñu", "x"}},   // one character of two bytes
+           {"a°ñ§u§x", "§", 3, {"a°ñ", "u", "x"}},     // one character of two bytes
        }) {
     EXPECT_EQ(cut_all(c.line, c.separator, c.fields), c.expected) << c.line;
   }
