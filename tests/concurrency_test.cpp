@@ -19,7 +19,6 @@
 #include <thread>
 
 #include "db/pg/pg_connection.h"
-#include "db/pg/test_server.h"
 #include "test_support.h"
 
 namespace kavelo::test {
@@ -136,7 +135,7 @@ class ServerWriters : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!on_server()) GTEST_SKIP() << "about other sessions of a database server";
-    KAVELO_REQUIRE_PG_SERVER();
+    KAVELO_REQUIRE_BACKEND();
     make_dir(data);
     // The balance row of group 4 is there before the run.
     database = make_company(data, "EMP", "01",
@@ -226,46 +225,23 @@ TEST_F(ServerWriters, ALockHeldLongerThanTheWaitEndsTheFileWithItsLineAndTheOthe
 // error report names the record that failed and the first one lost with the
 // uncommitted work, what was committed stays whole (every line posted to its
 // balances), and the files after it import on a new connection.
-TEST(DroppedConnection, NamesTheLostRecordsKeepsTheCommittedOnesWholeAndGoesOn) {
-  if (!on_server()) GTEST_SKIP() << "about a connection to a database server";
-  KAVELO_REQUIRE_PG_SERVER();
-  TempDir tmp;
-  const std::string dir = tmp / "muestra";
-  // A journal of several transactions (each half a second); the registers
-  // after it shortened, the master files left out.
-  constexpr int kRecords = 60000, kRegisterRecords = 2000;
-  RunResult sample = kavelo_db({"sample", dir, "--records", std::to_string(kRecords)});
-  ASSERT_EQ(sample.exit_status, 0) << sample.err;
-  for (const char* name : {"MAE.TXT", "CLI.TXT", "PRO.TXT"}) write_bytes(dir + "/" + name, "");
-  for (const char* name : {"IVR.TXT", "IVS.TXT"}) {
-    const std::string bytes = read_bytes(dir + "/" + name);
-    std::size_t end = 0;
-    for (int i = 0; i < kRegisterRecords; ++i) end = bytes.find("\r\n", end) + 2;
-    write_bytes(dir + "/" + name, bytes.substr(0, end));
+TEST_F(ServerWriters, ADroppedConnectionLosesOnlyWhatItNamesAndTheFilesAfterItImport) {
+  constexpr int kRegisterRecords = 2000;
+  Batch batch(tmp, "A", data, journal("A", kManyLines));
+  std::string output, input;
+  for (int i = 1; i <= kRegisterRecords; ++i) {
+    output += record("R001", 65, {{2, std::to_string(i)}}, {11, 12, 47}, "|") + "\r\n";
+    input += record("S001", 73, {{2, std::to_string(i)}}, {11, 12, 24, 55}, "|") + "\r\n";
   }
-  const std::string link = make_company(dir + "/datos", "MUESTRA", "01", read_bytes(dir + "/company.sql"));
-  std::smatch database;
-  const std::string connection_string = read_bytes(link);
-  ASSERT_TRUE(std::regex_search(connection_string, database, std::regex("Database=([^;\r]+)")));
-
-  RunResult run;
-  std::thread importer([&] { run = run_program({bin_path("kavelo"), dir + "/kavelo.conn"}); });
-  // Well into the journal, the server ends kavelo's session.
-  bool dropped = false;
-  for (int i = 0; i < 600 && !dropped; ++i) {
-    if (lines_stored(link) > 200) {
-      db::pg::Connection admin(db::pg::testing::admin_connection_string());
-      admin.execute("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE datname = '" + database[1].str() +
-                    "' AND pid <> pg_backend_pid()");
-      dropped = true;
-    }
-    std::this_thread::sleep_for(50ms);
-  }
-  importer.join();
-  ASSERT_TRUE(dropped) << "the journal never reached 200 lines: " << run.err;
-
+  write_bytes(batch.inter + "/IVR.TXT", output);
+  write_bytes(batch.inter + "/IVS.TXT", input);
+  const RunResult run = beside(batch, [&](const std::atomic<bool>&) {
+    db::pg::Connection session(connection_string);
+    session.execute("SELECT pg_terminate_backend(pid) FROM pg_stat_activity "
+                    "WHERE datname = current_database() AND pid <> pg_backend_pid()");
+  });
   EXPECT_EQ(run.exit_status, 1) << run.out << run.err;
-  const std::string report = read_bytes(dir + "/ERRORES.TXT");
+  const std::string report = batch.errors();
   EXPECT_NE(report.find("se ha perdido la conexi\xF3n con el servidor de base de datos"), std::string::npos) << report;
   // The journal's lines in the report; the first record they name is the
   // first that is not stored.
@@ -277,9 +253,9 @@ TEST(DroppedConnection, NamesTheLostRecordsKeepsTheCommittedOnesWholeAndGoesOn) 
     if (first_named < 0 || named < first_named) first_named = named;
     ++lines;
   }
-  const long stored = lines_stored(link);
+  const long stored = lines_stored(database);
   EXPECT_GT(stored, 0);
-  EXPECT_LT(stored, kRecords);
+  EXPECT_LT(stored, kManyLines);
   // No record goes missing unnamed. Only a drop during the commit itself
   // leaves its outcome unknown: the one line then names the first record of
   // the group, which the server may have stored after all.
@@ -288,11 +264,11 @@ TEST(DroppedConnection, NamesTheLostRecordsKeepsTheCommittedOnesWholeAndGoesOn) 
     EXPECT_EQ(first_named, stored + 1) << report;
   }
   EXPECT_TRUE(lines == 1 || lines == 2) << report;
-  RunResult verify = kavelo_db({"verify", link});
+  RunResult verify = kavelo_db({"verify", database});
   EXPECT_EQ(verify.exit_status, 0) << verify.out << verify.err;
   // The registers after the journal import whole on a new connection.
-  EXPECT_EQ(values(link, "SELECT count(*) FROM F_IVR"), std::to_string(kRegisterRecords));
-  EXPECT_EQ(values(link, "SELECT count(*) FROM F_IVS"), std::to_string(kRegisterRecords));
+  EXPECT_EQ(values(database, "SELECT count(*) FROM F_IVR"), std::to_string(kRegisterRecords));
+  EXPECT_EQ(values(database, "SELECT count(*) FROM F_IVS"), std::to_string(kRegisterRecords));
 }
 
 // Holds the write lock of `database` as another program would, from the
