@@ -306,27 +306,13 @@ class LockHolder {
   std::thread thread_;
 };
 
-// A company file with accounts and a journal numbered per journal and date,
-// its entries over the days of every month.
+// A company file whose journal is numbered per journal and date.
 class LockTest : public ::testing::Test {
  protected:
   LockTest() {
     make_dir(data);
-    database = make_company(data, "LCK", "01",
-                            "INSERT INTO F_EMP (CODEMP, FRMEMP) VALUES ('LCK', '1101');"
-                            "INSERT INTO F_AUT (CODAUT, NAAAUT, NAMAUT) VALUES (1, 1, 1);"
-                            "INSERT INTO F_DIA (CODDIA, ASIDIA) VALUES (1, 1);");
-    std::string accounts, apu;
-    for (int i = 0; i < kAccounts; ++i) accounts += fmt::format("M001|4300{:03}|Cliente {}|||||\r\n", i, i);
-    for (int i = 0; i < kLines / 2; ++i) {
-      const std::string date = fmt::format("{:02}/{:02}/2011", 1 + i % 28, 1 + i % 12);
-      const std::string amount = fmt::format("{},{:02}", 10 + i % 90, i % 100);
-      apu +=
-          fmt::format("A001|1|{0}|0|1|4300{1:03}|Venta|F{2}|D|{3}|{3}|||||||||||\r\n", date, i % kAccounts, i, amount);
-      apu += fmt::format("A001|1|{0}|0|2|7000001|Venta|F{1}|H|{2}|{2}|||||||||||\r\n", date, i, amount);
-    }
-    batch.emplace(tmp, "", data, apu, "LCK");
-    write_bytes(batch->inter + "/MAE.TXT", accounts);
+    database = make_company(data, "EMP", "01", company_sql("1", "1"));
+    batch.emplace(tmp, "", data, journal("A", kLines));
     copy_company(database, baseline);
   }
   void expect_everything_stored(const RunResult& result) {
@@ -336,7 +322,6 @@ class LockTest : public ::testing::Test {
     expect_balanced(database, baseline);
   }
 
-  static constexpr int kAccounts = 50;
   // Enough lines for several commits of kavelo (every half second).
   static constexpr long kLines = 60000;
   TempDir tmp;
