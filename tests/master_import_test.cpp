@@ -179,16 +179,6 @@ TEST_P(EachMasterFile, ARecordThatFailsEndsTheImport) {
   }
 }
 
-TEST_P(EachMasterFile, MissingFileIsRecordZeroAndTheNextFileStillImports) {
-  std::filesystem::remove(inter + "/" + f.name);
-  // The file after this one in the run.
-  const bool accounts = f.table == "F_MAE";
-  file(accounts ? "CLI.TXT" : "IVR.TXT",
-       {accounts ? record("C001", 52, {{2, "C"}}) : record("R001", 65, {{2, "4"}}, {11, 12, 47})});
-  EXPECT_EQ(import(), error_line(f.label, 0, "", "No se encontró el archivo"));
-  EXPECT_EQ(rows(accounts ? "SELECT CODCLI FROM F_CLI" : "SELECT CODIVR FROM F_IVR"), Rows{accounts ? "'C'" : "4"});
-}
-
 // An empty file does not open its table's record set, yet a table that is
 // not there is reported as it is for a file with records.
 TEST_P(EachMasterFile, AnEmptyFileReportsAMissingTableAsAFileWithRecords) {
@@ -322,7 +312,18 @@ TEST_F(MasterImport, AWriteThatLosesTheTransactionNamesTheFirstRecordLost) {
   }
 }
 
-TEST_F(MasterImport, AllFilesMissingGiveOneLinePerImport) {
+// A missing file is its import's one line, at record 0, and the file after it
+// still imports; with every file missing, each import says so.
+TEST_F(MasterImport, AMissingFileIsRecordZeroAndTheFilesAfterItImport) {
+  for (const char* name : {"MAE.TXT", "PRO.TXT", "IVR.TXT"}) std::filesystem::remove(inter + "/" + name);
+  file("CLI.TXT", {record("C001", 52, {{2, "C"}})});
+  file("IVS.TXT", {record("S001", 73, {{2, "5"}}, {11, 12, 24, 55})});
+  EXPECT_EQ(import(), cp1252("Maestro: (0/) No se encontró el archivo\r\n"
+                             "Proveedores: (0/) No se encontró el archivo\r\n"
+                             "IVA/IGIC repercutido: (0/) No se encontró el archivo\r\n"));
+  EXPECT_EQ(rows("SELECT CODCLI FROM F_CLI"), Rows{"'C'"});
+  EXPECT_EQ(rows("SELECT CODIVS FROM F_IVS"), Rows{"5"});
+  start_again();
   for (const char* name : kInterchangeFiles) std::filesystem::remove(inter + "/" + name);
   EXPECT_EQ(import(),
             cp1252("Maestro: (0/) No se encontró el archivo\r\n"

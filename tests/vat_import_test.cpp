@@ -194,13 +194,6 @@ TEST_F(RegisterImport, WhereTheTwoRegistersPart) {
             Rows{"'ofd'|'ded'|20|'inv'|'iide'|23|'2011-01-24'|25|'iien'|27|28.0|'cue'|34|'2011-05-05'|73"});
 }
 
-TEST_F(RegisterImport, MissingOutputRegisterDoesNotStopTheInputOne) {
-  std::filesystem::remove(inter + "/IVR.TXT");
-  file("IVS.TXT", {kInput.record("1")});
-  EXPECT_EQ(import(), error_line(kOutput.label, 0, "", "No se encontró el archivo"));
-  EXPECT_EQ(rows("SELECT CODIVS FROM F_IVS"), Rows{"1"});
-}
-
 // One run in which five files fail in five ways: the report holds a line for
 // each, in the order of the run, and an empty line at its end.
 TEST_F(RegisterImport, ReportOfARunByteForByte) {
