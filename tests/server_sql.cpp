@@ -8,7 +8,7 @@
 #include <cctype>
 #include <cmath>
 #include <map>
-#include <optional>
+#include <memory>
 #include <stdexcept>
 
 #include "db/pg/pg_connection.h"
@@ -111,23 +111,12 @@ void write_link_file(const std::string& path, const std::string& connection_stri
 // leads to each (the last one made for it); all dropped when the process ends.
 class ServerDatabases {
  public:
-  ~ServerDatabases() {
-    for (const std::string& name : made_) {
-      try {
-        admin().execute("DROP DATABASE IF EXISTS " + name + " WITH (FORCE)");
-      } catch (const std::exception&) {
-        // What is left goes with the cluster when the fixture stops it.
-      }
-    }
-  }
-
   // A new database for `link_path` (a copy of `template_name` when given);
   // its connection string.
   std::string make(const std::string& link_path, const std::string& template_name = "") {
-    const std::string name = "kavelo_e2e_" + std::to_string(::getpid()) + "_" + std::to_string(made_.size() + 1);
-    admin().execute("CREATE DATABASE " + name + (template_name.empty() ? "" : " TEMPLATE " + template_name));
-    made_.push_back(by_link_[link_path] = name);
-    return pg::testing::with_database(pg::testing::admin_connection_string(), name);
+    const auto& made = made_.emplace_back(std::make_unique<pg::testing::ScratchDatabase>(template_name));
+    by_link_[link_path] = made->name();
+    return made->connection_string();
   }
 
   const std::string& name_of(const std::string& link_path) const {
@@ -137,14 +126,8 @@ class ServerDatabases {
   }
 
  private:
-  pg::Connection& admin() {
-    if (!admin_) admin_.emplace(pg::testing::admin_connection_string());
-    return *admin_;
-  }
-
-  std::optional<pg::Connection> admin_;
   std::map<std::string, std::string> by_link_;
-  std::vector<std::string> made_;
+  std::vector<std::unique_ptr<pg::testing::ScratchDatabase>> made_;
 };
 
 ServerDatabases& server_databases() {

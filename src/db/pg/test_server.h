@@ -43,14 +43,15 @@ inline std::string with_database(const std::string& base, const std::string& nam
   return text.replace(at, end == std::string::npos ? std::string::npos : end - at, "Database=" + name);
 }
 
-// A database made for one test and dropped after it.
+// A database made for one test (a copy of `template_name` when given) and
+// dropped after it.
 class ScratchDatabase {
  public:
-  ScratchDatabase() {
+  explicit ScratchDatabase(const std::string& template_name = "") {
     static int made = 0;
     name_ = "kavelo_pg_test_" + std::to_string(getpid()) + "_" + std::to_string(++made);
     Connection admin(admin_connection_string());
-    admin.execute("CREATE DATABASE " + name_);
+    admin.execute("CREATE DATABASE " + name_ + (template_name.empty() ? "" : " TEMPLATE " + template_name));
   }
   ScratchDatabase(const ScratchDatabase&) = delete;
   ScratchDatabase& operator=(const ScratchDatabase&) = delete;
