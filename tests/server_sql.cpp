@@ -11,6 +11,7 @@
 #include <memory>
 #include <stdexcept>
 
+#include "db/column_type.h"
 #include "db/pg/pg_connection.h"
 #include "db/pg/pg_schema.h"
 #include "db/pg/test_server.h"
@@ -46,13 +47,6 @@ std::size_t opaque_end(std::string_view sql, std::size_t at) {
   return close == std::string_view::npos ? sql.size() : close + (i + 1 - at);
 }
 
-// The engine's column type names and the server's types for them.
-const std::map<std::string, std::string, std::less<>> kServerTypes = {
-    {"LONGTEXT", "text"},      {"BYTE", "jet_byte"},           {"SHORT", "smallint"},
-    {"LONG", "integer"},       {"DOUBLE", "double precision"}, {"CURRENCY", "numeric(19,4)"},
-    {"DATETIME", "timestamp"}, {"BIT", "jet_bit"},
-};
-
 // One statement written for SQLite as the server's schema names things: the
 // engine's type names in CREATE and ALTER are the server's types, COLLATE
 // NOCASE is kavelo_nocase, a "quoted" name is lower case. Literals and
@@ -74,14 +68,14 @@ std::string server_sql(std::string_view sql) {
       const std::string_view word = sql.substr(i, end - i);
       const std::string key = upper(word);
       const std::size_t next = sql.find_first_not_of(" \t\r\n", end);
-      const auto type = kServerTypes.find(key);
+      const db::ColumnKind kind = ddl ? db::column_kind(key) : db::ColumnKind::Untyped;
       if (key == "ROWID") throw std::runtime_error("rows on the server have no rowid: " + std::string(sql));
       if (key == "NOCASE" && previous == "COLLATE") {
         out += "kavelo_nocase";
       } else if (ddl && key == "TEXT" && next != std::string_view::npos && sql[next] == '(') {
-        out += "varchar";
-      } else if (ddl && type != kServerTypes.end()) {
-        out += type->second;
+        out += "varchar";  // its (n) follows
+      } else if (kind != db::ColumnKind::Untyped) {
+        out += pg::server_type_name(kind);
       } else {
         out += word;  // a name, a number such as 1.5E2
       }
