@@ -81,67 +81,15 @@ std::string company_sql(const std::string& naaaut, const std::string& namaut) {
          naaaut + ", " + namaut + ");\n" + "INSERT INTO F_DIA (CODDIA, ASIDIA) VALUES (1, 1);\n";
 }
 
-struct Numbering {
-  const char *name, *naaaut, *namaut;
-};
-void PrintTo(const Numbering& n, std::ostream* out) { *out << n.name; }
-
-class TwoRuns : public ::testing::TestWithParam<Numbering> {
+// A company whose journal 1 is numbered as `naaaut` and `namaut` say, copied
+// to `baseline` before any run.
+class Beside : public ::testing::Test {
  protected:
   void SetUp() override { KAVELO_REQUIRE_BACKEND(); }
-  TempDir tmp;
-};
-
-TEST_P(TwoRuns, StartedTogetherStoreEveryLineOfBothWithoutSharingAnEntry) {
-  // Enough lines for several transactions of each run, which then take turns.
-  constexpr int kLines = 30000;
-  const std::string data = tmp / "datos";
-  make_dir(data);
-  const std::string database = make_company(data, "EMP", "01", company_sql(GetParam().naaaut, GetParam().namaut));
-  const std::string baseline = tmp / "ANTES.MDB";
-  copy_company(database, baseline);
-  Batch a(tmp, "A", data, journal("A", kLines)), b(tmp, "B", data, journal("B", kLines));
-
-  // The second starts once the first has committed some of its lines, so
-  // that each has to wait for the other in mid-run.
-  RunResult first, second;
-  std::atomic<bool> done = false;
-  std::thread other([&] {
-    first = a.run();
-    done = true;
-  });
-  while (!done && lines_stored(database) == 0) std::this_thread::sleep_for(10ms);
-  second = b.run();
-  other.join();
-
-  EXPECT_EQ(first.exit_status, 0) << a.errors() << first.err;
-  EXPECT_EQ(second.exit_status, 0) << b.errors() << second.err;
-  EXPECT_EQ(values(database, "SELECT count(*) FROM F_APU"), std::to_string(2 * kLines));
-  // Every entry holds the two lines of one run.
-  EXPECT_EQ(values(database,
-                   "SELECT count(*) FROM (SELECT DIAAPU FROM F_APU GROUP BY DIAAPU, FECAPU, ASIAPU "
-                   "HAVING count(*) <> 2 OR count(DISTINCT CONAPU) <> 1) AS mixed"),
-            "0");
-  expect_balanced(database, baseline);
-}
-
-INSTANTIATE_TEST_SUITE_P(Numbering, TwoRuns,
-                         ::testing::Values(Numbering{"counter", "1", "0"}, Numbering{"date", "1", "1"},
-                                           Numbering{"journal", "0", "0"}),
-                         [](const auto& test) { return std::string(test.param.name); });
-
-// Sessions of another program on the server company while kavelo runs.
-class ServerWriters : public ::testing::Test {
- protected:
-  void SetUp() override {
-    if (!on_server()) GTEST_SKIP() << "about other sessions of a database server";
-    KAVELO_REQUIRE_BACKEND();
+  void company(const std::string& naaaut, const std::string& namaut, const std::string& extra_sql = "") {
     make_dir(data);
-    // The balance row of group 4 is there before the run.
-    database = make_company(data, "EMP", "01",
-                            company_sql("1", "1") + "INSERT INTO F_SAL (CUESAL, DIASAL) VALUES ('4', 1);\n");
-    const std::string link = read_bytes(database);
-    connection_string = link.substr(5, link.find('\r') - 5);
+    database = make_company(data, "EMP", "01", company_sql(naaaut, namaut) + extra_sql);
+    copy_company(database, baseline);
   }
 
   // Runs `session` beside the run of `batch`, from when the journal has stored
@@ -163,7 +111,54 @@ class ServerWriters : public ::testing::Test {
 
   TempDir tmp;
   const std::string data = tmp / "datos";
+  const std::string baseline = tmp / "ANTES.MDB";
   std::string database;
+};
+
+struct Numbering {
+  const char *name, *naaaut, *namaut;
+};
+void PrintTo(const Numbering& n, std::ostream* out) { *out << n.name; }
+
+class TwoRuns : public Beside, public ::testing::WithParamInterface<Numbering> {};
+
+// The second run starts once the first has committed some of its lines, so
+// that each has to wait for the other in mid-run.
+TEST_P(TwoRuns, StartedTogetherStoreEveryLineOfBothWithoutSharingAnEntry) {
+  // Enough lines for several transactions of each run, which then take turns.
+  constexpr int kLines = 30000;
+  company(GetParam().naaaut, GetParam().namaut);
+  Batch a(tmp, "A", data, journal("A", kLines)), b(tmp, "B", data, journal("B", kLines));
+  RunResult second;
+  const RunResult first = beside(a, [&](const std::atomic<bool>&) { second = b.run(); });
+  EXPECT_EQ(first.exit_status, 0) << a.errors() << first.err;
+  EXPECT_EQ(second.exit_status, 0) << b.errors() << second.err;
+  EXPECT_EQ(values(database, "SELECT count(*) FROM F_APU"), std::to_string(2 * kLines));
+  // Every entry holds the two lines of one run.
+  EXPECT_EQ(values(database,
+                   "SELECT count(*) FROM (SELECT DIAAPU FROM F_APU GROUP BY DIAAPU, FECAPU, ASIAPU "
+                   "HAVING count(*) <> 2 OR count(DISTINCT CONAPU) <> 1) AS mixed"),
+            "0");
+  expect_balanced(database, baseline);
+}
+
+INSTANTIATE_TEST_SUITE_P(Numbering, TwoRuns,
+                         ::testing::Values(Numbering{"counter", "1", "0"}, Numbering{"date", "1", "1"},
+                                           Numbering{"journal", "0", "0"}),
+                         [](const auto& test) { return std::string(test.param.name); });
+
+// Sessions of another program on the server company while kavelo runs.
+class ServerWriters : public Beside {
+ protected:
+  void SetUp() override {
+    if (!on_server()) GTEST_SKIP() << "about other sessions of a database server";
+    Beside::SetUp();
+    if (IsSkipped()) return;
+    // The balance row of group 4 is there before the run.
+    company("1", "1", "INSERT INTO F_SAL (CUESAL, DIASAL) VALUES ('4', 1);\n");
+    const std::string link = read_bytes(database);
+    connection_string = link.substr(5, link.find('\r') - 5);
+  }
   std::string connection_string;
 };
 
@@ -197,8 +192,6 @@ TEST_F(ServerWriters, ASessionAddingToABalanceRowWhileTheRunPostsToItLosesNothin
 TEST_F(ServerWriters, ALockHeldLongerThanTheWaitEndsTheFileWithItsLineAndTheOthersImport) {
   Batch batch(tmp, "A", data, journal("A", kManyLines));
   write_bytes(batch.inter + "/IVR.TXT", record("R001", 65, {{2, "7"}}, {11, 12, 47}, "|") + "\r\n");
-  const std::string baseline = tmp / "ANTES.MDB";
-  copy_company(database, baseline);
 
   RunResult result = beside(batch, [&](const std::atomic<bool>&) {
     // A user changes a balance and leaves the change open for longer than
@@ -307,13 +300,12 @@ class LockHolder {
 };
 
 // A company file whose journal is numbered per journal and date.
-class LockTest : public ::testing::Test {
+class LockTest : public Beside {
  protected:
-  LockTest() {
-    make_dir(data);
-    database = make_company(data, "EMP", "01", company_sql("1", "1"));
+  void SetUp() override {
+    Beside::SetUp();
+    company("1", "1");
     batch.emplace(tmp, "", data, journal("A", kLines));
-    copy_company(database, baseline);
   }
   void expect_everything_stored(const RunResult& result) {
     EXPECT_EQ(result.exit_status, 0) << result.err;
@@ -324,10 +316,6 @@ class LockTest : public ::testing::Test {
 
   // Enough lines for several commits of kavelo (every half second).
   static constexpr long kLines = 60000;
-  TempDir tmp;
-  const std::string data = tmp / "datos";
-  const std::string baseline = tmp / "ANTES.MDB";
-  std::string database;
   std::optional<Batch> batch;
 };
 
