@@ -204,8 +204,9 @@ TEST(AppendPadded, WritesWhatZeroPaddedFormattingWrites) {
   }
 }
 
-// Half to even at the fourth decimal; outside the range or not a number, no amount.
-TEST(Currency, FromDouble) {
+// Half to even at the fourth decimal; outside the range or not a number, no
+// amount. And back.
+TEST(Currency, ToAndFromDouble) {
   constexpr double kInfinity = std::numeric_limits<double>::infinity();
   const std::pair<double, std::optional<std::int64_t>> cases[] = {
       {1.5, 15000},         {-1.5, -15000},     {1.23456, 12346},     {0.00005, 0},
@@ -219,6 +220,9 @@ TEST(Currency, FromDouble) {
     const auto amount = currency_from_double(value);
     EXPECT_EQ(amount ? std::optional(amount->ten_thousandths) : std::nullopt, ten_thousandths) << value;
   }
+  EXPECT_EQ(to_double(Currency{12345}), 1.2345);
+  EXPECT_EQ(to_double(Currency{-5}), -0.0005);
+  EXPECT_EQ(to_double(Currency{std::numeric_limits<std::int64_t>::max()}), 922337203685477.5807);
 }
 
 // The edges of the range and their rounding are read through parse_currency
@@ -228,12 +232,6 @@ TEST(Currency, FromDecimalIsExact) {
   EXPECT_EQ(currency_from_decimal(false, "0", 1'000'000), Currency{0});
   EXPECT_EQ(currency_from_decimal(true, "1", -1'000'000), Currency{0});
   EXPECT_EQ(currency_from_decimal(false, "1", 1'000'000), std::nullopt);
-}
-
-TEST(Currency, ToDouble) {
-  EXPECT_EQ(to_double(Currency{12345}), 1.2345);
-  EXPECT_EQ(to_double(Currency{-5}), -0.0005);
-  EXPECT_EQ(to_double(Currency{std::numeric_limits<std::int64_t>::max()}), 922337203685477.5807);
 }
 
 TEST(DateTime, ValidityFollowsTheCalendar) {
