@@ -161,7 +161,7 @@ TEST_P(EachMasterFile, ARecordThatFailsEndsTheImport) {
       {{"'primer comentario", named("A", "Uno"), "'" + named("X", "comentado"), named("B", "Dos"), "'final"},
        error_line(f.label, 3, "", "La entrada ha sobrepasado el final del archivo"),
        {"'A'", "'B'"}},
-      {{named("A", std::string(100, 'n')), named("B", std::string(101, 'n')), named("C", "Después")},
+      {{named("A", std::string(99, 'n') + "ñ"), named("B", std::string(101, 'n')), named("C", "Después")},
        error_line(f.label, 2, f.name_code, "El campo '" + f.name_column + kTooLong),
        {"'A'"}},
       // The code is written under field code "01", after the look-up.
