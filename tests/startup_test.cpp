@@ -50,23 +50,44 @@ class StartupTest : public ::testing::Test {
   const std::string conn = tmp / "conexion.txt";
 };
 
-// A failed start-up ends with its reports: the error report holds the one
-// line, the final report is there, and nothing else is left behind (no
-// temporary report, no earlier run's report). Before the connection file is
-// read the reports go to the current folder; a connection file that ends early
-// names them after its line 1 as read (its blank kept, no "/" added).
-TEST_F(StartupTest, AFailedStartUpEndsWithItsReports) {
-  write_connection_file(conn, good_lines());
-  write_connection_file(tmp / "conn1.txt", good_lines());
+// Start-up after start-up in the same folders, each after an earlier run's
+// reports. A clean one leaves FINAL.TXT alone in their place. A failed one
+// ends with its reports: the error report holds the one line, the final report
+// is there, and nothing else is left behind (no temporary report). Before the
+// connection file is read the reports go to the current folder; a connection
+// file that ends early names them after its line 1 as read (its blank kept, no
+// "/" added). Nothing is written on stdout.
+TEST_F(StartupTest, EachStartUpEndsWithItsReports) {
+  make_company(data, "EMP", "01");
+  const std::vector<std::string> emp = connection_lines(inter, data, "EMP", "01");
+  // A connection file tmp/name of `lines`, then the bytes of `tail`.
+  const auto file = [&](const std::string& name, const std::vector<std::string>& lines,
+                        const std::string& line_end = "\r\n", const std::string& tail = "") {
+    write_connection_file(tmp / name, lines, line_end);
+    write_bytes(tmp / name, read_bytes(tmp / name) + tail);
+    return tmp / name;
+  };
+  file("conn1.txt", good_lines());
+  file("mi conexion.txt", emp);
   make_dir(tmp / "carpeta.txt");
   write_bytes(tmp / "vacio.txt", "");
   write_bytes(data + "/XYZ01.MDB", "esto no es una base de datos\r\n");
+  std::vector<std::string> seven = connection_lines(inter + "/x ", data, "ABC", "01");
+  seven.pop_back();
   struct Case {
     std::vector<std::string> args;
-    std::string reports, error;  // the reports' folder and the start of their names
+    std::string reports, error;  // the reports' folder and the start of their names; "" for no error
   };
   const std::string no_file = "No es posible abrir el archivo: ", at_cwd = cwd + "/", at_inter = inter + "/";
   std::vector<Case> cases = {
+      // Clean: brackets are no wildcards, arguments joined by one blank are one
+      // path, the interchange folder's line is trimmed, lines may end in CR
+      // alone, and lines after the eighth are not read.
+      {{file("emp[1].txt", emp)}, at_inter, ""},
+      {{tmp / "mi", "conexion.txt"}, at_inter, ""},
+      {{file("blancos.txt", connection_lines("  " + inter + " ", data, "EMP", "01"))}, at_inter, ""},
+      {{file("cr.txt", emp, "\r")}, at_inter, ""},
+      {{file("largo.txt", emp, "\r\n", "l\xednea de m\xe1s\r\n\xff\xfe sin fin de l\xednea")}, at_inter, ""},
       {{}, at_cwd, "Debe indicar el parametro con el nombre del archivo de conexión."},
       {{tmp / "nada.txt"}, at_cwd, no_file + tmp / "nada.txt"},
       // Quotes are part of the name.
@@ -79,16 +100,22 @@ TEST_F(StartupTest, AFailedStartUpEndsWithItsReports) {
       {{tmp / "conn[1].txt"}, at_cwd, no_file + tmp / "conn[1].txt"},
       {{tmp / "conn?.txt"}, at_cwd, "Nombre o número de archivo incorrecto (" + tmp / "conn?.txt" + ")"},
       {{tmp / "vacio.txt"}, at_cwd, "La entrada ha sobrepasado el final del archivo (" + tmp / "vacio.txt" + ")"},
-      // A first argument that is none of our options is part of the path.
+      {{file("corto.txt", seven)}, inter + "/x ",
+       "La entrada ha sobrepasado el final del archivo (" + tmp / "corto.txt" + ")"},
+      // An argument is an option only when it comes first and is one of ours;
+      // all after it make up the path.
       {{"--helpme", "x"}, at_cwd, no_file + "--helpme x"},
-      {{conn}, at_inter, "No existe la base de datos: " + data + "/ABC01.MDB"},
+      {{"x", "--check"}, at_cwd, no_file + "x --check"},
+      {{"--check", tmp / "dos", "partes.txt"}, at_cwd, no_file + tmp / "dos partes.txt"},
+      {{file("conexion.txt", good_lines())}, at_inter, "No existe la base de datos: " + data + "/ABC01.MDB"},
   };
   // Lines 2 to 4 as they make up the database path, seen in the message
   // that names it.
   const std::vector<std::string> paths[] = {
       {"  " + data + " ", " ABC ", " 01 ", data + "/ABC01.MDB"},
       {data + "/", "ABC", "01", data + "/ABC01.MDB"},
-      {data, "ABC", "", data + "/ABC.MDB"},
+      {"", "ABC", "01", "/ABC01.MDB"},
+      {data, "ABC", "   ", data + "/ABC.MDB"},
       // Blanks are spaces only: a tab stays.
       {data, "\tABC", "01\t", data + "/\tABC01\t.MDB"},
       // A lone LF does not end a line.
@@ -96,69 +123,36 @@ TEST_F(StartupTest, AFailedStartUpEndsWithItsReports) {
       {data, "CAÑA", "01", data + "/CAÑA01.MDB"},
   };
   for (const auto& p : paths) {
-    const std::string file = tmp / ("ruta" + std::to_string(cases.size()) + ".txt");
-    write_connection_file(file, connection_lines(inter, p[0], p[1], p[2]));
-    cases.push_back({{file}, at_inter, "No existe la base de datos: " + p[3]});
+    const std::string name = "ruta" + std::to_string(cases.size()) + ".txt";
+    cases.push_back(
+        {{file(name, connection_lines(inter, p[0], p[1], p[2]))}, at_inter, "No existe la base de datos: " + p[3]});
   }
-  write_connection_file(tmp / "roto.txt", connection_lines(inter, data, "XYZ", "01"));
-  cases.push_back({{tmp / "roto.txt"}, at_inter, "error en apertura de base de datos"});
-  std::vector<std::string> seven = connection_lines(inter + "/x ", data, "ABC", "01");
-  seven.pop_back();
-  write_connection_file(tmp / "corto.txt", seven);
-  cases.push_back(
-      {{tmp / "corto.txt"}, inter + "/x ", "La entrada ha sobrepasado el final del archivo (" + tmp / "corto.txt" + ")"});
+  cases.push_back({{file("roto.txt", connection_lines(inter, data, "XYZ", "01"))}, at_inter,
+                   "error en apertura de base de datos"});
 
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.error);
+    SCOPED_TRACE((c.args.empty() ? "" : c.args[0]) + ": " + c.error);
     const std::string folder = c.reports.substr(0, c.reports.rfind('/')), name = c.reports.substr(folder.size() + 1);
     write_bytes(c.reports + "ERRORES.TXT", "viejo\r\n");
     write_bytes(c.reports + "FINAL.TXT", "viejo\r\n");
-    EXPECT_EQ(kavelo(c.args).exit_status, 1);
-    EXPECT_EQ(read_bytes(c.reports + "ERRORES.TXT"), cp1252(c.error + "\r\n"));
-    EXPECT_EQ(read_bytes(c.reports + "FINAL.TXT"), expected_final_txt());
-    EXPECT_EQ(names_in(folder), (std::vector<std::string>{name + "ERRORES.TXT", name + "FINAL.TXT"}));
-    for (const char* report : {"ERRORES.TXT", "FINAL.TXT"}) std::filesystem::remove(c.reports + report);
-  }
-}
-
-// A clean start-up replaces the earlier run's reports by FINAL.TXT alone and
-// writes nothing on the standard output.
-TEST_F(StartupTest, CleanStartUps) {
-  make_company(data, "ABC", "01");
-  struct Case {
-    std::vector<std::string> args, lines;
-    std::string line_end = "\r\n", tail = "";  // bytes after the last line
-  };
-  const Case cases[] = {
-      {{conn}, good_lines()},
-      {{tmp / "conn[1].txt"}, good_lines()},
-      // Arguments joined by one blank are one path.
-      {{tmp / "mi", "conexion.txt"}, good_lines()},
-      // The interchange folder's line is trimmed.
-      {{conn}, connection_lines("  " + inter + " ", data, "ABC", "01")},
-      {{conn}, good_lines(), "\r"},
-      // Lines after the eighth are not read.
-      {{conn}, good_lines(), "\r\n", "l\xednea de m\xe1s\r\n\xff\xfe sin fin de l\xednea"},
-  };
-  for (const Case& c : cases) {
-    const std::string file = c.args.size() == 1 ? c.args[0] : c.args[0] + " " + c.args[1];
-    SCOPED_TRACE(file + " " + c.lines[0]);
-    write_bytes(inter + "/ERRORES.TXT", "viejo\r\n");
-    write_bytes(inter + "/FINAL.TXT", "viejo\r\n");
-    write_connection_file(file, c.lines, c.line_end);
-    write_bytes(file, read_bytes(file) + c.tail);
     const RunResult result = kavelo(c.args);
-    EXPECT_EQ(result.exit_status, 0) << result.err;
+    EXPECT_EQ(result.exit_status, c.error.empty() ? 0 : 1) << result.err;
     EXPECT_EQ(result.out, "");
-    EXPECT_EQ(names_in(inter), std::vector<std::string>{"FINAL.TXT"});
-    EXPECT_EQ(read_bytes(inter + "/FINAL.TXT"), expected_final_txt());
+    std::vector<std::string> left{name + "FINAL.TXT"};
+    if (!c.error.empty()) {
+      EXPECT_EQ(read_bytes(c.reports + "ERRORES.TXT"), cp1252(c.error + "\r\n"));
+      left.insert(left.begin(), name + "ERRORES.TXT");
+    }
+    EXPECT_EQ(read_bytes(c.reports + "FINAL.TXT"), expected_final_txt());
+    EXPECT_EQ(names_in(folder), left);
+    for (const char* report : {"ERRORES.TXT", "FINAL.TXT"}) std::filesystem::remove(c.reports + report);
   }
 }
 
 // No report in the current folder after --help or --version, nor after a run
 // whose interchange folder cannot take its reports: that one tells on stderr.
 TEST_F(StartupTest, HelpVersionAndAFolderThatCannotTakeTheReports) {
-  const RunResult help = kavelo({"--help"}), version = kavelo({"--version"});
+  const RunResult help = kavelo({"--help"}), version = kavelo({"--version", "x"});
   for (const RunResult& r : {help, version}) EXPECT_EQ(r.exit_status, 0) << r.err;
   EXPECT_TRUE(help.out.starts_with("Uso: kavelo ")) << help.out;
   EXPECT_EQ(version.out, "kavelo 1.0\n");

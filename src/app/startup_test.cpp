@@ -1,13 +1,12 @@
 // Start-up and the reports where the scenarios of tests/startup_test.cpp do
-// not reach: the command line, the connection file's lines and failures, the
-// company record and the window at start-up, replacing the reports.
+// not reach: the connection file's lines and failures, the company record and
+// the window at start-up, replacing the reports.
 #include "app/startup.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include "app/command_line.h"
 #include "app/connection_file.h"
 #include "app/reports.h"
 #include "db/company_database.h"
@@ -18,28 +17,6 @@
 
 namespace kavelo {
 namespace {
-
-TEST(CommandLine, AnOptionOnlyWhenFirstAndOneOfOurs) {
-  struct Case {
-    std::vector<std::string> arguments;
-    Mode mode;
-    std::string connection_file;
-  };
-  const Case cases[] = {
-      {{"--check", "/in/kavelo.conn"}, Mode::Check, "/in/kavelo.conn"},
-      {{"--check", "/mis", "datos/k.conn"}, Mode::Check, "/mis datos/k.conn"},
-      {{"--version", "x"}, Mode::Version, ""},
-      // Not ours: part of the path.
-      {{"-c", "k.conn"}, Mode::Run, "-c k.conn"},
-      {{"k.conn", "--check"}, Mode::Run, "k.conn --check"},
-      {{}, Mode::Run, ""},
-  };
-  for (const Case& c : cases) {
-    CommandLine line = parse_command_line(c.arguments);
-    EXPECT_EQ(line.mode, c.mode) << c.connection_file;
-    EXPECT_EQ(line.connection_file, c.connection_file);
-  }
-}
 
 using Lines = std::vector<std::string>;
 
@@ -60,12 +37,6 @@ TEST(SplitLines, EndsAtCrOrCrLfOnly) {
   for (const Case& c : cases) {
     EXPECT_EQ(split_lines(c.bytes, c.wanted), c.lines) << testing::PrintToString(c.bytes);
   }
-}
-
-TEST(FolderLines, TrimSpacesOnlyAndEndInOneSlash) {
-  EXPECT_EQ(trim_blanks("   "), "");
-  EXPECT_EQ(as_folder("/x/y//"), "/x/y//");
-  EXPECT_EQ(as_folder(""), "/");
 }
 
 // A file that cannot be read fails with its own error, also where start-up
