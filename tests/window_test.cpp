@@ -21,23 +21,18 @@ using namespace std::chrono_literals;
 
 const std::string kCaption = "Importación de prueba";
 
-// `command` (searched in PATH) with DISPLAY set to `display`.
+// `command` (searched in PATH) with DISPLAY set to `display`, in a UTF-8
+// locale so that X tools print window names as they are.
 RunResult on_display(const std::string& display, std::vector<std::string> command) {
-  command.insert(command.begin(), {"/usr/bin/env", "DISPLAY=" + display});
+  command.insert(command.begin(), {"/usr/bin/env", "LC_ALL=C.UTF-8", "DISPLAY=" + display});
   return run_program(command, "", std::nullopt, 60s);
-}
-
-// An X tool, in a UTF-8 locale so that it prints window names as they are.
-RunResult x_tool(const std::string& display, std::vector<std::string> command) {
-  command.insert(command.begin(), "LC_ALL=C.UTF-8");
-  return on_display(display, command);
 }
 
 // The line of `xwininfo -root -tree` for the window named `name` (which it
 // reads in UTF-8, unlike xdotool's search), or "" when there is none; it ends
 // with the window's size and place, as in "544x111+128+94  +128+94".
 std::string window_line(const std::string& display, const std::string& name) {
-  const RunResult tree = x_tool(display, {"xwininfo", "-root", "-tree"});
+  const RunResult tree = on_display(display, {"xwininfo", "-root", "-tree"});
   const auto at = tree.out.find("\"" + name + "\":");
   if (at == std::string::npos) return "";
   const auto start = tree.out.rfind('\n', at) + 1;
@@ -45,19 +40,16 @@ std::string window_line(const std::string& display, const std::string& name) {
 }
 
 // A company DEMO01 with the demo's data and interchange files, then
-// `extra_sql`; or with empty interchange files when `demo` is false. An
-// earlier run's FINAL.TXT is in the interchange folder.
+// `extra_sql`. An earlier run's FINAL.TXT is in the interchange folder.
 struct Company {
-  Company(const TempDir& tmp, const std::string& name, bool demo, const std::string& extra_sql = "")
-      : dir(tmp / name) {
+  Company(const TempDir& tmp, const std::string& name, const std::string& extra_sql = "") : dir(tmp / name) {
     for (const std::string& folder : {dir, inter, data}) make_dir(folder);
     const char* root = std::getenv("KAVELO_SOURCE_DIR");
     if (root == nullptr) throw std::runtime_error("KAVELO_SOURCE_DIR is not set");
     const std::string source = std::string(root) + "/examples/demo/";
-    database = make_company(data, "DEMO", "01", (demo ? read_bytes(source + "company.sql") : "") + extra_sql);
-    for (const char* file : {"MAE.TXT", "CLI.TXT", "PRO.TXT", "APU.TXT", "IVR.TXT", "IVS.TXT"}) {
-      write_bytes(inter + "/" + file, demo ? read_bytes(source + file) : "");
-    }
+    database = make_company(data, "DEMO", "01", read_bytes(source + "company.sql") + extra_sql);
+    for (const char* file : {"MAE.TXT", "CLI.TXT", "PRO.TXT", "APU.TXT", "IVR.TXT", "IVS.TXT"})
+      write_bytes(inter + "/" + file, read_bytes(source + file));
     write_bytes(inter + "/FINAL.TXT", "viejo\r\n");
     write_connection_file(conn, connection_lines(inter, data, "DEMO", "01", "|", kCaption));
   }
@@ -91,7 +83,7 @@ Seen run_on_display(const std::string& display, const Company& company) {
   const auto deadline = std::chrono::steady_clock::now() + 50s;
   while (running.wait_for(0s) != std::future_status::ready && std::chrono::steady_clock::now() < deadline) {
     if (seen.window.empty()) seen.window = window_line(display, kCaption);
-    if (x_tool(display, {"xdotool", "search", "--onlyvisible", "--name", "^Doveduzi Kavelo$"}).exit_status == 0) {
+    if (on_display(display, {"xdotool", "search", "--onlyvisible", "--name", "^Doveduzi Kavelo$"}).exit_status == 0) {
       if (seen.boxes++ == 0) {
         seen.window_behind_box = window_line(display, kCaption) != "";
         seen.final_txt_at_box = exists(company.inter + "/FINAL.TXT");
@@ -99,7 +91,7 @@ Seen run_on_display(const std::string& display, const Company& company) {
         seen.waited_for_key = running.wait_for(0s) == std::future_status::timeout;
       }
       // The box sits under the pointer, which has the keyboard focus.
-      x_tool(display, {"xdotool", "key", "Return"});
+      on_display(display, {"xdotool", "key", "Return"});
     }
     std::this_thread::sleep_for(25ms);
   }
@@ -112,7 +104,7 @@ Seen run_on_display(const std::string& display, const Company& company) {
 // ends with its reports.
 TEST(GraphicalWindow, AFailedStartUpShowsABoxThatWaitsForItsKeyAndNoWindow) {
   TempDir tmp;
-  const Company broken(tmp, "rota", false);
+  const Company broken(tmp, "rota");
   write_bytes(broken.database, "esto no es una base de datos\r\n");
   TestDisplay display;
   const Seen seen = run_on_display(display.name(), broken);
@@ -134,19 +126,14 @@ TEST(GraphicalWindow, ShowsTheWindowAndItsMessageBoxesAndEndsLikeATerminalRun) {
   const std::string full_counter =
       "\nDROP TABLE F_DIA;\n"
       "CREATE TABLE F_DIA (CODDIA SHORT NOT NULL PRIMARY KEY, NOMDIA TEXT(50), ASIDIA BYTE DEFAULT 1);\n"
-      "INSERT INTO F_DIA VALUES (1, 'Diario general', 25);\n"
-      "INSERT INTO F_DIA VALUES (2, 'Diario de ventas', 255);\n"
-      "INSERT INTO F_DIA VALUES (3, 'Diario de compras', 1);\n";
+      "INSERT INTO F_DIA VALUES (1, 'Diario general', 25), (2, 'Diario de ventas', 255), (3, 'Diario de compras', 1);\n";
   TempDir tmp;
-  const Company in_terminal(tmp, "terminal", true, full_counter);
-  const Company on_screen(tmp, "pantalla", true, full_counter);
-  // A display number far above those that servers take (the lowest free
-  // one), whose socket and lock file are not there.
+  const Company in_terminal(tmp, "terminal", full_counter), on_screen(tmp, "pantalla", full_counter);
+  // A display number far above those that servers take, whose socket and lock file are not there.
   std::string nowhere;
-  for (int number = 64999; nowhere.empty(); --number) {
-    const std::string n = std::to_string(number);
-    if (!exists("/tmp/.X11-unix/X" + n) && !exists("/tmp/.X" + n + "-lock")) nowhere = ":" + n;
-  }
+  for (int n = 64999; nowhere.empty(); --n)
+    if (!exists("/tmp/.X11-unix/X" + std::to_string(n)) && !exists("/tmp/.X" + std::to_string(n) + "-lock"))
+      nowhere = ":" + std::to_string(n);
   const RunResult terminal = on_display(nowhere, {bin_path("kavelo"), in_terminal.conn});
   ASSERT_NE(terminal.err.find("Hay errores en escribir registro nuevo\n"), std::string::npos) << terminal.err;
 
