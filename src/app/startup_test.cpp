@@ -18,13 +18,11 @@
 namespace kavelo {
 namespace {
 
-using Lines = std::vector<std::string>;
-
 TEST(SplitLines, EndsAtCrOrCrLfOnly) {
   struct Case {
     std::string bytes;
     std::size_t wanted;
-    Lines lines;
+    std::vector<std::string> lines;
   };
   const Case cases[] = {
       {"", 8, {}},
