@@ -15,14 +15,14 @@
 namespace kavelo::test {
 namespace {
 
+// What a run left in a folder besides the interchange files, sorted.
 std::vector<std::string> names_in(const std::string& dir) {
   std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(dir)) names.push_back(entry.path().filename());
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+    const std::string name = entry.path().filename();
+    if (std::ranges::find(kInterchangeFiles, name) == std::end(kInterchangeFiles)) names.push_back(name);
+  }
   std::sort(names.begin(), names.end());
-  // What a run left in a folder besides the interchange files.
-  std::erase_if(names, [](const std::string& name) {
-    return std::find(std::begin(kInterchangeFiles), std::end(kInterchangeFiles), name) != std::end(kInterchangeFiles);
-  });
   return names;
 }
 
@@ -34,10 +34,9 @@ class StartupTest : public ::testing::Test {
     for (const char* name : kInterchangeFiles) write_bytes(inter + "/" + name, "");
   }
 
-  RunResult kavelo(const std::vector<std::string>& arguments) {
-    std::vector<std::string> argv{bin_path("kavelo")};
-    argv.insert(argv.end(), arguments.begin(), arguments.end());
-    return run_program(argv, cwd);
+  RunResult kavelo(std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), bin_path("kavelo"));
+    return run_program(arguments, cwd);
   }
   // The connection lines of company ABC, suffix 01, in the folders above.
   std::vector<std::string> good_lines() const { return connection_lines(inter, data, "ABC", "01"); }
@@ -66,6 +65,11 @@ TEST_F(StartupTest, EachStartUpEndsWithItsReports) {
     write_bytes(tmp / name, read_bytes(tmp / name) + tail);
     return tmp / name;
   };
+  // One whose lines 2 to 4, which make up the database path, are these.
+  int files = 0;
+  const auto naming = [&](const std::string& data_dir, const std::string& code, const std::string& suffix) {
+    return file("ruta" + std::to_string(++files) + ".txt", connection_lines(inter, data_dir, code, suffix));
+  };
   file("conn1.txt", good_lines());
   file("mi conexion.txt", emp);
   make_dir(tmp / "carpeta.txt");
@@ -78,7 +82,8 @@ TEST_F(StartupTest, EachStartUpEndsWithItsReports) {
     std::string reports, error;  // the reports' folder and the start of their names; "" for no error
   };
   const std::string no_file = "No es posible abrir el archivo: ", at_cwd = cwd + "/", at_inter = inter + "/";
-  std::vector<Case> cases = {
+  const std::string no_database = "No existe la base de datos: ";
+  const Case cases[] = {
       // Clean: brackets are no wildcards, arguments joined by one blank are one
       // path, the interchange folder's line is trimmed, lines may end in CR
       // alone, and lines after the eighth are not read.
@@ -106,28 +111,19 @@ TEST_F(StartupTest, EachStartUpEndsWithItsReports) {
       {{"--helpme", "x"}, at_cwd, no_file + "--helpme x"},
       {{"x", "--check"}, at_cwd, no_file + "x --check"},
       {{"--check", tmp / "dos", "partes.txt"}, at_cwd, no_file + tmp / "dos partes.txt"},
-      {{file("conexion.txt", good_lines())}, at_inter, "No existe la base de datos: " + data + "/ABC01.MDB"},
-  };
-  // Lines 2 to 4 as they make up the database path, seen in the message
-  // that names it.
-  const std::vector<std::string> paths[] = {
-      {"  " + data + " ", " ABC ", " 01 ", data + "/ABC01.MDB"},
-      {data + "/", "ABC", "01", data + "/ABC01.MDB"},
-      {"", "ABC", "01", "/ABC01.MDB"},
-      {data, "ABC", "   ", data + "/ABC.MDB"},
+      {{file("conexion.txt", good_lines())}, at_inter, no_database + data + "/ABC01.MDB"},
+      // The database path as lines 2 to 4 make it up, seen in the message.
+      {{naming("  " + data + " ", " ABC ", " 01 ")}, at_inter, no_database + data + "/ABC01.MDB"},
+      {{naming(data + "/", "ABC", "01")}, at_inter, no_database + data + "/ABC01.MDB"},
+      {{naming("", "ABC", "01")}, at_inter, no_database + "/ABC01.MDB"},
+      {{naming(data, "ABC", "   ")}, at_inter, no_database + data + "/ABC.MDB"},
       // Blanks are spaces only: a tab stays.
-      {data, "\tABC", "01\t", data + "/\tABC01\t.MDB"},
+      {{naming(data, "\tABC", "01\t")}, at_inter, no_database + data + "/\tABC01\t.MDB"},
       // A lone LF does not end a line.
-      {data, "ABC", "0\n1", data + "/ABC0\n1.MDB"},
-      {data, "CAÑA", "01", data + "/CAÑA01.MDB"},
+      {{naming(data, "ABC", "0\n1")}, at_inter, no_database + data + "/ABC0\n1.MDB"},
+      {{naming(data, "CAÑA", "01")}, at_inter, no_database + data + "/CAÑA01.MDB"},
+      {{naming(data, "XYZ", "01")}, at_inter, "error en apertura de base de datos"},
   };
-  for (const auto& p : paths) {
-    const std::string name = "ruta" + std::to_string(cases.size()) + ".txt";
-    cases.push_back(
-        {{file(name, connection_lines(inter, p[0], p[1], p[2]))}, at_inter, "No existe la base de datos: " + p[3]});
-  }
-  cases.push_back({{file("roto.txt", connection_lines(inter, data, "XYZ", "01"))}, at_inter,
-                   "error en apertura de base de datos"});
 
   for (const Case& c : cases) {
     SCOPED_TRACE((c.args.empty() ? "" : c.args[0]) + ": " + c.error);
