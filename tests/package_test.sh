@@ -41,7 +41,6 @@ check_options() {
   printf '%s\n' "$help" | head -1 | grep -qF 'kavelo [--check] ARCHIVO_DE_CONEXION' ||
     fail "the first line of kavelo --help is not its synopsis: $help"
   help=$(same_options kavelo-db)
-  printf '%s\n' "$help" | grep -qF 'kavelo-db sql RUTA ARCHIVO' || fail "kavelo-db --help lacks its sql verb: $help"
   verbs=$(printf '%s\n' "$help" | grep -o 'kavelo-db [a-z][a-z]*' | sort -u | sed 's/.* //')
   page="$KAVELO_SOURCE_DIR/docs/man/kavelo-db.1"
   synopsis=$(roff_text "$page" | sed -n '/^\.SH SINOPSIS$/,/^\.SH /p' | grep -o 'kavelo-db [a-z][a-z]*' | sort -u |
@@ -126,7 +125,6 @@ check_package() {
   done
   cmp -s "$work/unpacked/usr/share/kavelo/company.sql" "$KAVELO_SOURCE_DIR/schema/company.sql" ||
     fail "the packaged company.sql is not schema/company.sql"
-  echo "$(basename "$deb"): Depends: $depends"
 
   [ "$(id -u)" = 0 ] || { echo "Not root: the package is not installed, run and removed (skipped)"; exit 77; }
   # One installing test at a time on this machine: two build folders may run
@@ -142,8 +140,6 @@ check_package() {
 
   installed_by_us=1
   dpkg_install "$deb" || fail "dpkg -i $(basename "$deb") failed"
-  /usr/bin/kavelo-db --version | grep -qF "$version" ||
-    fail "the installed kavelo-db --version says '$(/usr/bin/kavelo-db --version)'"
 
   # A company of its own, made by the installed kavelo-db, and one customer:
   # code C1, a name in Windows-1252, and zeros in the other 48 fields.

@@ -112,9 +112,8 @@ TEST(GraphicalWindow, AFailedStartUpShowsABoxThatWaitsForItsKeyAndNoWindow) {
   EXPECT_TRUE(seen.waited_for_key);
   EXPECT_FALSE(seen.final_txt_at_box) << "the earlier run's FINAL.TXT was kept";
   EXPECT_EQ(seen.window, "");
-  EXPECT_EQ(seen.result.exit_status, 1) << seen.result.err;
   EXPECT_EQ(broken.report("ERRORES.TXT"), "error en apertura de base de datos\r\n");
-  EXPECT_EQ(broken.report("FINAL.TXT"), expected_final_txt());
+  EXPECT_EQ(seen.result.exit_status, 1) << seen.result.err;
 }
 
 // The window is on screen while the demo company is imported. The sales
