@@ -55,7 +55,7 @@ class StartupTest : public ::testing::Test {
 // connection file is read the reports go to the current folder; a connection
 // file that ends early names them after its line 1 as read (its blank kept, no
 // "/" added). Nothing is written on stdout.
-TEST_F(StartupTest, EachStartUpEndsWithItsReports) {
+TEST_F(StartupTest, EachStartUpEndsWithItsReportsWhereTheyBelong) {
   make_company(data, "EMP", "01");
   const std::vector<std::string> emp = connection_lines(inter, data, "EMP", "01");
   // A connection file tmp/name of `lines`, then the bytes of `tail`.
@@ -142,20 +142,16 @@ TEST_F(StartupTest, EachStartUpEndsWithItsReports) {
     EXPECT_EQ(names_in(folder), left);
     for (const char* report : {"ERRORES.TXT", "FINAL.TXT"}) std::filesystem::remove(c.reports + report);
   }
-}
 
-// No report in the current folder after --help or --version, nor after a run
-// whose interchange folder cannot take its reports: that one tells on stderr.
-TEST_F(StartupTest, HelpVersionAndAFolderThatCannotTakeTheReports) {
+  // No report at all after --help or --version, nor after a run whose
+  // interchange folder cannot take its reports: that one tells on stderr.
   const RunResult help = kavelo({"--help"}), version = kavelo({"--version", "x"});
   for (const RunResult& r : {help, version}) EXPECT_EQ(r.exit_status, 0) << r.err;
   EXPECT_TRUE(help.out.starts_with("Uso: kavelo ")) << help.out;
   EXPECT_EQ(version.out, "kavelo 1.0\n");
-  make_company(data, "ABC", "01");
-  write_connection_file(conn, connection_lines(tmp / "no-existe", data, "ABC", "01"));
-  const RunResult result = kavelo({conn});
-  EXPECT_EQ(result.exit_status, 2);
-  EXPECT_NE(result.err.find(tmp / "no-existe/ERRORES.TXT"), std::string::npos) << result.err;
+  const RunResult lost = kavelo({file("perdida.txt", connection_lines(tmp / "no-existe", data, "EMP", "01"))});
+  EXPECT_EQ(lost.exit_status, 2);
+  EXPECT_NE(lost.err.find(tmp / "no-existe/ERRORES.TXT"), std::string::npos) << lost.err;
   EXPECT_FALSE(exists(tmp / "no-existe"));
   EXPECT_EQ(names_in(cwd), std::vector<std::string>{});
 }

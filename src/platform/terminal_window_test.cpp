@@ -71,7 +71,8 @@ TEST(TerminalWindow, AMessageBoxWaitsOnlyOnATerminal) {
 
 // One line, one column short of the terminal's width, cut by characters with
 // control characters blanked: a step as the run announces it, then the count of
-// its records and the record; a message ends the line.
+// its records and the record; a message ends the line. It is drawn at most
+// eight times a second.
 TEST(TerminalWindow, ProgressIsTheStepTheCountOfItsRecordsAndTheRecordCutToTheWidth) {
   const auto run = [](Window& window) {
     EXPECT_TRUE(window.shows_labels());
@@ -101,11 +102,8 @@ TEST(TerminalWindow, ProgressIsTheStepTheCountOfItsRecordsAndTheRecordCutToTheWi
             "\rCuentas... [2] Clientes...    "
             "\rClientes...                   "
             "\nFin\nProceso terminado sin errores\n");
-}
 
-// Records as fast as they come are drawn at once and then at most eight
-// times a second.
-TEST(TerminalWindow, FastChangesAreDrawnAtMostEightTimesASecond) {
+  // Records as fast as they come: the first at once, then at most eight a second.
   const auto start = std::chrono::steady_clock::now();
   const std::string drawn = output(80, -1, [](Window& window) {
     for (int record = 1; record <= 20000; ++record) {
