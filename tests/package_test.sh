@@ -1,13 +1,10 @@
 #!/bin/sh
-# The Debian package and the manual pages, checked from outside.
-#   package_test.sh options: kavelo --help and kavelo-db --help name the
-#     options (and kavelo-db the verbs) of their manual pages, which have no
-#     roff mistakes.
-#   package_test.sh package [CPACK]: builds the .deb into a temporary folder
-#     and checks what it holds; then, as root and when no kavelo package is
-#     installed, installs it, runs the installed programs on a small company
-#     and removes it again, even when a check fails (otherwise status 77).
-# KAVELO_BIN_DIR (the build) and KAVELO_SOURCE_DIR come from CTest.
+# The Debian package and the manual pages, checked from outside (KAVELO_BIN_DIR
+# and KAVELO_SOURCE_DIR come from CTest). "options": the --help of kavelo and
+# kavelo-db name the options (and verbs) of their manual pages, which have no
+# roff mistakes. "package [CPACK]": builds the .deb and checks what it holds;
+# as root and with no kavelo package installed, installs it, runs it on a small
+# company and removes it again, even when a check fails (otherwise status 77).
 set -eu
 : "${KAVELO_BIN_DIR:?KAVELO_BIN_DIR must name the build folder}"
 : "${KAVELO_SOURCE_DIR:?KAVELO_SOURCE_DIR must name the source folder}"
