@@ -59,10 +59,7 @@ remove_package() {
 
 cleanup() {
   status=$?
-  if [ "$installed_by_us" = 1 ]; then
-    echo "Removing the package kavelo installed by this test" >&2
-    remove_package || status=1
-  fi
+  [ "$installed_by_us" = 0 ] || { echo "Removing the package kavelo installed by this test" >&2; remove_package || status=1; }
   rm -rf "$work"
   exit "$status"
 }

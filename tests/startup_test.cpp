@@ -30,22 +30,18 @@ class StartupTest : public ::testing::Test {
  protected:
   StartupTest() {
     for (const std::string& dir : {inter, data, cwd}) make_dir(dir);
-    // Empty interchange files import nothing and report nothing.
-    for (const char* name : kInterchangeFiles) write_bytes(inter + "/" + name, "");
+    for (const char* name : kInterchangeFiles) write_bytes(inter + "/" + name, "");  // nothing to import
   }
 
   RunResult kavelo(std::vector<std::string> arguments) {
     arguments.insert(arguments.begin(), bin_path("kavelo"));
     return run_program(arguments, cwd);
   }
-  // The connection lines of company ABC, suffix 01, in the folders above.
-  std::vector<std::string> good_lines() const { return connection_lines(inter, data, "ABC", "01"); }
 
   TempDir tmp;
   const std::string inter = tmp / "inter";
   const std::string data = tmp / "datos";
   const std::string cwd = tmp / "cwd";
-  const std::string conn = tmp / "conexion.txt";
 };
 
 // Start-up after start-up in the same folders, each after an earlier run's
@@ -57,7 +53,9 @@ class StartupTest : public ::testing::Test {
 // "/" added). Nothing is written on stdout.
 TEST_F(StartupTest, EachStartUpEndsWithItsReportsWhereTheyBelong) {
   make_company(data, "EMP", "01");
-  const std::vector<std::string> emp = connection_lines(inter, data, "EMP", "01");
+  // Company EMP is there, ABC is not.
+  const std::vector<std::string> emp = connection_lines(inter, data, "EMP", "01"),
+                                 abc = connection_lines(inter, data, "ABC", "01");
   // A connection file tmp/name of `lines`, then the bytes of `tail`.
   const auto file = [&](const std::string& name, const std::vector<std::string>& lines,
                         const std::string& line_end = "\r\n", const std::string& tail = "") {
@@ -70,7 +68,7 @@ TEST_F(StartupTest, EachStartUpEndsWithItsReportsWhereTheyBelong) {
   const auto naming = [&](const std::string& data_dir, const std::string& code, const std::string& suffix) {
     return file("ruta" + std::to_string(++files) + ".txt", connection_lines(inter, data_dir, code, suffix));
   };
-  file("conn1.txt", good_lines());
+  file("conn1.txt", abc);
   file("mi conexion.txt", emp);
   make_dir(tmp / "carpeta.txt");
   write_bytes(tmp / "vacio.txt", "");
@@ -95,7 +93,7 @@ TEST_F(StartupTest, EachStartUpEndsWithItsReportsWhereTheyBelong) {
       {{}, at_cwd, "Debe indicar el parametro con el nombre del archivo de conexión."},
       {{tmp / "nada.txt"}, at_cwd, no_file + tmp / "nada.txt"},
       // Quotes are part of the name.
-      {{"\"" + conn + "\""}, at_cwd, no_file + "\"" + conn + "\""},
+      {{"\"" + tmp / "conn1.txt" + "\""}, at_cwd, no_file + "\"" + tmp / "conn1.txt" + "\""},
       // A folder is no file.
       {{tmp / "carpeta.txt"}, at_cwd, no_file + tmp / "carpeta.txt"},
       {{tmp / "carp*.txt"}, at_cwd, no_file + tmp / "carp*.txt"},
@@ -111,7 +109,7 @@ TEST_F(StartupTest, EachStartUpEndsWithItsReportsWhereTheyBelong) {
       {{"--helpme", "x"}, at_cwd, no_file + "--helpme x"},
       {{"x", "--check"}, at_cwd, no_file + "x --check"},
       {{"--check", tmp / "dos", "partes.txt"}, at_cwd, no_file + tmp / "dos partes.txt"},
-      {{file("conexion.txt", good_lines())}, at_inter, no_database + data + "/ABC01.MDB"},
+      {{file("conexion.txt", abc)}, at_inter, no_database + data + "/ABC01.MDB"},
       // The database path as lines 2 to 4 make it up, seen in the message.
       {{naming("  " + data + " ", " ABC ", " 01 ")}, at_inter, no_database + data + "/ABC01.MDB"},
       {{naming(data + "/", "ABC", "01")}, at_inter, no_database + data + "/ABC01.MDB"},
@@ -193,8 +191,7 @@ TEST(CheckRun, WritesTheReportsOfARealRunAndLeavesTheDatabaseAsItWas) {
 
     const RunResult check = run_program({bin_path("kavelo"), "--check", dir / "kavelo.conn"});
     EXPECT_EQ(check.exit_status, stopped ? 1 : 0) << check.err;
-    EXPECT_NE(check.err.find("\nComprobación: la base de datos de la empresa queda como estaba.\n"),
-              std::string::npos)
+    EXPECT_NE(check.err.find("\nComprobación: la base de datos de la empresa queda como estaba.\n"), std::string::npos)
         << check.err;
     const std::string checked = outcome(dir.path(), check);
     EXPECT_TRUE(read_bytes(database) == before) << "the check run changed the database";

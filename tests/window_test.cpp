@@ -9,7 +9,6 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
-#include <utility>
 #include <vector>
 
 #include "test_support.h"
@@ -67,10 +66,9 @@ struct Company {
   std::string database;
 };
 
-// What a run of kavelo on a display showed: its window's line once it was
-// seen, and at the first message box whether the window was behind it,
-// whether a FINAL.TXT was there and whether the run still waited for the key
-// 300 ms later.
+// What a run of kavelo on a display showed: its window's line once seen; at the
+// first message box, whether the window was behind it, whether a FINAL.TXT was
+// there and whether the run still waited for the key 300 ms later.
 struct Seen {
   RunResult result;
   std::string window;
@@ -79,13 +77,13 @@ struct Seen {
 
 Seen run_on_display(const std::string& display, const Company& company) {
   Seen seen;
-  bool box_seen = false;
+  int boxes = 0;
   auto running = std::async(std::launch::async, [&] { return on_display(display, {bin_path("kavelo"), company.conn}); });
   const auto deadline = std::chrono::steady_clock::now() + 50s;
   while (running.wait_for(0s) != std::future_status::ready && std::chrono::steady_clock::now() < deadline) {
     if (seen.window.empty()) seen.window = window_line(display, kCaption);
     if (on_display(display, {"xdotool", "search", "--onlyvisible", "--name", "^Doveduzi Kavelo$"}).exit_status == 0) {
-      if (!std::exchange(box_seen, true)) {
+      if (boxes++ == 0) {
         seen.window_behind_box = window_line(display, kCaption) != "";
         seen.final_txt_at_box = exists(company.inter + "/FINAL.TXT");
         std::this_thread::sleep_for(300ms);

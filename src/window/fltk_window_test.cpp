@@ -71,7 +71,6 @@ TEST(FltkWindow, DrawsTheLabelsAndProgressRunsTheTimerAndFinishLeavesTheSummary)
     ++calls;
     EXPECT_GE(std::chrono::steady_clock::now() - start, 200ms);
   });
-  EXPECT_EQ(calls, 1);
   for (int i = 0; i < 5; ++i) window->do_events();
   EXPECT_EQ(calls, 1) << "the loop is over, nothing fires again";
   EXPECT_THROW(window->run_message_loop(1ms, [] { throw std::runtime_error("fallo"); }), std::runtime_error);
