@@ -1,14 +1,12 @@
-// Start-up and the reports at the edges the start-up scenarios do not reach:
-// the command line, the connection file's lines and failures, what start-up
-// leaves in the company record and shows in the window, and replacing the
-// reports.
+// Start-up and the reports where tests/startup_test.cpp does not reach: the
+// connection file's lines and failures, the company record and the window at
+// start-up, replacing the reports.
 #include "app/startup.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include "app/command_line.h"
 #include "app/connection_file.h"
 #include "app/reports.h"
 #include "db/company_database.h"
@@ -20,66 +18,30 @@
 namespace kavelo {
 namespace {
 
-TEST(CommandLine, AnOptionOnlyWhenFirstAndOneOfOurs) {
-  struct Case {
-    std::vector<std::string> arguments;
-    Mode mode;
-    std::string connection_file;
-  };
-  const Case cases[] = {
-      {{"--check", "/in/kavelo.conn"}, Mode::Check, "/in/kavelo.conn"},
-      {{"--check", "/mis", "datos/k.conn"}, Mode::Check, "/mis datos/k.conn"},
-      {{"--version", "x"}, Mode::Version, ""},
-      // Not ours: part of the path.
-      {{"-c", "k.conn"}, Mode::Run, "-c k.conn"},
-      {{"k.conn", "--check"}, Mode::Run, "k.conn --check"},
-      {{}, Mode::Run, ""},
-  };
-  for (const Case& c : cases) {
-    CommandLine line = parse_command_line(c.arguments);
-    EXPECT_EQ(line.mode, c.mode) << c.connection_file;
-    EXPECT_EQ(line.connection_file, c.connection_file);
-  }
-}
-
-using Lines = std::vector<std::string>;
-
 TEST(SplitLines, EndsAtCrOrCrLfOnly) {
   struct Case {
     std::string bytes;
     std::size_t wanted;
-    Lines lines;
+    std::vector<std::string> lines;
   };
   const Case cases[] = {
       {"", 8, {}},
-      {"a\r\nb", 8, {"a", "b"}},
       // CR LF is one line end, LF CR is a line's LF and then its end.
       {"a\n\rb", 8, {"a\n", "b"}},
       {"1\r2\r3\r4\r", 2, {"1", "2"}},
       {"\r\n", 8, {""}},
   };
-  for (const Case& c : cases) {
-    EXPECT_EQ(split_lines(c.bytes, c.wanted), c.lines) << testing::PrintToString(c.bytes);
-  }
+  for (const Case& c : cases) EXPECT_EQ(split_lines(c.bytes, c.wanted), c.lines) << testing::PrintToString(c.bytes);
 }
 
-TEST(FolderLines, TrimSpacesOnlyAndEndInOneSlash) {
-  EXPECT_EQ(trim_blanks("   "), "");
-  EXPECT_EQ(as_folder("/x/y//"), "/x/y//");
-  EXPECT_EQ(as_folder(""), "/");
-}
-
-// A file that cannot be read fails with its own error.
+// A file that cannot be read fails with its own error, also where start-up
+// finds no file to read (a folder, a missing file) and does not try.
 TEST(ReadConnectionFile, Failures) {
   test::TempDir dir;
   test::write_bytes(dir / "corto.txt", "/in\r\n");
-  const std::pair<std::string, ErrorCode> cases[] = {
-      {dir.path(), ErrorCode::PathFileAccess},
-      {dir / "nada.txt", ErrorCode::FileNotFound},
-      {dir / "nada?.txt", ErrorCode::BadFileNameOrNumber},
-      {dir / "corto.txt/x", ErrorCode::PathNotFound},
-  };
-  for (const auto& [path, code] : cases) {
+  for (const auto& [path, code] : {std::pair{dir.path(), ErrorCode::PathFileAccess},
+                                   {dir / "nada.txt", ErrorCode::FileNotFound},
+                                   {dir / "corto.txt/x", ErrorCode::PathNotFound}}) {
     RunSettings settings;
     EXPECT_THAT([&] { read_connection_file(path, settings); },
                 testing::Throws<Failure>(testing::Property(&Failure::number, static_cast<int>(code))))
@@ -88,21 +50,17 @@ TEST(ReadConnectionFile, Failures) {
 }
 
 // Every call start-up makes on the window, as text.
-class RecordingWindow : public Window {
- public:
-  explicit RecordingWindow(std::vector<std::string>* calls) : calls_(calls) {}
-  void set_caption(const std::string& text) override { calls_->push_back("caption " + text); }
+struct RecordingWindow : Window {
+  void set_caption(const std::string& text) override { calls.push_back("caption " + text); }
   void set_label(Label which, const std::string& text) override {
-    calls_->push_back("label" + std::to_string(static_cast<int>(which) + 1) + " " + text);
+    calls.push_back("label" + std::to_string(static_cast<int>(which) + 1) + " " + text);
   }
-  void repaint_label(Label) override { calls_->push_back("repaint_label"); }
-  void repaint() override { calls_->push_back("repaint"); }
-  void do_events() override { calls_->push_back("do_events"); }
-  void set_hourglass(bool) override { calls_->push_back("hourglass"); }
-  void message_box(const std::string& text) override { calls_->push_back("box " + text); }
-
- private:
-  std::vector<std::string>* calls_;
+  void repaint_label(Label) override { calls.push_back("repaint_label"); }
+  void repaint() override { calls.push_back("repaint"); }
+  void do_events() override { calls.push_back("do_events"); }
+  void set_hourglass(bool) override { calls.push_back("hourglass"); }
+  void message_box(const std::string& text) override { calls.push_back("box " + text); }
+  std::vector<std::string> calls;
 };
 
 // The company's row is found by its code, a quote in it included; without a
@@ -124,18 +82,16 @@ TEST(StartRun, ReadsTheCompanyLevelsAndShowsTheCaptions) {
     const std::string database = dir / (c.code + "01.MDB");
     db::create_company_database(database);
     db::run_sql_script(database, c.sql);
-    const std::string dir_path = dir.path();
     test::write_connection_file(dir / "conexion.txt",
-                                test::connection_lines(dir_path, dir_path, c.code, "01", ";", "Título", "L1", "L2"));
-    std::vector<std::string> calls;
-    RecordingWindow window(&calls);
+                                test::connection_lines(dir.path(), dir.path(), c.code, "01", ";", "Título", "L1", "L2"));
+    RecordingWindow window;
     kavelo::Run run(window, RegionalSettings::spanish(), false);
     EXPECT_TRUE(start_run(run, dir / "conexion.txt"));
     EXPECT_EQ(run.company_levels, c.levels);
     EXPECT_EQ(run.settings.database_path, database);
     EXPECT_EQ(run.error_text, "");
-    EXPECT_EQ(calls, (std::vector<std::string>{"caption Doveduzi Kavelo", "caption Título", "label1 L1", "label2 L2",
-                                               "label3 Procesando", "do_events", "do_events"}));
+    EXPECT_EQ(window.calls, (std::vector<std::string>{"caption Doveduzi Kavelo", "caption Título", "label1 L1",
+                                                      "label2 L2", "label3 Procesando", "do_events", "do_events"}));
     run.close_database();
   }
 }

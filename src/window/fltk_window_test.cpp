@@ -17,33 +17,21 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// On a virtual display of its own: from the title and "Procesando" before it
-// is shown to the summary it is left with when it goes off the screen.
-// (Without a display there is no window and no exit: every run of kavelo in
-// the scenarios, which get no DISPLAY, tells.)
-TEST(FltkWindow, ShowsTheWindowDrawsProgressAndFinishTakesItOffTheScreen) {
+// On a virtual display of its own: the labels as drawn, progress, the message
+// loop's timer and the last state that finish() leaves. (The window's size, its
+// message boxes and a display that is not there, the scenarios of kavelo tell.)
+TEST(FltkWindow, DrawsTheLabelsAndProgressRunsTheTimerAndFinishLeavesTheSummary) {
   TestDisplay display(800, 300);
   setenv("DISPLAY", display.name().c_str(), 1);
   std::unique_ptr<FltkWindow> window = FltkWindow::open();
   ASSERT_NE(window, nullptr);
-  // Lets the display map and draw the window.
-  const auto settle = [&] {
-    for (int i = 0; i < 30; ++i, std::this_thread::sleep_for(10ms)) window->do_events();
-  };
-  EXPECT_EQ(window->caption(), "Doveduzi Kavelo");
-  EXPECT_EQ(window->shown_text(Label::progress), "Procesando");
-  EXPECT_EQ(window->x_window(), 0u) << "shown before show()";
   window->show();
-  settle();
-  XWindowAttributes attributes{};
-  ASSERT_NE(XGetWindowAttributes(fl_display, window->x_window(), &attributes), 0);
-  EXPECT_EQ(attributes.map_state, IsViewable);
-  EXPECT_EQ(attributes.width, FltkWindow::kWidth);
-  EXPECT_EQ(attributes.height, FltkWindow::kHeight);
 
-  // A long second caption wraps: pixels darker than the grey text on its
-  // second line, 16 to 33 pixels below its top, 120 from the left.
-  const auto second_line = [&] {
+  // The second caption as shown: the pixels darker than grey text on its second
+  // line, 16 to 33 pixels below its top, 120 from the left.
+  const auto second_line = [&](const std::string& caption) {
+    window->set_label(Label::second_caption, caption);
+    for (int i = 0; i < 30; ++i, std::this_thread::sleep_for(10ms)) window->do_events();
     XImage* image = XGetImage(fl_display, window->x_window(), 120, 38 + 17, 407, 33 - 17, AllPlanes, ZPixmap);
     if (image == nullptr) throw std::runtime_error("XGetImage failed");
     int dark = 0;
@@ -52,14 +40,12 @@ TEST(FltkWindow, ShowsTheWindowDrawsProgressAndFinishTakesItOffTheScreen) {
     XDestroyImage(image);
     return dark;
   };
-  window->set_label(Label::second_caption, "Datos de contabilidad");
-  settle();
-  EXPECT_EQ(second_line(), 0);
-  window->set_label(Label::second_caption,
-                    "Importación de la contabilidad de enero, febrero y marzo de 2011 de la delegación de "
-                    "Las Palmas de Gran Canaria");
-  settle();
-  EXPECT_GT(second_line(), 20);
+  EXPECT_EQ(second_line("Datos de contabilidad"), 0);
+  // A long one wraps, all of it text: FLTK would read what follows an "@" as
+  // a symbol's name and leave the rest out.
+  EXPECT_GT(second_line("Contabilidad de 2011, dudas a conta@delegacion.es: enero, febrero y marzo de la delegación de "
+                        "Las Palmas de Gran Canaria"),
+            20);
 
   // Records as fast as they come, for long enough to be drawn a few times: at
   // most ten times a second, and in full at the message loop.
@@ -80,14 +66,11 @@ TEST(FltkWindow, ShowsTheWindowDrawsProgressAndFinishTakesItOffTheScreen) {
   // The timer runs its handler once after the delay, and a failure of the
   // handler leaves the loop.
   int calls = 0;
-  std::chrono::steady_clock::duration waited{};
   start = std::chrono::steady_clock::now();
   window->run_message_loop(200ms, [&] {
     ++calls;
-    waited = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 200ms);
   });
-  EXPECT_EQ(calls, 1);
-  EXPECT_GE(waited, 200ms);
   for (int i = 0; i < 5; ++i) window->do_events();
   EXPECT_EQ(calls, 1) << "the loop is over, nothing fires again";
   EXPECT_THROW(window->run_message_loop(1ms, [] { throw std::runtime_error("fallo"); }), std::runtime_error);
@@ -101,27 +84,23 @@ TEST(FltkWindow, ShowsTheWindowDrawsProgressAndFinishTakesItOffTheScreen) {
   FltkWindow::close_display();
 }
 
-Rgb pixel(const std::vector<std::uint8_t>& image, int width, int x, int y) {
-  const auto at = static_cast<std::size_t>((y * width + x) * 3);
-  return {image[at], image[at + 1], image[at + 2]};
-}
-
 TEST(Logo, IsAWhiteMarkOnABlueTileThatBlendsIntoTheBackground) {
   const Rgb background{240, 240, 240};
   const auto image = draw_logo(109, 111, background);
   ASSERT_EQ(image.size(), 109u * 111u * 3u);
-  for (auto [x, y] : {std::pair{0, 0}, {108, 0}, {0, 110}, {108, 110}, {54, 2}, {2, 55}}) {
-    EXPECT_EQ(pixel(image, 109, x, y), background) << x << "," << y;
-  }
-  int white = 0;
-  int blue = 0;
-  for (int y = 0; y < 111; ++y) {
+  const auto pixel = [&](int x, int y) {
+    const auto at = static_cast<std::size_t>((y * 109 + x) * 3);
+    return Rgb{image[at], image[at + 1], image[at + 2]};
+  };
+  for (auto [x, y] : {std::pair{0, 0}, {108, 0}, {0, 110}, {108, 110}, {54, 2}, {2, 55}})
+    EXPECT_EQ(pixel(x, y), background) << x << "," << y;
+  int white = 0, blue = 0;
+  for (int y = 0; y < 111; ++y)
     for (int x = 0; x < 109; ++x) {
-      const Rgb p = pixel(image, 109, x, y);
+      const Rgb p = pixel(x, y);
       white += p == Rgb{255, 255, 255};
       blue += p.red == 0 && p.blue > 180 && p.green > 120;
     }
-  }
   EXPECT_GT(white, 500);
   EXPECT_GT(blue, 3000);
   EXPECT_TRUE(draw_logo(0, 10, background).empty());
