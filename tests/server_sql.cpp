@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <libpq-fe.h>
-#include <sqlite3.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -127,14 +126,6 @@ class ServerDatabases {
 ServerDatabases& server_databases() {
   static ServerDatabases databases;
   return databases;
-}
-
-// A double as SQLite writes a REAL: 12.0, 1180.5, 1e+20.
-std::string real_text(double value) {
-  char* text = sqlite3_mprintf("%!.15g", value);
-  std::string result = text;
-  sqlite3_free(text);
-  return result;
 }
 
 // The column's value as SQLite quotes what the SQLite backend stores: whole

@@ -58,17 +58,11 @@ struct MemoryFile {
   int fd;
 };
 
-
 std::string quoted(sqlite3_stmt* s, int i) {
   switch (sqlite3_column_type(s, i)) {
     case SQLITE_NULL: return "NULL";
     case SQLITE_INTEGER: return std::to_string(sqlite3_column_int64(s, i));
-    case SQLITE_FLOAT: {
-      char* text = sqlite3_mprintf("%!.15g", sqlite3_column_double(s, i));
-      std::string result = text;
-      sqlite3_free(text);
-      return result;
-    }
+    case SQLITE_FLOAT: return real_text(sqlite3_column_double(s, i));
     default: return "'" + std::string(reinterpret_cast<const char*>(sqlite3_column_text(s, i))) + "'";
   }
 }
@@ -275,6 +269,13 @@ std::vector<QueriedRow> query_rows(const std::string& database, const std::strin
   sqlite3_finalize(s);
   sqlite3_close(db);
   return rows;
+}
+
+std::string real_text(double value) {
+  char* text = sqlite3_mprintf("%!.15g", value);
+  std::string result = text;
+  sqlite3_free(text);
+  return result;
 }
 
 std::string unquoted(const std::string& quoted) {

@@ -114,6 +114,8 @@ inline constexpr const char* kCompanySql =
 // server's words and the values quoted as SQLite would give them back.
 using QueriedRow = std::vector<std::pair<std::string, std::string>>;
 std::vector<QueriedRow> query_rows(const std::string& database, const std::string& sql);
+// A double as SQLite quotes a REAL: 12.0, 1180.5, 1e+20.
+std::string real_text(double value);
 // A quoted value as plain text: 'abc' is abc; numbers and NULL stay as they are.
 std::string unquoted(const std::string& quoted);
 // Every value of every row of `sql`, unquoted and joined by blanks.
