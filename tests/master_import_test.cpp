@@ -230,35 +230,29 @@ TEST_F(MasterImport, LayoutsAndAmounts) {
   EXPECT_EQ(rows("SELECT CODPRO, RETPRO, IVAPRO, RECPRO FROM F_PRO WHERE CODPRO < 'D' ORDER BY CODPRO"), amounts);
 }
 
-TEST_F(MasterImport, AmountThatIsEmptyOrNotANumberEndsTheImportWithItsFieldCode) {
-  // The field codes of RET, IVA and REC in either file.
-  const char* customer_codes[] = {"16", "20", "21"};
-  const char* supplier_codes[] = {"15", "20", "21"};
-  for (int i = 0; i < 3; ++i) {
-    for (const std::string bad : {"", "abc", "12,5x"}) {
-      SCOPED_TRACE(std::string(supplier_codes[i]) + " " + bad);
-      start_again();
-      file("CLI.TXT", {record("C001", 52, {{2, "A"}}), record("C001", 52, {{2, "B"}, {kCustomerAmounts[i], bad}}),
-                       record("C001", 52, {{2, "C"}})});
-      file("PRO.TXT", {record("P001", 51, {{2, "A"}}), record("P001", 51, {{2, "B"}, {kSupplierAmounts[i], bad}}),
-                       record("P001", 51, {{2, "C"}})});
-      EXPECT_EQ(import(), error_line("Clientes: (", 2, customer_codes[i], "No coinciden los tipos") +
-                              error_line("Proveedores: (", 2, supplier_codes[i], "No coinciden los tipos"));
-      EXPECT_EQ(rows("SELECT CODCLI FROM F_CLI"), Rows{"'A'"});
-      EXPECT_EQ(rows("SELECT CODPRO FROM F_PRO"), Rows{"'A'"});
-    }
-  }
-}
-
-// A record that ends before its last amount field fails there; one that ends
+// An amount that is empty or not a number ends the import under its field
+// code, and so does a record that ends before its last amount; one that ends
 // after it is stored, the fields it lacks empty (text) or 0 (numbers).
-TEST_F(MasterImport, ShortCustomerAndSupplierRecords) {
-  file("CLI.TXT", {record("C001", 22, {{2, "A"}}), record("C001", 21, {{2, "B"}})});
-  file("PRO.TXT", {record("P001", 22, {{2, "A"}}), record("P001", 21, {{2, "B"}})});
-  EXPECT_EQ(import(), error_line("Clientes: (", 2, "21", "No coinciden los tipos") +
-                          error_line("Proveedores: (", 2, "21", "No coinciden los tipos"));
-  EXPECT_EQ(rows("SELECT CODCLI, NCOCLI, CPA5CLI, DEPCLI, CPOCLI, RECCLI FROM F_CLI"), Rows{"'A'|''|''|0.0|''|0"});
-  EXPECT_EQ(rows("SELECT CODPRO, NCOPRO, CPA5PRO, DEPPRO, CPOPRO, RECPRO FROM F_PRO"), Rows{"'A'|''|''|0.0|0.0|0"});
+TEST_F(MasterImport, AnAmountThatIsNotANumberOrMissingEndsTheImportWithItsFieldCode) {
+  struct Case {
+    std::string customer, supplier, customer_code, supplier_code;
+  };
+  const Case cases[] = {
+      {record("C001", 52, {{2, "B"}, {17, ""}}), record("P001", 51, {{2, "B"}, {16, ""}}), "16", "15"},
+      {record("C001", 52, {{2, "B"}, {21, "abc"}}), record("P001", 51, {{2, "B"}, {21, "abc"}}), "20", "20"},
+      {record("C001", 52, {{2, "B"}, {22, "12,5x"}}), record("P001", 51, {{2, "B"}, {22, "12,5x"}}), "21", "21"},
+      {record("C001", 21, {{2, "B"}}), record("P001", 21, {{2, "B"}}), "21", "21"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.customer);
+    start_again();
+    file("CLI.TXT", {record("C001", 22, {{2, "A"}}), c.customer, record("C001", 52, {{2, "C"}})});
+    file("PRO.TXT", {record("P001", 22, {{2, "A"}}), c.supplier, record("P001", 51, {{2, "C"}})});
+    EXPECT_EQ(import(), error_line("Clientes: (", 2, c.customer_code, "No coinciden los tipos") +
+                            error_line("Proveedores: (", 2, c.supplier_code, "No coinciden los tipos"));
+    EXPECT_EQ(rows("SELECT CODCLI, NCOCLI, CPA5CLI, DEPCLI, CPOCLI, RECCLI FROM F_CLI"), Rows{"'A'|''|''|0.0|''|0"});
+    EXPECT_EQ(rows("SELECT CODPRO, NCOPRO, CPA5PRO, DEPPRO, CPOPRO, RECPRO FROM F_PRO"), Rows{"'A'|''|''|0.0|0.0|0"});
+  }
 }
 
 // A company whose table lacks a column of the file: the first record that
