@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <array>
 #include <map>
 #include <stdexcept>
 #include <string>
@@ -23,13 +24,12 @@ using test::TempDir;
 class Sqlite {
  public:
   explicit Sqlite(const std::string& path) {
-    if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK)
-      throw std::runtime_error("cannot open " + path);
+    sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE, nullptr);
     sqlite3_extended_result_codes(db_, 1);
   }
   ~Sqlite() { sqlite3_close(db_); }
-  // The result code of the statements; each row they give goes to `rows`, as
-  // its columns' texts ("<null>" for Null).
+  // The result code of the statements; the rows they give, each as its
+  // columns' texts ("<null>" for Null), go to `rows`.
   int exec(const std::string& sql, Rows* rows = nullptr) {
     int (*each)(void*, int, char**, char**) = [](void* out, int n, char** values, char**) {
       auto& row = static_cast<Rows*>(out)->emplace_back();
@@ -40,7 +40,7 @@ class Sqlite {
   }
   Rows rows(const std::string& sql) {
     Rows result;
-    if (exec(sql, &result) != SQLITE_OK) throw std::runtime_error(sqlite3_errmsg(db_));
+    EXPECT_EQ(exec(sql, &result), SQLITE_OK) << sql << ": " << sqlite3_errmsg(db_);
     return result;
   }
 
@@ -122,15 +122,11 @@ TEST_F(CompanyDatabase, EveryTableHoldsItsColumnsWithTheirTypesAndDefaults) {
   }
 }
 
+// Each table's key: the values of another row are stored, the first row's
+// again (a text in another case) refused.
 TEST_F(CompanyDatabase, UniqueKeysRefuseDuplicatesAndTextKeysIgnoreCase) {
-  struct Case {
-    const char* table;
-    const char* key;
-    const char* first;      // stored
-    const char* other;      // a different key: stored
-    const char* duplicate;  // refused
-  };
-  const Case cases[] = {
+  const std::array<const char*, 5> cases[] = {
+      // table, key, first row, other row, duplicate
       {"F_EMP", "CODEMP", "'demo'", "'demo2'", "'DEMO'"},
       {"F_AUT", "CODAUT", "1", "2", "1"},
       {"F_DIA", "CODDIA", "1", "2", "1"},
@@ -144,12 +140,12 @@ TEST_F(CompanyDatabase, UniqueKeysRefuseDuplicatesAndTextKeysIgnoreCase) {
       {"F_IVS", "CODIVS", "7", "8", "7"},
   };
   Sqlite db(path_);
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.table);
-    const std::string insert = std::string("INSERT INTO ") + c.table + " (" + c.key + ") VALUES (";
-    EXPECT_EQ(db.exec(insert + c.first + ")"), SQLITE_OK);
-    EXPECT_EQ(db.exec(insert + c.other + ")"), SQLITE_OK);
-    int rc = db.exec(insert + c.duplicate + ")");
+  for (const auto& [table, key, first, other, duplicate] : cases) {
+    SCOPED_TRACE(table);
+    const std::string insert = std::string("INSERT INTO ") + table + " (" + key + ") VALUES (";
+    EXPECT_EQ(db.exec(insert + first + ")"), SQLITE_OK);
+    EXPECT_EQ(db.exec(insert + other + ")"), SQLITE_OK);
+    int rc = db.exec(insert + duplicate + ")");
     EXPECT_TRUE(rc == SQLITE_CONSTRAINT_PRIMARYKEY || rc == SQLITE_CONSTRAINT_UNIQUE) << "result " << rc;
   }
 }

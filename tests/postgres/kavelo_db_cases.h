@@ -103,6 +103,13 @@ TEST_P(KaveloDb, CreateSqlAndCount) {
   }
   EXPECT_EQ(read_bytes(db.path), before);
   EXPECT_EQ(read_bytes(dir_ / "NOTAS.TXT"), "no es una base de datos\r\n");
+  if (server()) {  // A database the server lacks names its server.
+    namespace pg = db::pg::testing;
+    RunResult lacking = kavelo_db({"create", "ODBC;" + pg::with_database(pg::admin_connection_string(), "no_such_db")});
+    EXPECT_EQ(lacking.exit_status, 1);
+    for (const char* part : {"no se puede conectar con el servidor de base de datos '127.0.0.1'", "no_such_db"})
+      EXPECT_NE(lacking.err.find(part), npos) << lacking.err;
+  }
 
   // A script that fails changes nothing and says where.
   RunResult failed = kavelo_db({"sql", db.path, "-"}, "INSERT INTO F_MAE (CODMAE) VALUES ('431');\n"
