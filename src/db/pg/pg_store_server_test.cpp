@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <limits>
 
 #include "db/pg/pg_admin.h"
 #include "db/pg/pg_connection.h"
@@ -97,12 +98,14 @@ TEST_F(PgStoreTest, ValuesComeBackExactly) {
       {std::int32_t{2}, false, false, std::uint8_t{0}, 1.7976931348623157e308, amount(INT64_MIN),
        DateTime{100, 1, 1, 0, 0, 0}, "ñandú € 'quoted' \"double\""},
       {std::int32_t{3}, Value(), Value(), Value(), 4.9e-324, amount(-1), Value(), ""},
+      {std::int32_t{INT32_MIN}, Value(), Value(), Value(), -std::numeric_limits<double>::infinity(), Value(), Value(),
+       "\\N \\."},
   };
   WriteCounts counts;
   store_->begin(1s);
   for (const Row& values : cases) store_->write(t, key, RowValues(values.begin(), values.end()), counts);
   store_->commit();
-  EXPECT_EQ(counts.added, 3);
+  EXPECT_EQ(counts.added, 4);
   for (const Row& values : cases) EXPECT_EQ(store_->find(t, key, {values[0]}), values);
   // The yes/no domain keeps -1 as a yes always was.
   EXPECT_EQ(rows("SELECT flag, yes FROM t_kinds WHERE id = 1"), (Rows{{"-1", "t"}}));
