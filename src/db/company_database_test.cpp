@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "db/column_type.h"
+#include "db/open_store.h"
 #include "test_support.h"
 
 namespace kavelo::db {
@@ -120,6 +121,9 @@ TEST_F(CompanyDatabase, EveryTableHoldsItsColumnsWithTheirTypesAndDefaults) {
     // The engine tells rows apart by rowid.
     EXPECT_EQ(db.exec("SELECT rowid FROM \"" + t + "\""), SQLITE_OK) << t;
   }
+  // The store finds a column by its name in any case, as the posting of a
+  // line of side "d" finds its columns.
+  EXPECT_EQ(open_store(path_, {}, RegionalSettings::spanish())->table("f_sal").find("Pd3sal"), 4);
 }
 
 // Each table's key: the values of another row are stored, the first row's
