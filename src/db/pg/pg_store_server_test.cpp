@@ -191,23 +191,36 @@ TEST_F(PgStoreTest, ARefusedSyncUndoesItsWritesAndTheTransactionGoesOn) {
   EXPECT_EQ(rows("SELECT codcli FROM f_cli ORDER BY 1"), (Rows{{"A"}, {"C"}, {"G1"}}));
 }
 
-// A failed read, a held transaction: commit saves nothing either way.
-TEST_F(PgStoreTest, CommitAfterAFailedReadOrWhileHeldSavesNothing) {
+// A failed read ends the transaction, and its commit saves nothing; a refused
+// lock leaves it usable; a held one outlives its commit, which saves nothing
+// either. (A dropped connection is the DroppedConnection scenario's.)
+TEST_F(PgStoreTest, WhatEndsATransactionAndWhatItsCommitSaves) {
   const Table& cli = store_->table("F_CLI");
   const Table& kinds = store_->table("T_KINDS");
   const Key code = cli.key({"CODCLI"});
   WriteCounts counts;
   store_->begin(1s);
   store_->write(cli, code, customer(cli, "A", "Uno"), counts);
-  // The server has no max() of booleans: the read fails, and the
-  // transaction with it.
+  // The server has no max() of booleans.
   EXPECT_THROW(store_->largest(kinds, kinds.at("YES"), {}, Unsent::sent_first), Failure);
   EXPECT_THROW(store_->commit(), Failure);
   store_->roll_back();
   EXPECT_EQ(rows("SELECT count(*) FROM f_cli"), (Rows{{"0"}}));
 
+  Connection other(database_->connection_string());
+  other.execute("BEGIN; LOCK TABLE f_cli IN EXCLUSIVE MODE");
+  store_->begin(1s);
+  auto [number, description] = failure([&] { store_->lock({"F_PRO", "f_cli"}, 200ms); });
+  EXPECT_EQ(number, 3211);
+  EXPECT_NE(description.find("'F_CLI'"), std::string::npos) << description;
+  EXPECT_TRUE(store_->in_transaction());
+  EXPECT_FALSE(store_->find(cli, code, {"X"}));
+  store_->roll_back();
+  other.execute("COMMIT");
+
   store_->hold();
   store_->begin(1s);
+  EXPECT_NO_THROW(store_->lock({"F_CLI"}, 0ms));
   store_->write(cli, code, customer(cli, "A", "Uno"), counts);
   store_->commit();
   EXPECT_TRUE(store_->in_transaction());
@@ -267,7 +280,8 @@ TEST_F(PgStoreTest, AmountsAddUpExactlyInTheOrderWritten) {
   store_->roll_back();
 }
 
-TEST_F(PgStoreTest, LargestAndDistinct) {
+// Each read sees the writes before it.
+TEST_F(PgStoreTest, LargestDistinctAndScan) {
   const Table& t = store_->table("F_APU");
   const Key key = t.key({"DIAAPU", "FECAPU", "ASIAPU", "ORDAPU"});
   const int journal = t.at("DIAAPU"), date = t.at("FECAPU"), entry = t.at("ASIAPU");
@@ -280,7 +294,6 @@ TEST_F(PgStoreTest, LargestAndDistinct) {
                   row_of(t, {{"DIAAPU", one}, {"FECAPU", Value(e == 7 ? DateTime{2024, 3, 2} : day)},
                              {"ASIAPU", Value(std::int32_t{e})}, {"ORDAPU", Value(std::int32_t{order})}}),
                   counts);
-  // Each read sees the writes before it.
   EXPECT_EQ(store_->largest(t, entry, {{journal, one}}, Unsent::sent_first), Value(std::int32_t{7}));
   EXPECT_EQ(store_->largest(t, entry, {{journal, one}, {date, Value(day)}}, Unsent::sent_first), Value(std::int32_t{3}));
   EXPECT_EQ(store_->largest(t, entry, {{journal, Value(std::int16_t{2})}}, Unsent::sent_first), std::nullopt);
@@ -291,9 +304,8 @@ TEST_F(PgStoreTest, LargestAndDistinct) {
   });
   EXPECT_EQ(entries, (std::vector<Value>{std::int32_t{1}, std::int32_t{3}}));
   store_->commit();
-}
 
-TEST_F(PgStoreTest, ScanStreamsEveryRow) {
+  // A scan reads every row, in batches.
   run_server_script(database_->connection_string(),
                     "INSERT INTO f_mae (codmae, nommae) SELECT 'M' || g, 'Cuenta ' || g FROM generate_series(1, 12345) g");
   long rows_seen = 0, named = 0;
@@ -303,25 +315,6 @@ TEST_F(PgStoreTest, ScanStreamsEveryRow) {
   });
   EXPECT_EQ(rows_seen, 12345);
   EXPECT_EQ(named, 12345);
-}
-
-// A lock refused leaves the transaction usable. (A dropped connection is the
-// DroppedConnection scenario's.)
-TEST_F(PgStoreTest, LockHeldElsewhereFailsAndTheTransactionGoesOn) {
-  Connection other(database_->connection_string());
-  other.execute("BEGIN; LOCK TABLE f_cli IN EXCLUSIVE MODE");
-  const Table& t = store_->table("F_CLI");
-  store_->begin(1s);
-  auto [number, description] = failure([&] { store_->lock({"F_PRO", "f_cli"}, 200ms); });
-  EXPECT_EQ(number, 3211);
-  EXPECT_NE(description.find("'F_CLI'"), std::string::npos) << description;
-  EXPECT_TRUE(store_->in_transaction());
-  EXPECT_FALSE(store_->find(t, t.key({"CODCLI"}), {"X"}));
-  store_->roll_back();
-  other.execute("COMMIT");
-  store_->begin(1s);
-  EXPECT_NO_THROW(store_->lock({"F_CLI"}, 0ms));
-  store_->roll_back();
 }
 
 }  // namespace
