@@ -99,15 +99,9 @@ TEST_F(CompanyDatabase, EveryTableHoldsItsColumnsWithTheirTypesAndDefaults) {
       ASSERT_NE(found, types.end()) << type;
       const auto& [letter, spelling] = found->second;
       letters += (letters.empty() ? "" : " ") + name + ":" + letter;
-      if (letter == 'T') {
-        EXPECT_TRUE(type == "LONGTEXT" ? size == 0 : type == "TEXT(" + std::to_string(size) + ")") << type << size;
-      } else {
-        EXPECT_EQ(type, spelling);
-        EXPECT_EQ(size, 0);
-      }
-      if (key != "0" || t == "F_SAL") {
-        EXPECT_EQ(not_null, "1");
-      }
+      const std::string text = size ? "TEXT(" + std::to_string(size) + ")" : "LONGTEXT";
+      EXPECT_TRUE(letter == 'T' ? type == text : type == spelling && size == 0) << type << size;
+      EXPECT_TRUE(not_null == "1" || (key == "0" && t != "F_SAL")) << "keys and balances are NOT NULL";
       // Entry 0 asks for a number, so counters start at 1; other numbers at 0;
       // texts and dates hold Null.
       if (name == "ASIDIA") {
@@ -118,8 +112,6 @@ TEST_F(CompanyDatabase, EveryTableHoldsItsColumnsWithTheirTypesAndDefaults) {
     }
     if (listed.count(t)) EXPECT_EQ(letters, listed[t]);
     else EXPECT_EQ(columns.size(), counted.at(t)) << t;
-    // The engine tells rows apart by rowid.
-    EXPECT_EQ(db.exec("SELECT rowid FROM \"" + t + "\""), SQLITE_OK) << t;
   }
   // The store finds a column by its name in any case, as the posting of a
   // line of side "d" finds its columns.
