@@ -55,11 +55,11 @@ class KaveloDb : public ::testing::TestWithParam<Store> {
     link_to(path, odbc);
     return {odbc, path};
   }
-  // A company made by kavelo-db with kCompanyRows, then `changes`.
-  Database company(const std::string& path, const std::string& changes = "") {
+  // A company made by kavelo-db with the statements of `sql`.
+  Database company(const std::string& path, const std::string& sql) {
     Database database = fresh(path);
     RunResult created = kavelo_db({"create", database.create});
-    RunResult filled = kavelo_db({"sql", database.path, "-"}, kCompanyRows + changes);
+    RunResult filled = kavelo_db({"sql", database.path, "-"}, sql);
     if (created.exit_status != 0 || filled.exit_status != 0)
       throw std::runtime_error("kavelo-db: " + created.err + filled.err);
     return database;
@@ -153,7 +153,7 @@ TEST_P(KaveloDb, CheckNamesEachFaultOnALineOfItsOwn) {
   for (const Case& c : cases) {
     const std::string& line = server() ? c.server_line : c.file_line;
     if (line.empty()) continue;
-    const Database db = company(dir_ / ("C" + std::to_string(++made) + ".MDB"), c.changes);
+    const Database db = company(dir_ / ("C" + std::to_string(++made) + ".MDB"), kCompanyRows + c.changes);
     const bool ok = c.changes.empty();
     for (const std::string& named : db.names()) {
       SCOPED_TRACE(std::string(c.what) + " " + named);
@@ -182,9 +182,7 @@ TEST_P(KaveloDb, CheckNamesEachFaultOnALineOfItsOwn) {
 // sides have their balance columns.
 TEST_P(KaveloDb, CheckPassesAfterARealImport) {
   ASSERT_EQ(kavelo_db({"sample", dir_.path(), "--records", "20", "--numbering", "counter"}).exit_status, 0);
-  const Database db = fresh(dir_ / "datos/MUESTRA01.MDB");
-  ASSERT_EQ(kavelo_db({"create", db.create}).exit_status, 0);
-  ASSERT_EQ(kavelo_db({"sql", db.path, dir_ / "company.sql"}).exit_status, 0);
+  const Database db = company(dir_ / "datos/MUESTRA01.MDB", read_bytes(dir_ / "company.sql"));
   RunResult import = run_program({bin_path("kavelo"), dir_ / "kavelo.conn"});
   ASSERT_EQ(import.exit_status, 0) << import.err;
 
