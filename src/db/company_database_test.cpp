@@ -64,8 +64,7 @@ TEST_F(CompanyDatabase, EveryTableHoldsItsColumnsWithTheirTypesAndDefaults) {
   // S 16-bit and L 32-bit whole number), in order; of the others how many
   // (their layouts' tests hold them to the layout column by column).
   std::map<std::string, std::string> listed = {
-      {"F_EMP", "CODEMP:T NOMEMP:T FRMEMP:T"},
-      {"F_AUT", "CODAUT:S NAAAUT:S NAMAUT:S"},
+      {"F_EMP", "CODEMP:T NOMEMP:T FRMEMP:T"}, {"F_AUT", "CODAUT:S NAAAUT:S NAMAUT:S"},
       {"F_DIA", "CODDIA:S NOMDIA:T ASIDIA:L"},
       // The line amounts travel as text but are posted to the balances as amounts.
       {"F_APU",
@@ -77,9 +76,8 @@ TEST_F(CompanyDatabase, EveryTableHoldsItsColumnsWithTheirTypesAndDefaults) {
   const std::map<std::string, std::size_t> counted = {
       {"F_MAE", 7}, {"F_CLI", 51}, {"F_PRO", 50}, {"F_IVR", 64}, {"F_IVS", 72}};
   const std::map<ColumnKind, std::pair<char, std::string>> types = {
-      {ColumnKind::Text, {'T', "TEXT"}},         {ColumnKind::Double, {'N', "DOUBLE"}},
-      {ColumnKind::Currency, {'A', "CURRENCY"}}, {ColumnKind::DateTime, {'D', "DATETIME"}},
-      {ColumnKind::Short, {'S', "SHORT"}},       {ColumnKind::Long, {'L', "LONG"}}};
+      {ColumnKind::Text, {'T', ""}}, {ColumnKind::Double, {'N', "DOUBLE"}}, {ColumnKind::Currency, {'A', "CURRENCY"}},
+      {ColumnKind::DateTime, {'D', "DATETIME"}}, {ColumnKind::Short, {'S', "SHORT"}}, {ColumnKind::Long, {'L', "LONG"}}};
   // The default rollback journal: bytes 18 and 19 of the header are 2 in WAL mode.
   const std::string header = read_bytes(path_);
   EXPECT_EQ(header.substr(0, 16) + header.substr(18, 2), std::string("SQLite format 3\0\x01\x01", 18));

@@ -1,8 +1,8 @@
 #pragma once
 // kavelo-db run as a process on a company database: the cases every store
-// passes. tests/kavelo_db_test.cpp runs them on a file, and
-// tests/postgres/kavelo_db_test.cpp on the test server (the database named by
-// "ODBC;" and its connection string, or by a link file).
+// passes, run on a file by tests/kavelo_db_test.cpp and on the test server
+// (named by "ODBC;" and a connection string, or by a link file) by
+// tests/postgres/kavelo_db_test.cpp.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
