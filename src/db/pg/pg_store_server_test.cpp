@@ -31,8 +31,7 @@ RowValues customer(const Table& t, const char* code, const char* name) {
   return row_of(t, {{"CODCLI", Value(code)}, {"NOMCLI", Value(name)}});
 }
 
-// The number and description of the Failure that `action` throws; {0, ""}
-// when it throws none.
+// The number and description of the Failure that `action` throws; {0, ""} if none.
 template <class Action>
 std::pair<int, std::string> failure(Action action) {
   try {
