@@ -50,7 +50,7 @@ class PgStoreTest : public ::testing::Test {
       CREATE TABLE t_add (cod varchar(10) COLLATE kavelo_nocase PRIMARY KEY, a numeric(19,4),
                           b numeric(19,4) DEFAULT 5, d double precision, n integer DEFAULT 1);
       CREATE TABLE t_kinds (id integer PRIMARY KEY, flag jet_bit, yes boolean, tiny jet_byte,
-                            x double precision, c numeric(19,4), t timestamp, s text);
+                            x double precision, c numeric(19,4), t timestamp, "s""quoted" text);
       ALTER TABLE f_cli ADD CONSTRAINT nomcli_bueno CHECK (nomcli IS DISTINCT FROM 'MALO');
     )");
     store_.emplace(database_->connection_string(), RegionalSettings::spanish());
