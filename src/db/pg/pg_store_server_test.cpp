@@ -192,7 +192,7 @@ TEST_F(PgStoreTest, ARefusedSyncUndoesItsWritesAndTheTransactionGoesOn) {
 
 // A failed read ends the transaction, and its commit saves nothing; a refused
 // lock leaves it usable; a held one outlives its commit, which saves nothing
-// either. (A dropped connection is the DroppedConnection scenario's.)
+// either; a dropped connection loses it, and the store knows.
 TEST_F(PgStoreTest, WhatEndsATransactionAndWhatItsCommitSaves) {
   const Table& cli = store_->table("F_CLI");
   const Table& kinds = store_->table("T_KINDS");
@@ -225,6 +225,19 @@ TEST_F(PgStoreTest, WhatEndsATransactionAndWhatItsCommitSaves) {
   EXPECT_TRUE(store_->in_transaction());
   EXPECT_TRUE(store_->find(cli, code, {"A"}));
   store_->roll_back();
+  EXPECT_EQ(rows("SELECT count(*) FROM f_cli"), (Rows{{"0"}}));
+
+  store_->begin(1s);
+  store_->write(cli, code, customer(cli, "A", "Uno"), counts);
+  store_->sync();
+  other.execute("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE application_name = 'kavelo' AND datname = '" +
+                database_->name() + "' AND pid <> pg_backend_pid()");
+  store_->write(cli, code, customer(cli, "B", "Dos"), counts);
+  description = failure([&] { store_->commit(); }).second;
+  EXPECT_NE(description.find("se ha perdido la conexión"), std::string::npos) << description;
+  EXPECT_TRUE(store_->lost());
+  EXPECT_FALSE(store_->usable());
+  EXPECT_FALSE(store_->in_transaction());
   EXPECT_EQ(rows("SELECT count(*) FROM f_cli"), (Rows{{"0"}}));
 }
 
