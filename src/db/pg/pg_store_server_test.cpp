@@ -230,8 +230,8 @@ TEST_F(PgStoreTest, WhatEndsATransactionAndWhatItsCommitSaves) {
   store_->begin(1s);
   store_->write(cli, code, customer(cli, "A", "Uno"), counts);
   store_->sync();
-  other.execute("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE application_name = 'kavelo' AND datname = '" +
-                database_->name() + "' AND pid <> pg_backend_pid()");
+  other.execute("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE application_name = 'kavelo' "
+                "AND datname = '" + database_->name() + "' AND pid <> pg_backend_pid()");
   store_->write(cli, code, customer(cli, "B", "Dos"), counts);
   description = failure([&] { store_->commit(); }).second;
   EXPECT_NE(description.find("se ha perdido la conexión"), std::string::npos) << description;
