@@ -2,7 +2,6 @@
 // kavelo-db's helper, plus a few tables of the tests' own.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <chrono>
 #include <limits>
 
@@ -303,11 +302,9 @@ TEST_F(PgStoreTest, LargestDistinctAndScan) {
   EXPECT_EQ(store_->largest(t, entry, {{journal, one}, {date, Value(day)}}, Unsent::sent_first), Value(std::int32_t{3}));
   EXPECT_EQ(store_->largest(t, entry, {{journal, Value(std::int16_t{2})}}, Unsent::sent_first), std::nullopt);
   EXPECT_EQ(store_->largest(t, t.at("FCRAPU"), {{journal, one}}, Unsent::sent_first), Value());
-  auto entries = store_->distinct(t, entry, {{journal, one}, {date, Value(day)}}, Unsent::sent_first);
-  std::sort(entries.begin(), entries.end(), [](const Value& x, const Value& y) {
-    return to_int32(x, RegionalSettings::spanish()) < to_int32(y, RegionalSettings::spanish());
-  });
-  EXPECT_EQ(entries, (std::vector<Value>{std::int32_t{1}, std::int32_t{3}}));
+  // In no particular order.
+  const auto entries = store_->distinct(t, entry, {{journal, one}, {date, Value(day)}}, Unsent::sent_first);
+  EXPECT_TRUE((entries == Row{std::int32_t{1}, std::int32_t{3}} || entries == Row{std::int32_t{3}, std::int32_t{1}}));
   store_->commit();
 
   // A scan reads every row, in batches.
