@@ -25,10 +25,9 @@ TEST(ConnInfo, ReadsTheLinkFileStringAndNamesItsServer) {
   };
   for (const Case& c : cases) EXPECT_EQ(conninfo_of(c.text).settings, c.settings) << c.text;
 
-  // The server as a person reads it.
-  EXPECT_EQ(server_of(conninfo_of("Server=h;Port=5433")), "'h' (puerto 5433)");
+  // The server as a person reads it. (kavelo-db's refusals show one with a
+  // port, and a connection string that names none.)
   EXPECT_EQ(server_of(conninfo_of("Host=h")), "'h'");
-  EXPECT_EQ(server_of(conninfo_of("Database=d")), "de la cadena de conexión");
 
   // Only a PostgreSQL driver.
   try {

@@ -2,10 +2,8 @@
 // kavelo-db's helper, plus a few tables of the tests' own.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <chrono>
-
-#include <fmt/format.h>
+#include <limits>
 
 #include "db/pg/pg_admin.h"
 #include "db/pg/pg_connection.h"
@@ -32,15 +30,12 @@ RowValues customer(const Table& t, const char* code, const char* name) {
   return row_of(t, {{"CODCLI", Value(code)}, {"NOMCLI", Value(name)}});
 }
 
-// The number and description of the Failure that `action` throws; {0, ""}
-// when it throws none.
+// The number and description of the Failure that `action` throws; {0, ""} if none.
 template <class Action>
 std::pair<int, std::string> failure(Action action) {
   try {
     action();
-  } catch (const Failure& f) {
-    return {f.number(), f.description()};
-  }
+  } catch (const Failure& f) { return {f.number(), f.description()}; }
   return {0, ""};
 }
 
@@ -54,7 +49,7 @@ class PgStoreTest : public ::testing::Test {
       CREATE TABLE t_add (cod varchar(10) COLLATE kavelo_nocase PRIMARY KEY, a numeric(19,4),
                           b numeric(19,4) DEFAULT 5, d double precision, n integer DEFAULT 1);
       CREATE TABLE t_kinds (id integer PRIMARY KEY, flag jet_bit, yes boolean, tiny jet_byte,
-                            x double precision, c numeric(19,4), t timestamp, s text);
+                            x double precision, c numeric(19,4), t timestamp, "s""quoted" text);
       ALTER TABLE f_cli ADD CONSTRAINT nomcli_bueno CHECK (nomcli IS DISTINCT FROM 'MALO');
     )");
     store_.emplace(database_->connection_string(), RegionalSettings::spanish());
@@ -77,32 +72,14 @@ class PgStoreTest : public ::testing::Test {
   std::optional<PgStore> store_;
 };
 
-TEST_F(PgStoreTest, ReadsTheCatalogAsKaveloNamesIt) {
+// What the catalog tells beyond what every write shows (a name's case, the
+// kinds, the keys): a text's size, a default, a table that is not there. And
+// values of every kind come back exactly.
+TEST_F(PgStoreTest, ReadsTheCatalogAndValuesComeBackExactly) {
   const Table& cli = store_->table("f_cli");
-  EXPECT_EQ(cli.name, "F_CLI");
-  const ColumnInfo& code = cli.columns[col(cli, "CODCLI")];
-  EXPECT_EQ(code.kind, ColumnKind::Text);
-  EXPECT_EQ(code.text_size, 10);
-  EXPECT_TRUE(code.required);
-  EXPECT_TRUE(code.nocase);
-  EXPECT_EQ(cli.columns[col(cli, "RETCLI")].default_value, amount(0));
-  EXPECT_EQ(cli.unique_keys, (std::vector<std::vector<int>>{{cli.at("CODCLI")}}));
-
-  const Table& apu = store_->table("F_APU");
-  EXPECT_EQ(apu.columns[col(apu, "D-HAPU")].kind, ColumnKind::Text);
-  EXPECT_NO_THROW(apu.key({"DIAAPU", "FECAPU", "ASIAPU", "ORDAPU"}));
+  EXPECT_EQ(cli.columns[col(cli, "codcli")].text_size, 10);
   EXPECT_EQ(store_->table("F_DIA").columns[2].default_value, Value(std::int32_t{1}));
-
-  const Table& kinds = store_->table("T_KINDS");
-  const std::vector<ColumnKind> expected = {ColumnKind::Long,   ColumnKind::Bit,      ColumnKind::Bit,
-                                            ColumnKind::Byte,   ColumnKind::Double,   ColumnKind::Currency,
-                                            ColumnKind::DateTime, ColumnKind::Text};
-  for (std::size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(kinds.columns[i].kind, expected[i]) << i;
-  EXPECT_EQ(store_->table("T_ADD").columns[2].default_value, amount(50000));
   EXPECT_EQ(failure([&] { (void)store_->table("F_NADA"); }).first, 3078);
-}
-
-TEST_F(PgStoreTest, ValuesComeBackExactly) {
   const Table& t = store_->table("T_KINDS");
   const Key key = t.key({"ID"});
   const std::vector<Row> cases = {
@@ -111,95 +88,73 @@ TEST_F(PgStoreTest, ValuesComeBackExactly) {
       {std::int32_t{2}, false, false, std::uint8_t{0}, 1.7976931348623157e308, amount(INT64_MIN),
        DateTime{100, 1, 1, 0, 0, 0}, "ñandú € 'quoted' \"double\""},
       {std::int32_t{3}, Value(), Value(), Value(), 4.9e-324, amount(-1), Value(), ""},
+      {std::int32_t{INT32_MIN}, Value(), Value(), Value(), -std::numeric_limits<double>::infinity(), Value(), Value(),
+       "\\N \\."},
   };
   WriteCounts counts;
   store_->begin(1s);
   for (const Row& values : cases) store_->write(t, key, RowValues(values.begin(), values.end()), counts);
   store_->commit();
-  EXPECT_EQ(counts.added, 3);
+  EXPECT_EQ(counts.added, 4);
   for (const Row& values : cases) EXPECT_EQ(store_->find(t, key, {values[0]}), values);
   // The yes/no domain keeps -1 as a yes always was.
   EXPECT_EQ(rows("SELECT flag, yes FROM t_kinds WHERE id = 1"), (Rows{{"-1", "t"}}));
 }
 
+// Each group of writes is a transaction. A new key adds a row (the columns not
+// written take their defaults); a known one changes only the columns written,
+// and the same values, not written again, still count as a change; a key in
+// another case, or written again before the rows are sent, is the same row,
+// changed in the order written.
 TEST_F(PgStoreTest, WriteAddsChangesOrLeavesRowsInTheOrderWritten) {
   const Table& t = store_->table("F_CLI");
   const Key key = t.key({"CODCLI"});
-  store_->begin(1s);
-  WriteCounts first;
-  store_->write(t, key, customer(t, "C1", "Uno"), first);
-  store_->write(t, key, customer(t, "C2", "Dos"), first);
-  store_->sync();
-  EXPECT_EQ(first.added, 2);
-  EXPECT_EQ(first.changed, 0);
-  // A new row takes the defaults of the columns not written.
-  auto c1 = store_->find(t, key, {"c1"});
-  ASSERT_TRUE(c1);
-  EXPECT_EQ((*c1)[col(t, "RETCLI")], amount(0));
-  EXPECT_TRUE((*c1)[col(t, "CIFCLI")].is_null());
-  store_->commit();
-  const auto version = rows("SELECT xmin FROM f_cli WHERE codcli = 'C2'");
-
-  store_->begin(1s);
-  WriteCounts again;
-  // Only the columns written change: C1's name stays.
-  store_->write(t, key, row_of(t, {{"CODCLI", Value("C1")}, {"CIFCLI", Value("B123")}}), again);
-  // The same values: not written, counted as changed.
-  store_->write(t, key, customer(t, "C2", "Dos"), again);
-  // The key in another case finds the row, and is a change.
-  store_->write(t, key, customer(t, "c3", "Tres"), again);
-  store_->write(t, key, customer(t, "C3", "Tres"), again);
-  store_->commit();
-  EXPECT_EQ(again.added, 1);
-  EXPECT_EQ(again.changed, 3);
-  EXPECT_EQ(rows("SELECT codcli, nomcli, coalesce(cifcli, '') FROM f_cli ORDER BY codcli"),
-            (Rows{{"C1", "Uno", "B123"}, {"C2", "Dos", ""}, {"C3", "Tres", ""}}));
+  const auto tax_code = [&](const char* code, const char* cif) {
+    return row_of(t, {{"CODCLI", Value(code)}, {"CIFCLI", Value(cif)}});
+  };
+  struct Group {
+    std::vector<RowValues> writes;
+    long added, changed;
+  };
+  const Group groups[] = {
+      {{customer(t, "C1", "Uno"), customer(t, "C2", "Dos")}, 2, 0},
+      {{tax_code("C1", "B123"), customer(t, "C2", "Dos"), customer(t, "c3", "Tres"), customer(t, "C3", "Tres")}, 1, 3},
+      {{customer(t, "K1", "A"), customer(t, "K2", "B"), customer(t, "k1", "C"), tax_code("K1", "X"),
+        customer(t, "K1", "D")},
+       2, 3},
+  };
+  Rows version;
+  for (const Group& group : groups) {
+    WriteCounts counts;
+    store_->begin(1s);
+    for (RowValues row : group.writes) store_->write(t, key, std::move(row), counts);
+    store_->commit();
+    EXPECT_EQ(counts.added, group.added);
+    EXPECT_EQ(counts.changed, group.changed);
+    if (version.empty()) version = rows("SELECT xmin FROM f_cli WHERE codcli = 'C2'");
+  }
+  EXPECT_EQ(rows("SELECT codcli, nomcli, coalesce(cifcli, '-'), retcli FROM f_cli ORDER BY codcli"),
+            (Rows{{"C1", "Uno", "B123", "0.0000"}, {"C2", "Dos", "-", "0.0000"}, {"C3", "Tres", "-", "0.0000"},
+                  {"K1", "D", "X", "0.0000"}, {"K2", "B", "-", "0.0000"}}));
   EXPECT_EQ(rows("SELECT xmin FROM f_cli WHERE codcli = 'C2'"), version);
-
-  // A key written again before the rows are sent: in the order written.
-  WriteCounts repeated;
-  store_->begin(1s);
-  for (RowValues row : {customer(t, "K1", "A"), customer(t, "K2", "B"), customer(t, "k1", "C"),
-                        row_of(t, {{"CODCLI", Value("K1")}, {"CIFCLI", Value("X")}}), customer(t, "K1", "D")})
-    store_->write(t, key, std::move(row), repeated);
-  store_->commit();
-  EXPECT_EQ(repeated.added, 2);
-  EXPECT_EQ(repeated.changed, 3);
-  EXPECT_EQ(rows("SELECT codcli, nomcli, cifcli FROM f_cli WHERE codcli = 'k1'"), (Rows{{"K1", "D", "X"}}));
+  EXPECT_TRUE(store_->find(t, key, {"k1"}));
 }
 
-TEST_F(PgStoreTest, RefusalSurfacesAtSyncAndRollingBackUndoesTheGroup) {
+// A refusal surfaces at the sync that sends it. Without a savepoint of the
+// caller's the sync undoes its own writes; inside one the caller rolls back to
+// it. Either way the transaction goes on.
+TEST_F(PgStoreTest, ARefusedSyncUndoesItsWritesAndTheTransactionGoesOn) {
   const Table& t = store_->table("F_CLI");
+  const Table& apu = store_->table("F_APU");
   const Key key = t.key({"CODCLI"});
   WriteCounts counts;
-  store_->begin(1s);
-  store_->savepoint("grupo");
-  for (const char* code : {"A", "B", "C"}) store_->write(t, key, customer(t, code, *code == 'B' ? "MALO" : "Bien"), counts);
-  auto [number, description] = failure([&] { store_->release("grupo"); });
-  EXPECT_EQ(number, 3317) << "the rule should refuse B";
-  EXPECT_NE(description.find("nomcli_bueno"), std::string::npos) << description;
-  EXPECT_EQ(counts.added, 0);
-  store_->roll_back_to("grupo");
-  // Again one by one, as the import does: the good ones stay.
-  for (const char* code : {"A", "B", "C"}) {
-    store_->savepoint("registro");
+  const auto write = [&](const char* code) {
     store_->write(t, key, customer(t, code, *code == 'B' ? "MALO" : "Bien"), counts);
-    if (failure([&] { store_->release("registro"); }).first != 0) store_->roll_back_to("registro");
-  }
-  store_->commit();
-  EXPECT_EQ(counts.added, 2);
-  EXPECT_EQ(rows("SELECT codcli FROM f_cli ORDER BY 1"), (Rows{{"A"}, {"C"}}));
-}
-
-TEST_F(PgStoreTest, RefusedSyncUndoesItselfAndTheTransactionGoesOn) {
-  const Table& cli = store_->table("F_CLI");
-  const Table& apu = store_->table("F_APU");
-  const Key code = cli.key({"CODCLI"});
-  WriteCounts counts;
+  };
   store_->begin(1s);
-  store_->write(cli, code, customer(cli, "G1", "Uno"), counts);
+  write("G1");
   store_->sync();
-  store_->write(cli, code, customer(cli, "G2", "Dos"), counts);
+  write("G2");
   store_->write(apu, apu.key({"DIAAPU", "FECAPU", "ASIAPU", "ORDAPU"}),
                 row_of(apu, {{"DIAAPU", Value(std::int16_t{1})}, {"FECAPU", Value()},
                              {"ASIAPU", Value(std::int32_t{1})}, {"ORDAPU", Value(std::int32_t{1})}}),
@@ -207,39 +162,78 @@ TEST_F(PgStoreTest, RefusedSyncUndoesItselfAndTheTransactionGoesOn) {
   auto [number, description] = failure([&] { store_->sync(); });
   EXPECT_EQ(number, 3314);
   EXPECT_NE(description.find("'FECAPU'"), std::string::npos) << description;
-  // Without a savepoint of the caller's: the next record goes on.
-  EXPECT_FALSE(store_->find(cli, code, {"G2"}));
-  store_->write(cli, code, customer(cli, "G3", "Tres"), counts);
+  EXPECT_FALSE(store_->find(t, key, {"G2"}));
+
+  store_->savepoint("grupo");
+  for (const char* code : {"A", "B", "C"}) write(code);
+  std::tie(number, description) = failure([&] { store_->release("grupo"); });
+  EXPECT_EQ(number, 3317) << "the rule should refuse B";
+  EXPECT_NE(description.find("nomcli_bueno"), std::string::npos) << description;
+  EXPECT_EQ(counts.added, 1);
+  store_->roll_back_to("grupo");
+  // Again one by one, as the import does: the good ones stay.
+  for (const char* code : {"A", "B", "C"}) {
+    store_->savepoint("registro");
+    write(code);
+    if (failure([&] { store_->release("registro"); }).first != 0) store_->roll_back_to("registro");
+  }
   store_->commit();
-  EXPECT_EQ(rows("SELECT codcli FROM f_cli ORDER BY 1"), (Rows{{"G1"}, {"G3"}}));
+  EXPECT_EQ(counts.added, 3);
+  EXPECT_EQ(rows("SELECT codcli FROM f_cli ORDER BY 1"), (Rows{{"A"}, {"C"}, {"G1"}}));
 }
 
-// A failed read, a held transaction: commit saves nothing either way.
-TEST_F(PgStoreTest, CommitAfterAFailedReadOrWhileHeldSavesNothing) {
+// A failed read ends the transaction, and its commit saves nothing; a refused
+// lock leaves it usable; a held one outlives its commit, which saves nothing
+// either; a dropped connection loses it, and the store knows.
+TEST_F(PgStoreTest, WhatEndsATransactionAndWhatItsCommitSaves) {
   const Table& cli = store_->table("F_CLI");
   const Table& kinds = store_->table("T_KINDS");
   const Key code = cli.key({"CODCLI"});
   WriteCounts counts;
   store_->begin(1s);
   store_->write(cli, code, customer(cli, "A", "Uno"), counts);
-  // The server has no max() of booleans: the read fails, and the
-  // transaction with it.
+  // The server has no max() of booleans.
   EXPECT_THROW(store_->largest(kinds, kinds.at("YES"), {}, Unsent::sent_first), Failure);
   EXPECT_THROW(store_->commit(), Failure);
   store_->roll_back();
   EXPECT_EQ(rows("SELECT count(*) FROM f_cli"), (Rows{{"0"}}));
 
+  Connection other(database_->connection_string());
+  other.execute("BEGIN; LOCK TABLE f_cli IN EXCLUSIVE MODE");
+  store_->begin(1s);
+  auto [number, description] = failure([&] { store_->lock({"F_PRO", "f_cli"}, 200ms); });
+  EXPECT_EQ(number, 3211);
+  EXPECT_NE(description.find("'F_CLI'"), std::string::npos) << description;
+  EXPECT_TRUE(store_->in_transaction());
+  EXPECT_FALSE(store_->find(cli, code, {"X"}));
+  store_->roll_back();
+  other.execute("COMMIT");
+
   store_->hold();
   store_->begin(1s);
+  EXPECT_NO_THROW(store_->lock({"F_CLI"}, 0ms));
   store_->write(cli, code, customer(cli, "A", "Uno"), counts);
   store_->commit();
   EXPECT_TRUE(store_->in_transaction());
   EXPECT_TRUE(store_->find(cli, code, {"A"}));
   store_->roll_back();
   EXPECT_EQ(rows("SELECT count(*) FROM f_cli"), (Rows{{"0"}}));
+
+  store_->begin(1s);
+  store_->write(cli, code, customer(cli, "A", "Uno"), counts);
+  store_->sync();
+  other.execute("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE application_name = 'kavelo' "
+                "AND datname = '" + database_->name() + "' AND pid <> pg_backend_pid()");
+  store_->write(cli, code, customer(cli, "B", "Dos"), counts);
+  description = failure([&] { store_->commit(); }).second;
+  EXPECT_NE(description.find("se ha perdido la conexión"), std::string::npos) << description;
+  EXPECT_TRUE(store_->lost());
+  EXPECT_FALSE(store_->usable());
+  EXPECT_FALSE(store_->in_transaction());
+  EXPECT_EQ(rows("SELECT count(*) FROM f_cli"), (Rows{{"0"}}));
 }
 
-TEST_F(PgStoreTest, AmountsAddUpExactly) {
+TEST_F(PgStoreTest, AmountsAddUpExactlyInTheOrderWritten) {
   const Table& t = store_->table("T_ADD");
   const Key key = t.key({"COD"});
   const int a = t.at("A"), b = t.at("B"), d = t.at("D"), n = t.at("N");
@@ -265,21 +259,14 @@ TEST_F(PgStoreTest, AmountsAddUpExactly) {
   store_->commit();
   EXPECT_EQ(rows("SELECT cod, coalesce(a::text, 'null'), coalesce(b::text, 'null'), n FROM t_add "
                  "ORDER BY cod COLLATE \"C\""),
-            (Rows{{"EMPTY", "null", "5.0000", "1"},
-                  {"OLD", "0.0000", "null", "1"},
-                  {"X", "0.0015", "5.0000", "2"},
-                  {"new", "1.0000", "7.0000", "1"},
-                  {"Ñu", "3.0000", "5.0000", "1"}}));
+            (Rows{{"EMPTY", "null", "5.0000", "1"}, {"OLD", "0.0000", "null", "1"}, {"X", "0.0015", "5.0000", "2"},
+                  {"new", "1.0000", "7.0000", "1"}, {"Ñu", "3.0000", "5.0000", "1"}}));
   auto x = store_->find(t, key, {"X"});
   ASSERT_TRUE(x);
   EXPECT_EQ((*x)[col(t, "D")], Value(0.0));
   EXPECT_EQ((*x)[col(t, "N")], Value(std::int32_t{2}));
-}
 
-TEST_F(PgStoreTest, WritesChangesAndAdditionsKeepTheirOrder) {
-  const Table& t = store_->table("T_ADD");
-  const Key key = t.key({"COD"});
-  const int a = t.at("A");
+  // Writes, changes and additions of one row keep their order.
   WriteCounts counts;
   store_->begin(1s);
   store_->write(t, key, row_of(t, {{"COD", Value("K")}, {"A", amount(10000)}}), counts);
@@ -297,7 +284,8 @@ TEST_F(PgStoreTest, WritesChangesAndAdditionsKeepTheirOrder) {
   store_->roll_back();
 }
 
-TEST_F(PgStoreTest, LargestAndDistinct) {
+// Each read sees the writes before it.
+TEST_F(PgStoreTest, LargestDistinctAndScan) {
   const Table& t = store_->table("F_APU");
   const Key key = t.key({"DIAAPU", "FECAPU", "ASIAPU", "ORDAPU"});
   const int journal = t.at("DIAAPU"), date = t.at("FECAPU"), entry = t.at("ASIAPU");
@@ -310,20 +298,16 @@ TEST_F(PgStoreTest, LargestAndDistinct) {
                   row_of(t, {{"DIAAPU", one}, {"FECAPU", Value(e == 7 ? DateTime{2024, 3, 2} : day)},
                              {"ASIAPU", Value(std::int32_t{e})}, {"ORDAPU", Value(std::int32_t{order})}}),
                   counts);
-  // Each read sees the writes before it.
   EXPECT_EQ(store_->largest(t, entry, {{journal, one}}, Unsent::sent_first), Value(std::int32_t{7}));
   EXPECT_EQ(store_->largest(t, entry, {{journal, one}, {date, Value(day)}}, Unsent::sent_first), Value(std::int32_t{3}));
   EXPECT_EQ(store_->largest(t, entry, {{journal, Value(std::int16_t{2})}}, Unsent::sent_first), std::nullopt);
   EXPECT_EQ(store_->largest(t, t.at("FCRAPU"), {{journal, one}}, Unsent::sent_first), Value());
-  auto entries = store_->distinct(t, entry, {{journal, one}, {date, Value(day)}}, Unsent::sent_first);
-  std::sort(entries.begin(), entries.end(), [](const Value& x, const Value& y) {
-    return to_int32(x, RegionalSettings::spanish()) < to_int32(y, RegionalSettings::spanish());
-  });
-  EXPECT_EQ(entries, (std::vector<Value>{std::int32_t{1}, std::int32_t{3}}));
+  // In no particular order.
+  const auto entries = store_->distinct(t, entry, {{journal, one}, {date, Value(day)}}, Unsent::sent_first);
+  EXPECT_TRUE((entries == Row{std::int32_t{1}, std::int32_t{3}} || entries == Row{std::int32_t{3}, std::int32_t{1}}));
   store_->commit();
-}
 
-TEST_F(PgStoreTest, ScanStreamsEveryRow) {
+  // A scan reads every row, in batches.
   run_server_script(database_->connection_string(),
                     "INSERT INTO f_mae (codmae, nommae) SELECT 'M' || g, 'Cuenta ' || g FROM generate_series(1, 12345) g");
   long rows_seen = 0, named = 0;
@@ -333,38 +317,6 @@ TEST_F(PgStoreTest, ScanStreamsEveryRow) {
   });
   EXPECT_EQ(rows_seen, 12345);
   EXPECT_EQ(named, 12345);
-}
-
-// A lock refused leaves the transaction usable; a dropped connection loses it.
-TEST_F(PgStoreTest, LockHeldElsewhereFailsAndTheTransactionGoesOnButADroppedOneIsLost) {
-  Connection other(database_->connection_string());
-  other.execute("BEGIN; LOCK TABLE f_cli IN EXCLUSIVE MODE");
-  const Table& t = store_->table("F_CLI");
-  const Key code = t.key({"CODCLI"});
-  store_->begin(1s);
-  auto [number, description] = failure([&] { store_->lock({"F_PRO", "f_cli"}, 200ms); });
-  EXPECT_EQ(number, 3211);
-  EXPECT_NE(description.find("'F_CLI'"), std::string::npos) << description;
-  EXPECT_TRUE(store_->in_transaction());
-  EXPECT_FALSE(store_->find(t, code, {"X"}));
-  store_->roll_back();
-  other.execute("COMMIT");
-  store_->begin(1s);
-  EXPECT_NO_THROW(store_->lock({"F_CLI"}, 0ms));
-
-  WriteCounts counts;
-  store_->write(t, code, customer(t, "A", "Uno"), counts);
-  store_->sync();
-  other.execute(fmt::format("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE application_name = 'kavelo' "
-                            "AND datname = '{}' AND pid <> pg_backend_pid()",
-                            database_->name()));
-  store_->write(t, code, customer(t, "B", "Dos"), counts);
-  description = failure([&] { store_->commit(); }).second;
-  EXPECT_NE(description.find("se ha perdido la conexión"), std::string::npos) << description;
-  EXPECT_TRUE(store_->lost());
-  EXPECT_FALSE(store_->usable());
-  EXPECT_FALSE(store_->in_transaction());
-  EXPECT_EQ(rows("SELECT count(*) FROM f_cli"), (Rows{{"0"}}));
 }
 
 }  // namespace
