@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "db/pg/pg_connection.h"
+#include "db/store_location.h"
 #include "test_support.h"
 
 namespace kavelo::test {
@@ -156,8 +157,7 @@ class ServerWriters : public Beside {
     if (IsSkipped()) return;
     // The balance row of group 4 is there before the run.
     company("1", "1", "INSERT INTO F_SAL (CUESAL, DIASAL) VALUES ('4', 1);\n");
-    const std::string link = read_bytes(database);
-    connection_string = link.substr(5, link.find('\r') - 5);
+    connection_string = db::locate_store(database).connection_string;
   }
   std::string connection_string;
 };

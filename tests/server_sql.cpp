@@ -14,6 +14,7 @@
 #include "db/pg/pg_connection.h"
 #include "db/pg/pg_schema.h"
 #include "db/pg/test_server.h"
+#include "db/store_location.h"
 #include "platform/date_time.h"
 #include "platform/failure.h"
 #include "platform/text.h"
@@ -83,13 +84,6 @@ std::string server_sql(std::string_view sql) {
     i = end;
   }
   return out;
-}
-
-// The link file's connection string.
-std::string connection_string_of(const std::string& link_path) {
-  const std::string text = read_bytes(link_path);
-  if (upper(text.substr(0, 5)) != "ODBC;") throw std::runtime_error(link_path + " is not a link file");
-  return text.substr(5, text.find_first_of("\r\n") - 5);
 }
 
 void write_link_file(const std::string& path, const std::string& connection_string) {
@@ -188,7 +182,7 @@ void copy_server_company(const std::string& link_path, const std::string& copy_p
 
 std::vector<std::vector<std::pair<std::string, std::string>>> query_server_rows(const std::string& link_path,
                                                                                  const std::string& sql) {
-  pg::Connection connection(connection_string_of(link_path));
+  pg::Connection connection(db::locate_store(link_path).connection_string);
   const std::string server = server_sql(sql);
   std::vector<std::vector<std::pair<std::string, std::string>>> rows;
   try {

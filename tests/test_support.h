@@ -63,10 +63,8 @@ RunResult kavelo_db(const std::vector<std::string>& args, const std::optional<st
 // Where the scenarios keep the company database, by KAVELO_TEST_BACKEND:
 // "sqlite" (or not set) a file, "postgres" a database on the test server
 // (KAVELO_PG_DIR) that a link file at the database path leads to; any other
-// value throws.
-enum class Backend { sqlite, postgres };
-Backend test_backend();
-inline bool on_server() { return test_backend() == Backend::postgres; }
+// value throws. True for the server.
+bool on_server();
 // Why the scenarios cannot run on that backend, or nullopt when they can.
 std::optional<std::string> backend_missing();
 

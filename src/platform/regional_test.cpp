@@ -48,17 +48,17 @@ TEST(RegionalSettings, ComeFromTheLocaleOfEachCategory) {
       // Dates and numbers follow their own categories.
       {{nullptr, nullptr, "en_US.UTF-8", "es_ES.UTF-8"}, {DateOrder::DayMonthYear, '/', ".", ","}},
       {{nullptr, "en_US.UTF-8", "es_ES.UTF-8", "es_ES.UTF-8"}, {DateOrder::MonthDayYear, '/', ",", "."}},
-      // C locales and locales that are not installed mean Spanish.
-      {{nullptr, nullptr, nullptr, "C"}, kSpanish},
-      {{nullptr, nullptr, nullptr, "POSIX"}, kSpanish},
-      {{nullptr, nullptr, nullptr, "C.UTF-8"}, kSpanish},
-      {{nullptr, nullptr, nullptr, "C.utf8"}, kSpanish},
-      {{nullptr, nullptr, nullptr, "xx_XX.UTF-8"}, kSpanish},
       {{"C", nullptr, nullptr, "en_US.UTF-8"}, kSpanish},
   };
   for (const Case& c : cases) {
     for (int i = 0; i < 4; ++i) c.values[i] ? setenv(names[i], c.values[i], 1) : unsetenv(names[i]);
     EXPECT_EQ(regional_settings_from_environment(), c.expected) << &c - cases;
+  }
+  // C locales and locales that are not installed mean Spanish.
+  unsetenv("LC_ALL");
+  for (const char* lang : {"C", "POSIX", "C.UTF-8", "C.utf8", "xx_XX.UTF-8"}) {
+    setenv("LANG", lang, 1);
+    EXPECT_EQ(regional_settings_from_environment(), kSpanish) << lang;
   }
 }
 
