@@ -112,8 +112,12 @@ TEST_F(CompanyDatabase, EveryTableHoldsItsColumnsWithTheirTypesAndDefaults) {
     else EXPECT_EQ(columns.size(), counted.at(t)) << t;
   }
   // The store finds a column by its name in any case, as the posting of a
-  // line of side "d" finds its columns.
-  EXPECT_EQ(open_store(path_, {}, RegionalSettings::spanish())->table("f_sal").find("Pd3sal"), 4);
+  // line of side "d" finds its columns, and in a table made elsewhere in
+  // lower case.
+  ASSERT_EQ(Sqlite(path_).exec("CREATE TABLE minus (codigo TEXT(10) PRIMARY KEY, importe CURRENCY)"), SQLITE_OK);
+  const auto store = open_store(path_, {}, RegionalSettings::spanish());
+  EXPECT_EQ(store->table("f_sal").find("Pd3sal"), 4);
+  EXPECT_EQ(store->table("MINUS").find("IMPORTE"), 1);
 }
 
 // A text key's values in another case are the same key: the first row's
