@@ -48,15 +48,11 @@ struct Company {
     if (root == nullptr) throw std::runtime_error("KAVELO_SOURCE_DIR is not set");
     const std::string source = std::string(root) + "/examples/demo/";
     database = make_company(data, "DEMO", "01", read_bytes(source + "company.sql") + extra_sql);
-    for (const char* file : {"MAE.TXT", "CLI.TXT", "PRO.TXT", "APU.TXT", "IVR.TXT", "IVS.TXT"})
-      write_bytes(inter + "/" + file, read_bytes(source + file));
+    for (const char* file : kInterchangeFiles) write_bytes(inter + "/" + file, read_bytes(source + file));
     write_bytes(inter + "/FINAL.TXT", "viejo\r\n");
     write_connection_file(conn, connection_lines(inter, data, "DEMO", "01", "|", kCaption));
   }
 
-  std::string report(const std::string& name) const {
-    return exists(inter + "/" + name) ? read_bytes(inter + "/" + name) : "(none)";
-  }
   std::string rows() const { return kavelo_db({"count", database}).out; }
 
   std::string dir;
@@ -126,7 +122,7 @@ TEST(GraphicalWindow, BoxesWaitForTheirKeyAndTheWindowShowsWhileARunImports) {
   EXPECT_TRUE(failed.waited_for_key) << "no box, or one that did not wait";
   EXPECT_FALSE(failed.final_txt_at_box) << "the earlier run's FINAL.TXT was kept";
   EXPECT_EQ(failed.window, "");
-  EXPECT_EQ(broken.report("ERRORES.TXT"), "error en apertura de base de datos\r\n");
+  EXPECT_EQ(error_report(broken.inter), "error en apertura de base de datos\r\n");
   EXPECT_EQ(failed.result.exit_status, 1) << failed.result.err;
 
   const Seen seen = run_on_display(display.name(), on_screen);
@@ -135,7 +131,7 @@ TEST(GraphicalWindow, BoxesWaitForTheirKeyAndTheWindowShowsWhileARunImports) {
   EXPECT_TRUE(seen.waited_for_key) << "no box, or one that did not wait";
   EXPECT_FALSE(seen.final_txt_at_box);
   EXPECT_EQ(seen.result.exit_status, terminal.exit_status) << seen.result.err;
-  EXPECT_EQ(on_screen.report("ERRORES.TXT"), in_terminal.report("ERRORES.TXT"));
+  EXPECT_EQ(error_report(on_screen.inter), error_report(in_terminal.inter));
   EXPECT_EQ(on_screen.rows(), in_terminal.rows());
   // The window tells nothing on stderr (a sanitizer build may add its own lines).
   EXPECT_EQ(seen.result.err.find("Proceso"), std::string::npos) << seen.result.err;
