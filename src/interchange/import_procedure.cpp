@@ -19,6 +19,9 @@ using Clock = std::chrono::steady_clock;
 // The records written together: sent at once to a server, and undone and
 // written again one by one when any of them fails.
 constexpr std::size_t kGroupRecords = 1000;
+// A group of long records is cut sooner: what a group holds (its lines here,
+// its rows in a server's store) stays a few megabytes whatever the records.
+constexpr std::size_t kGroupBytes = 4 << 20;
 // A commit costs a few disk syncs and a pause: the interval bounds how long
 // another program waits for the lock and how much work a crash undoes; the
 // count only bounds a transaction when records come faster than 40,000 a
@@ -143,6 +146,7 @@ class FileImport {
     std::string line;
   };
   std::vector<Pending> group_;
+  std::size_t group_bytes_ = 0;
   Counts group_counts_;
 
   // The records up to committed_ are committed, with these counts. A commit
@@ -270,6 +274,7 @@ void FileImport::end_group() {
   steps_.end_group(*store_);
   store_->release(kGroup);
   group_.clear();
+  group_bytes_ = 0;
 }
 
 void FileImport::write_group_again() {
@@ -278,6 +283,7 @@ void FileImport::write_group_again() {
   counts_ = group_counts_;
   std::vector<Pending> again = std::move(group_);
   group_.clear();
+  group_bytes_ = 0;
   for (Pending& pending : again) {
     record_ = pending.record;
     summary_.read = record_;
@@ -348,6 +354,7 @@ void FileImport::fail(const Failure& f) {
       return;
     }
     group_.clear();
+    group_bytes_ = 0;
   }
   try {
     run_.commit();
@@ -385,6 +392,7 @@ void FileImport::run() {
         begin_and_lock();
         if (group_.empty()) start_group();
         group_.push_back({record_, line_});
+        group_bytes_ += line_.size();
         ++records_since_commit_;
         try {
           process(line_, false);
@@ -392,8 +400,9 @@ void FileImport::run() {
           if (store_->lost()) throw;
           write_group_again();
         }
-        if (group_.size() >= kGroupRecords || commit_due()) settle_group();
-        if (commit_due() && !run_.check) commit(true);
+        if (group_.size() >= kGroupRecords || group_bytes_ >= kGroupBytes || commit_due()) settle_group();
+        // A check run commits nothing, but its groups end on the same beat.
+        if (commit_due()) commit(!run_.check);
       }
       commit(false);
     } catch (const Failure& f) {
