@@ -239,7 +239,8 @@ Value default_from_sql(std::string_view literal, ColumnKind kind) {
   double d = 0;
   auto [end, ec] = std::from_chars(body.data(), body.data() + body.size(), d);
   if (ec != std::errc() || end != body.data() + body.size()) return Null{};
-  ColumnInfo column{{}, kind, 0, false, false, {}};
+  ColumnInfo column;
+  column.kind = kind;
   try {
     // A number needs no regional settings.
     return convert_for_column(column, Value(d), RegionalSettings::spanish());

@@ -19,6 +19,9 @@ struct ColumnInfo {
   int text_size = 0;  // the n of TEXT(n); 0 when the length is free
   bool required = false;
   bool nocase = false;  // text compared without regard to (ASCII) case
+  // The decimals an amount keeps in a column of exact decimals that states
+  // them (a server's numeric(19,2)); -1: every decimal kavelo writes.
+  int decimals = -1;
   Value default_value;  // what a new row holds before anything is written
 };
 

@@ -23,6 +23,7 @@ const LibPq& pq() {
     };
     load(functions.PQclear, "PQclear");
     load(functions.PQcmdStatus, "PQcmdStatus");
+    load(functions.PQcmdTuples, "PQcmdTuples");
     load(functions.PQconnectdbParams, "PQconnectdbParams");
     load(functions.PQconsumeInput, "PQconsumeInput");
     load(functions.PQenterPipelineMode, "PQenterPipelineMode");

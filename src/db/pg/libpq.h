@@ -9,6 +9,7 @@ namespace kavelo::db::pg {
 struct LibPq {
   decltype(&::PQclear) PQclear;
   decltype(&::PQcmdStatus) PQcmdStatus;
+  decltype(&::PQcmdTuples) PQcmdTuples;
   decltype(&::PQconnectdbParams) PQconnectdbParams;
   decltype(&::PQconsumeInput) PQconsumeInput;
   decltype(&::PQenterPipelineMode) PQenterPipelineMode;

@@ -88,40 +88,57 @@ const Table& PgStore::Impl::load(std::string_view name) {
   static const std::string relation =
       "WITH r AS (SELECT c.oid, c.relname FROM pg_class c WHERE lower(c.relname) = lower($1::text) AND c.relkind IN "
       "('r', 'p') AND pg_table_is_visible(c.oid) ORDER BY c.relname = lower($1::text) DESC LIMIT 1) ";
-  std::vector<Command> commands(3);
+  const bool ask_scratch = !can_make_scratch;
+  std::vector<Command> commands(ask_scratch ? 4 : 3);
   commands[0].sql = relation +
                     "SELECT r.relname, a.attnum, a.attname, CASE WHEN t.typtype = 'd' THEN t.typname ELSE '' END, "
                     "b.typname, CASE WHEN t.typtype = 'd' THEN t.typtypmod ELSE a.atttypmod END, "
                     "a.attnotnull OR (t.typtype = 'd' AND t.typnotnull), "
-                    "coalesce(pg_get_expr(d.adbin, d.adrelid), ''), coalesce(co.collname, '') "
+                    "coalesce(pg_get_expr(d.adbin, d.adrelid), ''), coalesce(co.collisdeterministic, true)::text, "
+                    "format_type(a.atttypid, NULL) "
                     "FROM r JOIN pg_attribute a ON a.attrelid = r.oid AND a.attnum > 0 AND NOT a.attisdropped "
                     "JOIN pg_type t ON t.oid = a.atttypid "
                     "JOIN pg_type b ON b.oid = CASE WHEN t.typtype = 'd' THEN t.typbasetype ELSE t.oid END "
                     "LEFT JOIN pg_attrdef d ON d.adrelid = a.attrelid AND d.adnum = a.attnum "
                     "LEFT JOIN pg_collation co ON co.oid = a.attcollation ORDER BY a.attnum";
-  // Keys usable by ON CONFLICT: unique, checked at once, over plain columns;
-  // each as the numbers of its key columns (not those it only includes).
+  // Keys usable to find a row by: unique, checked at once, not partial; each
+  // as the numbers of its key columns (not those it only includes), a column
+  // whose folded form the index holds by its number made negative.
   commands[1].sql = relation +
-                    "SELECT array_to_string(i.indkey[0:i.indnkeyatts - 1], ' ') FROM r JOIN pg_index i ON "
+                    "SELECT array_to_string(array(SELECT CASE WHEN i.indkey[k] <> 0 THEN i.indkey[k]::text ELSE "
+                    "coalesce((SELECT '-' || a.attnum FROM pg_attribute a WHERE a.attrelid = r.oid AND a.attnum > 0 "
+                    "AND NOT a.attisdropped AND pg_get_indexdef(i.indexrelid, k + 1, false) IN "
+                    "(format('lower(((%s)::text COLLATE \"und-x-icu\"))', quote_ident(a.attname)), "
+                    "format('lower((%s COLLATE \"und-x-icu\"))', quote_ident(a.attname)))), 'x') END "
+                    "FROM generate_series(0, i.indnkeyatts - 1) AS k), ' ') FROM r JOIN pg_index i ON "
                     "i.indrelid = r.oid WHERE i.indisunique AND i.indimmediate AND i.indisvalid AND i.indpred IS NULL "
-                    "AND i.indexprs IS NULL ORDER BY i.indisprimary DESC, i.indexrelid";
+                    "ORDER BY i.indisprimary DESC, i.indexrelid";
   // Whatever may refuse a change of values that fit their columns: a CHECK
   // rule of the table or of a column's domain, a trigger, a rule, a row
-  // security policy.
+  // security policy. Then whether it has rules, which COPY passes by.
   commands[2].sql = relation +
                     "SELECT (c.relrowsecurity "
                     "OR EXISTS (SELECT 1 FROM pg_constraint k WHERE k.conrelid = r.oid AND k.contype = 'c') "
                     "OR EXISTS (SELECT 1 FROM pg_trigger g WHERE g.tgrelid = r.oid AND NOT g.tgisinternal) "
                     "OR EXISTS (SELECT 1 FROM pg_rewrite w WHERE w.ev_class = r.oid AND w.rulename <> '_RETURN') "
                     "OR EXISTS (SELECT 1 FROM pg_attribute a JOIN pg_constraint d ON d.contypid = a.atttypid "
-                    "WHERE a.attrelid = r.oid AND a.attnum > 0 AND NOT a.attisdropped AND d.contype = 'c'))::text "
+                    "WHERE a.attrelid = r.oid AND a.attnum > 0 AND NOT a.attisdropped AND d.contype = 'c'))::text, "
+                    "EXISTS (SELECT 1 FROM pg_rewrite w WHERE w.ev_class = r.oid AND w.rulename <> '_RETURN')::text "
                     "FROM r JOIN pg_class c ON c.oid = r.oid";
   auto t = std::make_unique<ServerTable>();
   std::map<long, int> position_of_attnum;
   commands[0].params = commands[1].params = commands[2].params = {std::string(name)};
   commands[2].on_result = [&](const PGresult& result) {
-    t->table.refuses_changes = pq().PQntuples(&result) == 0 || std::string_view(pq().PQgetvalue(&result, 0, 0)) != "false";
+    const bool found = pq().PQntuples(&result) > 0;
+    t->table.refuses_changes = !found || std::string_view(pq().PQgetvalue(&result, 0, 0)) != "false";
+    t->has_rules = found && std::string_view(pq().PQgetvalue(&result, 0, 1)) == "true";
   };
+  if (ask_scratch) {
+    commands[3].sql = "SELECT has_database_privilege(current_database(), 'TEMP')::text";
+    commands[3].on_result = [&](const PGresult& result) {
+      can_make_scratch = std::string_view(pq().PQgetvalue(&result, 0, 0)) == "true";
+    };
+  }
   commands[0].on_result = [&](const PGresult& result) {
     for (int i = 0; i < pq().PQntuples(&result); ++i) {
       auto text = [&](int column) { return std::string(pq().PQgetvalue(&result, i, column)); };
@@ -137,10 +154,16 @@ const Table& PgStore::Impl::load(std::string_view name) {
       int typmod = std::stoi(text(5));
       if (column.kind == ColumnKind::Text && (type == "varchar" || type == "bpchar") && typmod >= 4)
         column.text_size = typmod - 4;
+      if (column.kind == ColumnKind::Currency && type == "numeric" && typmod >= 4) column.decimals = (typmod - 4) & 0xffff;
       column.required = text(6) == "t";
       column.default_value = default_of(text(7), column.kind);
-      column.nocase = text(8) == "kavelo_nocase";
-      t->columns.push_back({quoted(text(2)), text(7), column.kind == ColumnKind::Bit && type == "bool"});
+      ServerColumn server{quoted(text(2)), column.kind == ColumnKind::Text ? "text" : text(9), text(7),
+                          column.kind == ColumnKind::Bit && type == "bool", KeyForm::Exact};
+      if (column.kind == ColumnKind::Text && text(8) == "false") server.form = KeyForm::Coarse;
+      column.nocase = server.form != KeyForm::Exact;
+      // The scratch table's own columns must not meet the table's.
+      while (lower(text(2)).starts_with(t->helper)) t->helper += '_';
+      t->columns.push_back(std::move(server));
       t->table.columns.push_back(std::move(column));
     }
   };
@@ -148,24 +171,34 @@ const Table& PgStore::Impl::load(std::string_view name) {
   commands[1].on_result = [&](const PGresult& result) {
     for (int i = 0; i < pq().PQntuples(&result); ++i) {
       std::vector<int> key;
+      std::vector<int> folds;
       std::string_view numbers = pq().PQgetvalue(&result, i, 0);
       while (!numbers.empty()) {
         long attnum = 0;
         auto [end, ec] = std::from_chars(numbers.data(), numbers.data() + numbers.size(), attnum);
-        auto it = position_of_attnum.find(attnum);
-        // A system column (attnum 0 or less) is no plain column.
+        auto it = position_of_attnum.find(attnum < 0 ? -attnum : attnum);
+        // A system column (attnum 0 or less) or another expression is no
+        // key kavelo can find rows by.
         if (ec != std::errc() || it == position_of_attnum.end()) {
           key.clear();
           break;
         }
         key.push_back(it->second);
+        if (attnum < 0) folds.push_back(it->second);
         numbers.remove_prefix(static_cast<std::size_t>(end - numbers.data()));
         if (!numbers.empty()) numbers.remove_prefix(1);
       }
-      if (!key.empty()) t->table.unique_keys.push_back(std::move(key));
+      if (key.empty()) continue;
+      for (int column : folds) {
+        auto c = static_cast<std::size_t>(column);
+        if (t->table.columns[c].kind != ColumnKind::Text) continue;
+        if (t->columns[c].form == KeyForm::Exact) t->columns[c].form = KeyForm::Folded;
+        t->table.columns[c].nocase = true;
+      }
+      t->table.unique_keys.push_back(std::move(key));
     }
   };
-  guarded([&] { connection.run_or_throw(commands); });
+  run_or_throw(std::move(commands));
   if (t->table.columns.empty()) throw failure(ErrorCode::TableNotFound, upper(name));
   t->scratch = quoted("kavelo_" + lower(t->table.name));
   ServerTable* raw = t.get();
@@ -214,7 +247,10 @@ bool PgStore::has_table(std::string_view name) {
 
 void PgStore::begin(std::chrono::milliseconds) {
   if (impl_->in_transaction) return;
-  impl_->guarded([&] { impl_->connection.execute("BEGIN"); });
+  impl_->prelude.clear();
+  // A constraint the table defers is checked at each statement all the same:
+  // a row it refuses is then the refusal of the record that wrote it.
+  impl_->guarded([&] { impl_->connection.execute("BEGIN; SET CONSTRAINTS ALL IMMEDIATE"); });
   impl_->in_transaction = true;
   impl_->lost = false;
 }
@@ -272,6 +308,7 @@ void PgStore::commit() {
 void PgStore::roll_back() {
   impl_->forget_writes();
   impl_->forget_scratch();
+  impl_->prelude.clear();
   if (!impl_->in_transaction) return;
   impl_->in_transaction = false;
   if (impl_->connection.broken()) return;
@@ -288,25 +325,48 @@ bool PgStore::in_transaction() const { return impl_->in_transaction; }
 
 void PgStore::hold() { impl_->holding = true; }
 
+// While nothing is being written, savepoints wait for what is sent next.
 void PgStore::savepoint(const char* name) {
+  const std::string sql = "SAVEPOINT " + quoted(name);
+  if (impl_->steps.empty()) {
+    impl_->prelude.push_back(sql);
+    return;
+  }
   std::vector<Command> commands(1);
-  commands[0].sql = "SAVEPOINT " + quoted(name);
+  commands[0].sql = sql;
   impl_->flush_or_throw(std::move(commands));
 }
 
 void PgStore::release(const char* name) {
+  const std::string begun = "SAVEPOINT " + quoted(name), sql = "RELEASE " + begun;
+  if (impl_->steps.empty()) {
+    // Begun and released with nothing sent in between: nothing to do.
+    if (!impl_->prelude.empty() && impl_->prelude.back() == begun)
+      impl_->prelude.pop_back();
+    else
+      impl_->prelude.push_back(sql);
+    return;
+  }
   std::vector<Command> commands(1);
-  commands[0].sql = "RELEASE SAVEPOINT " + quoted(name);
+  commands[0].sql = sql;
   impl_->flush_or_throw(std::move(commands));
 }
 
 void PgStore::roll_back_to(const char* name) {
   impl_->forget_writes();
+  std::vector<std::string>& prelude = impl_->prelude;
+  const std::string begun = "SAVEPOINT " + quoted(name);
+  // A savepoint not sent yet has nothing after it on the server.
+  if (auto it = std::find(prelude.rbegin(), prelude.rend(), begun); it != prelude.rend()) {
+    prelude.erase(std::prev(it.base()), prelude.end());
+    return;
+  }
+  // Whatever waits was done inside the savepoint, which undoes it anyway; a
+  // rollback may take the temporary tables made since with it.
   impl_->forget_scratch();
-  std::vector<Command> commands(3);
-  commands[0].sql = "ROLLBACK TO SAVEPOINT " + quoted(name);
-  commands[1].sql = "RELEASE SAVEPOINT " + quoted(name);
-  impl_->guarded([&] { impl_->connection.run_or_throw(commands); });
+  prelude.clear();
+  prelude.push_back("ROLLBACK TO " + begun);
+  prelude.push_back("RELEASE " + begun);
 }
 
 bool PgStore::lost() const { return impl_->lost; }
@@ -354,17 +414,27 @@ std::optional<Value> PgStore::largest(const Table& table, int column, const Cond
   std::vector<Command> commands(1);
   std::string condition = impl_->where(t, conditions, commands[0].params);
   const auto at = static_cast<std::size_t>(column);
-  commands[0].sql = fmt::format("SELECT max({}), count(*) FROM {}{}{}", t.columns.at(at).name, t.name,
-                                condition.empty() ? "" : " WHERE ", condition);
+  // The maximum alone, which an index answers at once; whether any row
+  // meets the conditions is asked only when it holds no value.
+  const std::string where_part = condition.empty() ? "" : " WHERE " + condition;
+  commands[0].sql = fmt::format("SELECT max({}) FROM {}{}", t.columns.at(at).name, t.name, where_part);
   commands[0].prepared = true;
   std::optional<Value> result;
   commands[0].on_result = [&](const PGresult& rows) {
-    if (std::string_view(pq().PQgetvalue(&rows, 0, 1)) == "0") return;
-    result = pq().PQgetisnull(&rows, 0, 0)
-                 ? Value()
-                 : value_of(pq().PQgetvalue(&rows, 0, 0), table.columns[at].kind, t.columns[at].boolean);
+    if (!pq().PQgetisnull(&rows, 0, 0))
+      result = value_of(pq().PQgetvalue(&rows, 0, 0), table.columns[at].kind, t.columns[at].boolean);
   };
+  Params params = commands[0].params;
   impl_->read(std::move(commands), unsent);
+  if (result) return result;
+  std::vector<Command> any(1);
+  any[0].sql = fmt::format("SELECT EXISTS (SELECT 1 FROM {}{})::text", t.name, where_part);
+  any[0].params = std::move(params);
+  any[0].prepared = true;
+  any[0].on_result = [&](const PGresult& rows) {
+    if (std::string_view(pq().PQgetvalue(&rows, 0, 0)) == "true") result = Value();
+  };
+  impl_->read(std::move(any), Unsent::left);
   return result;
 }
 
@@ -398,10 +468,10 @@ void PgStore::scan(const Table& table, const std::function<void(const Row&)>& ea
   Connection& connection = impl_->connection;
   const bool own = !impl_->in_transaction;
   const std::string cursor = fmt::format("kavelo_scan_{}", ++impl_->scans);
-  impl_->guarded([&] {
-    if (own) connection.execute("BEGIN");
-    connection.execute(fmt::format("DECLARE {} NO SCROLL CURSOR FOR SELECT * FROM {}", cursor, t.name));
-  });
+  std::vector<Command> declare;
+  if (own) declare.emplace_back().sql = "BEGIN";
+  declare.emplace_back().sql = fmt::format("DECLARE {} NO SCROLL CURSOR FOR SELECT * FROM {}", cursor, t.name);
+  impl_->run_or_throw(std::move(declare));
   try {
     for (;;) {
       auto rows = impl_->guarded([&] { return connection.query(fmt::format("FETCH {} FROM {}", kScanBatch, cursor)); });
@@ -499,6 +569,19 @@ void PgStore::add(const Table& table, const Key& key, std::vector<Addition> addi
 
 void PgStore::sync() { impl_->flush_or_throw({}); }
 
-Value PgStore::as_stored(const ColumnInfo&, const Value& value) const { return value; }
+Value PgStore::as_stored(const ColumnInfo& column, const Value& value) const {
+  // An exact decimal of fewer decimals rounds as the server rounds: half
+  // away from zero.
+  if (column.kind != ColumnKind::Currency || column.decimals < 0 || column.decimals >= 4) return value;
+  auto amount = value.get_if<Currency>();
+  if (!amount) return value;
+  std::int64_t unit = 1;
+  for (int i = column.decimals; i < 4; ++i) unit *= 10;
+  const std::int64_t n = amount->ten_thousandths;
+  const std::int64_t rest = n % unit;
+  std::int64_t rounded = n - rest;
+  if (2 * (rest < 0 ? -rest : rest) >= unit) rounded += rest < 0 ? -unit : unit;
+  return Value(Currency{rounded});
+}
 
 }  // namespace kavelo::db::pg

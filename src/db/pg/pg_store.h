@@ -3,10 +3,12 @@
 //
 // Writes are gathered and sent together at the next sync, savepoint,
 // release, commit or read: the rows of a table go by COPY into a temporary
-// table of the session, then one INSERT ... ON CONFLICT per group of rows
-// that write the same columns merges them; amounts added to numeric columns
-// are summed here and added by one UPDATE and one INSERT per batch. The
-// statements of a sync go in one pipeline.
+// table of the session, then an UPDATE of the rows the table holds and an
+// INSERT of the others per group of rows that write the same columns merge
+// them (a few rows go by such statements of their own); amounts added to
+// numeric columns are summed here and added the same way. The statements of
+// a sync go in one pipeline. Text keys compare as the table's key compares
+// them, folded to lower case where an index holds their folded form.
 #include <memory>
 #include <string>
 
@@ -49,7 +51,7 @@ class PgStore final : public Store {
   void add(const Table& table, const Key& key, std::vector<Addition> additions) override;
   void sync() override;
 
-  // The server keeps every value exactly as it is given.
+  // An amount rounded to the decimals of its column; any other value as it is.
   Value as_stored(const ColumnInfo& column, const Value& value) const override;
 
  private:

@@ -1,6 +1,7 @@
 #pragma once
 // The state of a PgStore, shared by its interface (pg_store.cpp) and by the
 // sending of the writes it gathers (pg_sync.cpp).
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -17,10 +18,23 @@
 
 namespace kavelo::db::pg {
 
+// How a column compares as part of a key.
+enum class KeyForm {
+  Exact,
+  // Without case: a unique index of the table holds its folded form.
+  Folded,
+  // By a collation that takes more than case for one ('AB' and 'A-soft
+  // hyphen-B'): a row it finds is the key's only when their folded forms
+  // agree too, and a key that only the collation matches cannot be added.
+  Coarse,
+};
+
 struct ServerColumn {
   std::string name;         // the server's, quoted
+  std::string cast;         // the type a parameter is cast to ("numeric", "jet_bit")
   std::string default_sql;  // the default's expression; empty for none
   bool boolean = false;     // a yes/no of the boolean type, written true/false
+  KeyForm form = KeyForm::Exact;
 };
 
 struct ServerTable {
@@ -28,11 +42,17 @@ struct ServerTable {
   std::string name;     // the server's, quoted
   std::string scratch;  // the session's temporary table for its rows, quoted
   bool scratch_ready = false;
+  bool scratch_key_ready = false;  // its unique index of the rows' keys
+  // The scratch table's own columns begin with this, which no column of the
+  // table begins with.
+  std::string helper = "kavelo_";
   std::vector<ServerColumn> columns;
   // The rows its last sync wrote were all new: the next go straight into the
   // table by COPY, which costs half a merge, and by a merge only when that
   // fails (a key the table holds, or a row it refuses).
   bool rows_new = true;
+  // COPY passes the table's rules by: its rows go by INSERT and UPDATE.
+  bool has_rules = false;
 };
 
 // Writes of the same columns (and tallied in the same counts), sent by one
@@ -79,6 +99,31 @@ struct Step {
 // Requests gathered past this many are sent without waiting for a sync, so
 // that a caller that syncs seldom does not gather a whole file in memory.
 constexpr long kMostPending = 20000;
+// A sync with no more rows than this for a table sends a statement for each
+// instead of a COPY into the scratch table and a merge: one round trip less,
+// and nothing made in the catalogue for a record written by itself.
+constexpr long kFewRows = 16;
+
+// The form of `value` (SQL) that a key of the column compares: lower case,
+// by the same rules wherever the server runs.
+std::string folded(std::string_view value);
+// The condition that the key columns of `left` (a table or its alias, or
+// empty for the columns alone) hold the values `right(i)` gives, each
+// compared as its column compares keys.
+template <class Right>
+std::string key_match(const ServerTable& t, const std::vector<int>& key, std::string_view left, Right right) {
+  std::string sql;
+  for (std::size_t i = 0; i < key.size(); ++i) {
+    const ServerColumn& c = t.columns[static_cast<std::size_t>(key[i])];
+    std::string column = left.empty() ? c.name : std::string(left) + "." + c.name;
+    std::string value = right(i);
+    if (!sql.empty()) sql += " AND ";
+    if (c.form != KeyForm::Folded) sql += column + " = " + value;
+    if (c.form == KeyForm::Coarse) sql += " AND ";
+    if (c.form != KeyForm::Exact) sql += folded(column) + " = " + folded(value);
+  }
+  return sql;
+}
 
 // An amount to add to `column`, in ten-thousandths.
 WideAmount amount_of(const ColumnInfo& column, const Value& amount, const RegionalSettings& regional);
@@ -94,6 +139,13 @@ struct PgStore::Impl {
   std::vector<Step> steps;
   std::unordered_map<ServerTable*, std::size_t> last_step;
   long pending = 0;
+  // Savepoints begun, released and rolled back to while nothing was being
+  // written: sent ahead of whatever goes to the server next, so that a
+  // record written by itself costs one round trip.
+  std::vector<std::string> prelude;
+  // Whether the session may make temporary tables; unknown until the first
+  // table is read.
+  std::optional<bool> can_make_scratch;
   bool in_transaction = false;
   bool holding = false;
   bool lost = false;
@@ -114,6 +166,22 @@ struct PgStore::Impl {
     lost = true;
     in_transaction = false;
     forget_writes();
+    prelude.clear();
+  }
+
+  // The prelude as the first commands of a pipeline; `commands` follow.
+  std::vector<Command> with_prelude(std::vector<Command> commands) {
+    if (prelude.empty()) return commands;
+    std::vector<Command> all;
+    for (std::string& sql : prelude) all.emplace_back().sql = std::move(sql);
+    prelude.clear();
+    for (Command& command : commands) all.push_back(std::move(command));
+    return all;
+  }
+  // Runs the commands after the prelude; a refusal throws.
+  void run_or_throw(std::vector<Command> commands) {
+    auto all = with_prelude(std::move(commands));
+    guarded([&] { connection.run_or_throw(all); });
   }
 
   void forget_writes() {
@@ -129,7 +197,7 @@ struct PgStore::Impl {
 
   // A rollback may take the temporary tables made since with it.
   void forget_scratch() {
-    for (auto& [name, t] : tables) t->scratch_ready = false;
+    for (auto& [name, t] : tables) t->scratch_ready = t->scratch_key_ready = false;
   }
 
   ServerTable& entry(const Table& table) {
@@ -164,7 +232,7 @@ struct PgStore::Impl {
   // A read, after the writes gathered are sent unless they are to be left.
   void read(std::vector<Command> commands, Unsent unsent) {
     if (unsent == Unsent::sent_first) return flush_or_throw(std::move(commands));
-    guarded([&] { connection.run_or_throw(commands); });
+    run_or_throw(std::move(commands));
   }
 
   // COPY of the rows of a sync into the table's temporary table, made first
@@ -173,12 +241,21 @@ struct PgStore::Impl {
   // COPY of the written rows of a sync straight into the table, a statement
   // for each group of the same columns; each counts as added.
   void copy_straight(ServerTable& t, std::vector<Step*>& steps_of_table, std::string before,
-                     std::vector<std::pair<WriteGroup*, long>>& added);
-  void write_statements(Step& step, std::vector<Command>& commands,
-                        std::vector<std::pair<WriteGroup*, long>>& added);
+                     std::map<WriteGroup*, long>& added);
+  // The statements that merge the rows of the scratch table into the table:
+  // an UPDATE of the rows it holds, then an INSERT of those it lacks.
+  void write_statements(Step& step, std::vector<Command>& commands, std::map<WriteGroup*, long>& added);
+  // The same for each row by itself, its values as parameters.
+  void row_statements(Step& step, std::vector<Command>& commands, std::map<WriteGroup*, long>& added);
   void change_statements(Step& step, std::vector<Command>& commands);
   void sum_statements(Step& step, std::vector<Command>& commands);
+  void sum_row_statements(Step& step, std::vector<Command>& commands);
   void each_statements(Step& step, std::vector<Command>& commands);
+  // INSERT INTO t (columns) SELECT values WHERE NOT EXISTS (a row of the key).
+  // `from`: " FROM ..." or empty; `condition`: what else the rows meet.
+  std::string insert_new(const ServerTable& t, const std::vector<int>& key, const std::string& columns,
+                         const std::string& values, const std::string& from, const std::string& condition,
+                         const std::function<std::string(std::size_t)>& key_value);
 
   // "c1 = $3 AND c2 IS NULL", the parameters appended to `params`.
   std::string where(const ServerTable& t, const std::vector<std::pair<int, const Value*>>& conditions,

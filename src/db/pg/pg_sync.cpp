@@ -1,6 +1,7 @@
 // The writes a PgStore gathers, sent at a sync: rows by COPY into a temporary
-// table of the session or straight into their table, then the statements that
-// merge them, change rows and add amounts, all in one pipeline.
+// table of the session (or straight into their table) and merged by key, or
+// by a statement for each when they are few; then the statements that change
+// rows and add amounts, all in one pipeline.
 #include "db/pg/pg_store_impl.h"
 
 #include <algorithm>
@@ -19,14 +20,39 @@
 namespace kavelo::db::pg {
 namespace {
 
-long number_of(const PGresult& result) {
+// The rows a statement wrote, as its command tag counts them.
+long rows_of(const PGresult& result) {
   long n = 0;
-  const char* text = pq().PQgetvalue(&result, 0, 0);
-  std::from_chars(text, text + pq().PQgetlength(&result, 0, 0), n);
+  const char* text = pq().PQcmdTuples(const_cast<PGresult*>(&result));
+  std::from_chars(text, text + std::char_traits<char>::length(text), n);
   return n;
 }
 
+// "$3::numeric".
+std::string parameter(std::size_t number, const ServerColumn& column) {
+  return fmt::format("${}::{}", number, column.cast);
+}
+
+// Whether a text column: those compare exactly in the check for a change.
+bool is_text(const ServerTable& t, int column) {
+  return t.table.columns[static_cast<std::size_t>(column)].kind == ColumnKind::Text;
+}
+
+// "d.c IS DISTINCT FROM s.c", exactly: 'abc' and 'ABC' differ even in a
+// column without case.
+std::string differs(const ServerTable& t, int column, const std::string& left, const std::string& right) {
+  const char* collate = is_text(t, column) ? " COLLATE \"C\"" : "";
+  return fmt::format("{}{} IS DISTINCT FROM {}{}", left, collate, right, collate);
+}
+
+bool nocase_key(const ServerTable& t, const std::vector<int>& key) {
+  return std::any_of(key.begin(), key.end(),
+                     [&](int c) { return t.columns[static_cast<std::size_t>(c)].form != KeyForm::Exact; });
+}
+
 }  // namespace
+
+std::string folded(std::string_view value) { return fmt::format("lower(({})::text COLLATE \"und-x-icu\")", value); }
 
 std::string PgStore::Impl::where(const ServerTable& t, const std::vector<std::pair<int, const Value*>>& conditions,
                                  Params& params) {
@@ -34,41 +60,64 @@ std::string PgStore::Impl::where(const ServerTable& t, const std::vector<std::pa
   for (const auto& [column, value] : conditions) {
     if (!sql.empty()) sql += " AND ";
     const ServerColumn& c = t.columns[static_cast<std::size_t>(column)];
-    sql += c.name;
     if (!value || value->is_null()) {
-      sql += " IS NULL";
-    } else {
-      params.push_back(server_text(*value, c.boolean));
-      sql += fmt::format(" = ${}", params.size());
+      sql += c.name + " IS NULL";
+      continue;
     }
+    params.push_back(server_text(*value, c.boolean));
+    const std::string number = fmt::format("${}", params.size());
+    sql += key_match(t, {column}, "", [&](std::size_t) { return number; });
   }
   return sql;
+}
+
+std::string PgStore::Impl::insert_new(const ServerTable& t, const std::vector<int>& key, const std::string& columns,
+                                      const std::string& values, const std::string& from, const std::string& condition,
+                                      const std::function<std::string(std::size_t)>& key_value) {
+  return fmt::format("INSERT INTO {} ({}) SELECT {}{} WHERE {}NOT EXISTS (SELECT 1 FROM {} AS d WHERE {})", t.name,
+                     columns, values, from, condition.empty() ? "" : condition + " AND ", t.name,
+                     key_match(t, key, "d", key_value));
 }
 
 void PgStore::Impl::copy_rows(ServerTable& t, std::vector<Step*>& steps_of_table, std::string before) {
   // Every column some row of the sync writes, then the group and the order.
   std::set<int> written;
   int groups = 0;
+  const Step* keyed_write = nullptr;
   for (Step* step : steps_of_table) {
     if (step->kind == StepKind::Write) {
       for (WriteGroup& group : step->groups) {
         group.number = ++groups;
         written.insert(group.columns.begin(), group.columns.end());
       }
+      if (nocase_key(t, step->key)) keyed_write = step;
     } else {
       step->group = ++groups;
       written.insert(step->key.begin(), step->key.end());
       written.insert(step->sum_columns.begin(), step->sum_columns.end());
     }
   }
+  const std::string group_column = t.helper + "group", order_column = t.helper + "n";
   std::string sql = std::move(before);
   if (!t.scratch_ready)
-    sql += fmt::format("CREATE TEMP TABLE IF NOT EXISTS {} AS SELECT *, 0 AS kavelo_group, 0 AS kavelo_n FROM {} "
-                      "WITH NO DATA; ",
-                      t.scratch, t.name);
+    sql += fmt::format("CREATE TEMP TABLE IF NOT EXISTS {} AS SELECT *, 0 AS {}, 0 AS {} FROM {} WITH NO DATA; ",
+                       t.scratch, group_column, order_column, t.name);
+  // Keys this side folds only in ASCII may be one key to the server: a group
+  // that holds two rows of one key is refused, and written again row by row,
+  // rather than merged in an order nobody chose.
+  if (keyed_write && !t.scratch_key_ready) {
+    std::string forms;
+    for (int column : keyed_write->key) {
+      const ServerColumn& c = t.columns[static_cast<std::size_t>(column)];
+      forms += ", " + (c.form == KeyForm::Exact ? c.name : folded(c.name));
+    }
+    sql += fmt::format("CREATE UNIQUE INDEX IF NOT EXISTS {} ON pg_temp.{} ({}{}) WHERE {} IS NULL; ",
+                       quoted(lower(t.table.name) + "_" + t.helper + "key"), t.scratch, group_column, forms,
+                       order_column);
+  }
   sql += "COPY pg_temp." + t.scratch + " (";
   for (int column : written) sql += t.columns[static_cast<std::size_t>(column)].name + ", ";
-  sql += "kavelo_group, kavelo_n) FROM STDIN";
+  sql += group_column + ", " + order_column + ") FROM STDIN";
 
   std::string data;
   for (Step* step : steps_of_table) {
@@ -109,35 +158,71 @@ void PgStore::Impl::copy_rows(ServerTable& t, std::vector<Step*>& steps_of_table
   }
   connection.copy_in(sql, data);
   t.scratch_ready = true;
+  t.scratch_key_ready = t.scratch_key_ready || keyed_write != nullptr;
 }
 
-void PgStore::Impl::write_statements(Step& step, std::vector<Command>& commands,
-                                     std::vector<std::pair<WriteGroup*, long>>& added) {
+void PgStore::Impl::write_statements(Step& step, std::vector<Command>& commands, std::map<WriteGroup*, long>& added) {
   const ServerTable& t = *step.table;
-  std::string key;
-  for (int column : step.key) key += (key.empty() ? "" : ", ") + t.columns[static_cast<std::size_t>(column)].name;
+  auto name = [&](int column) -> const std::string& { return t.columns[static_cast<std::size_t>(column)].name; };
+  const std::string in_group = fmt::format("{}group", t.helper);
   for (WriteGroup& group : step.groups) {
     std::string names, set, changed;
     for (int column : group.columns) {
-      const std::string& name = t.columns[static_cast<std::size_t>(column)].name;
-      names += (names.empty() ? "" : ", ") + name;
-      const bool text = t.table.columns[static_cast<std::size_t>(column)].kind == ColumnKind::Text;
-      // A key column equal under its collation holds the same bytes unless
-      // it is text.
-      if (!text && std::find(step.key.begin(), step.key.end(), column) != step.key.end()) continue;
-      set += fmt::format("{}{} = EXCLUDED.{}", set.empty() ? "" : ", ", name, name);
-      // Compared exactly: 'abc' and 'ABC' differ even in a column without case.
-      const char* collate = text ? " COLLATE \"C\"" : "";
-      changed += fmt::format("{}d.{}{} IS DISTINCT FROM EXCLUDED.{}{}", changed.empty() ? "" : " OR ", name, collate,
-                             name, collate);
+      names += (names.empty() ? "" : ", ") + name(column);
+      // A key column that its key matches holds the same bytes unless it
+      // is text: a text key takes the record's spelling.
+      if (!is_text(t, column) && std::find(step.key.begin(), step.key.end(), column) != step.key.end()) continue;
+      set += fmt::format("{}{} = s.{}", set.empty() ? "" : ", ", name(column), name(column));
+      changed += (changed.empty() ? "" : " OR ") + differs(t, column, "d." + name(column), "s." + name(column));
     }
-    Command& merge = commands.emplace_back();
-    merge.sql = fmt::format(
-        "WITH m AS (INSERT INTO {} AS d ({}) SELECT {} FROM pg_temp.{} WHERE kavelo_group = {} ON CONFLICT ({}) DO {} "
-        "RETURNING (d.xmax = 0) AS added) SELECT count(*) FILTER (WHERE added) FROM m",
-        t.name, names, names, t.scratch, group.number, key,
-        set.empty() ? std::string("NOTHING") : "UPDATE SET " + set + " WHERE " + changed);
-    merge.on_result = [&added, &group](const PGresult& result) { added.emplace_back(&group, number_of(result)); };
+    auto from_scratch = [&](std::size_t i) { return "s." + name(step.key[i]); };
+    const std::string from = " FROM pg_temp." + t.scratch + " AS s";
+    const std::string in_this = fmt::format("s.{} = {}", in_group, group.number);
+    // The rows the table holds first, then the new ones: each row meets the
+    // rules and triggers of what happens to it, as when written alone.
+    if (!set.empty())
+      commands.emplace_back().sql = fmt::format("UPDATE {} AS d SET {}{} WHERE {} AND {} AND ({})", t.name, set, from,
+                                                in_this, key_match(t, step.key, "d", from_scratch), changed);
+    Command& insert = commands.emplace_back();
+    insert.sql = insert_new(t, step.key, names, names, from, in_this, from_scratch);
+    insert.on_result = [&added, &group](const PGresult& result) { added[&group] += rows_of(result); };
+  }
+}
+
+void PgStore::Impl::row_statements(Step& step, std::vector<Command>& commands, std::map<WriteGroup*, long>& added) {
+  const ServerTable& t = *step.table;
+  for (auto& [number, row] : step.rows) {
+    WriteGroup& group = step.groups[static_cast<std::size_t>(number)];
+    Params params;
+    std::map<int, std::size_t> parameter_of;  // column, its parameter's number
+    std::string names, values, set, changed;
+    for (int column : group.columns) {
+      const ServerColumn& c = t.columns[static_cast<std::size_t>(column)];
+      params.push_back(server_text(*row[static_cast<std::size_t>(column)], c.boolean));
+      parameter_of[column] = params.size();
+      const std::string value = parameter(params.size(), c);
+      names += (names.empty() ? "" : ", ") + c.name;
+      values += (values.empty() ? "" : ", ") + value;
+      if (!is_text(t, column) && std::find(step.key.begin(), step.key.end(), column) != step.key.end()) continue;
+      set += fmt::format("{}{} = {}", set.empty() ? "" : ", ", c.name, value);
+      changed += (changed.empty() ? "" : " OR ") + differs(t, column, "d." + c.name, value);
+    }
+    auto key_value = [&](std::size_t i) {
+      const int column = step.key[i];
+      return parameter(parameter_of.at(column), t.columns[static_cast<std::size_t>(column)]);
+    };
+    if (!set.empty()) {
+      Command& update = commands.emplace_back();
+      update.sql = fmt::format("UPDATE {} AS d SET {} WHERE {} AND ({})", t.name, set,
+                               key_match(t, step.key, "d", key_value), changed);
+      update.params = params;
+      update.prepared = true;
+    }
+    Command& insert = commands.emplace_back();
+    insert.sql = insert_new(t, step.key, names, values, "", "", key_value);
+    insert.params = std::move(params);
+    insert.prepared = true;
+    insert.on_result = [&added, &group](const PGresult& result) { added[&group] += rows_of(result); };
   }
 }
 
@@ -170,28 +255,31 @@ void PgStore::Impl::sum_statements(Step& step, std::vector<Command>& commands) {
   const ServerTable& t = *step.table;
   auto name = [&](int column) -> const std::string& { return t.columns[static_cast<std::size_t>(column)].name; };
   // The batch's sums per key, grouped by the key as the table compares it:
-  // two codes the collation takes for one are one row, added to the first.
-  std::string grouped = "(SELECT ", keys, joined;
+  // two codes it takes for one are one row, added to under the first
+  // spelling.
+  std::string grouped = "(SELECT ", keys, by;
   for (std::size_t i = 0; i < step.key.size(); ++i) {
-    const std::string& k = name(step.key[i]);
-    grouped += fmt::format("{}, (array_agg({} ORDER BY kavelo_n))[1] AS kavelo_first_{}, ", k, k, i);
-    keys += (keys.empty() ? "" : ", ") + k;
-    joined += fmt::format("{}d.{} = s.{}", joined.empty() ? "" : " AND ", k, k);
+    const ServerColumn& c = t.columns[static_cast<std::size_t>(step.key[i])];
+    grouped += fmt::format("(array_agg({0} ORDER BY {1}n))[1] AS {0}, ", c.name, t.helper);
+    keys += (keys.empty() ? "" : ", ") + c.name;
+    by += (by.empty() ? "" : ", ") + (c.form == KeyForm::Exact ? c.name : folded(c.name));
   }
   for (int column : step.sum_columns) grouped += fmt::format("sum({0}) AS {0}, ", name(column));
-  grouped += fmt::format("0 AS kavelo_none FROM pg_temp.{} WHERE kavelo_group = {} GROUP BY {}) AS s", t.scratch,
-                         step.group, keys);
+  grouped += fmt::format("0 AS {}none FROM pg_temp.{} WHERE {}group = {} GROUP BY {}) AS s", t.helper, t.scratch,
+                         t.helper, step.group, by);
+  auto from_sums = [&](std::size_t i) { return "s." + name(step.key[i]); };
 
   if (!step.sum_columns.empty()) {
     std::string set;
     for (int column : step.sum_columns)
       set += fmt::format("{0}{1} = CASE WHEN s.{1} IS NULL THEN d.{1} ELSE coalesce(d.{1}, 0) + s.{1} END",
                          set.empty() ? "" : ", ", name(column));
-    commands.emplace_back().sql = fmt::format("UPDATE {} AS d SET {} FROM {} WHERE {}", t.name, set, grouped, joined);
+    commands.emplace_back().sql = fmt::format("UPDATE {} AS d SET {} FROM {} WHERE {}", t.name, set, grouped,
+                                              key_match(t, step.key, "d", from_sums));
   }
   // New rows: each column the default plus its sum, or the default alone.
   std::string columns = keys, values;
-  for (std::size_t i = 0; i < step.key.size(); ++i) values += fmt::format("{}s.kavelo_first_{}", i ? ", " : "", i);
+  for (std::size_t i = 0; i < step.key.size(); ++i) values += (i ? ", s." : "s.") + name(step.key[i]);
   for (int column : step.sum_columns) {
     const std::string& sql_default = t.columns[static_cast<std::size_t>(column)].default_sql;
     columns += ", " + name(column);
@@ -201,25 +289,63 @@ void PgStore::Impl::sum_statements(Step& step, std::vector<Command>& commands) {
       values += fmt::format(", CASE WHEN s.{0} IS NULL THEN {1} ELSE coalesce({1}, 0) + s.{0} END", name(column),
                             sql_default);
   }
-  commands.emplace_back().sql =
-      fmt::format("INSERT INTO {} ({}) SELECT {} FROM {} WHERE NOT EXISTS (SELECT 1 FROM {} AS d WHERE {})", t.name,
-                  columns, values, grouped, t.name, joined);
+  commands.emplace_back().sql = insert_new(t, step.key, columns, values, " FROM " + grouped, "", from_sums);
+}
+
+void PgStore::Impl::sum_row_statements(Step& step, std::vector<Command>& commands) {
+  const ServerTable& t = *step.table;
+  for (const SumRow& row : step.sums) {
+    Params params;
+    std::string keys, key_values;
+    for (std::size_t i = 0; i < step.key.size(); ++i) {
+      const ServerColumn& c = t.columns[static_cast<std::size_t>(step.key[i])];
+      params.push_back(server_text(row.key[i], c.boolean));
+      keys += (i ? ", " : "") + c.name;
+      key_values += (i ? ", " : "") + parameter(params.size(), c);
+    }
+    auto key_value = [&](std::size_t i) {
+      return parameter(i + 1, t.columns[static_cast<std::size_t>(step.key[i])]);
+    };
+    std::string set, columns = keys, values = key_values;
+    for (const auto& [column, sum] : row.sums) {
+      const ServerColumn& c = t.columns[static_cast<std::size_t>(column)];
+      std::string amount;
+      append_amount(amount, sum);
+      params.push_back(std::move(amount));
+      const std::string value = fmt::format("${}::numeric", params.size());
+      set += fmt::format("{0}{1} = coalesce({1}, 0) + {2}", set.empty() ? "" : ", ", c.name, value);
+      columns += ", " + c.name;
+      values += c.default_sql.empty() ? ", " + value : fmt::format(", coalesce({}, 0) + {}", c.default_sql, value);
+    }
+    if (!set.empty()) {
+      Command& update = commands.emplace_back();
+      update.sql = fmt::format("UPDATE {} AS d SET {} WHERE {}", t.name, set, key_match(t, step.key, "d", key_value));
+      update.params = params;
+      update.prepared = true;
+    }
+    Command& insert = commands.emplace_back();
+    insert.sql = insert_new(t, step.key, columns, values, "", "", key_value);
+    insert.params = std::move(params);
+    insert.prepared = true;
+  }
 }
 
 void PgStore::Impl::each_statements(Step& step, std::vector<Command>& commands) {
   const ServerTable& t = *step.table;
-  std::string keys, placeholders;
+  std::string keys, key_values;
   for (std::size_t i = 0; i < step.key.size(); ++i) {
-    keys += (i ? ", " : "") + t.columns[static_cast<std::size_t>(step.key[i])].name;
-    placeholders += fmt::format("{}${}", i ? ", " : "", i + 1);
+    const ServerColumn& c = t.columns[static_cast<std::size_t>(step.key[i])];
+    keys += (i ? ", " : "") + c.name;
+    key_values += (i ? ", " : "") + parameter(i + 1, c);
   }
+  auto key_value = [&](std::size_t i) { return parameter(i + 1, t.columns[static_cast<std::size_t>(step.key[i])]); };
+  const std::string insert_sql = insert_new(t, step.key, keys, key_values, "", "", key_value);
   for (const Addition& addition : step.additions) {
     Params key_params;
     for (std::size_t i = 0; i < step.key.size(); ++i)
       key_params.push_back(server_text(addition.key[i], t.columns[static_cast<std::size_t>(step.key[i])].boolean));
     Command& insert = commands.emplace_back();
-    insert.sql = fmt::format("INSERT INTO {} ({}) VALUES ({}) ON CONFLICT ({}) DO NOTHING", t.name, keys,
-                             placeholders, keys);
+    insert.sql = insert_sql;
     insert.params = key_params;
     insert.prepared = true;
     // One statement per run of amounts to different columns: a column twice
@@ -256,78 +382,101 @@ void PgStore::Impl::each_statements(Step& step, std::vector<Command>& commands) 
 }
 
 std::optional<Refusal> PgStore::Impl::flush(std::vector<Command> tail) {
+  // Savepoints alone wait for what comes next.
   if (steps.empty() && tail.empty()) return std::nullopt;
   std::vector<Step> sending = std::move(steps);
   forget_writes();
   // Inside a transaction the writes of a sync go in a savepoint of their own:
   // a refusal undoes them all and leaves the transaction usable, so that the
-  // caller may write the same records again one by one.
+  // caller may write the same records again one by one. The undo goes ahead
+  // of whatever is sent next.
   const bool atomic = in_transaction && !sending.empty();
   bool savepoint_sent = false;
   auto undo_sync = [&] {
     forget_scratch();
     if (!savepoint_sent || connection.broken()) return;
-    std::vector<Command> undo(2);
-    undo[0].sql = "ROLLBACK TO SAVEPOINT kavelo_sync";
-    undo[1].sql = "RELEASE SAVEPOINT kavelo_sync";
-    connection.run_or_throw(undo);
+    prelude.push_back("ROLLBACK TO SAVEPOINT kavelo_sync");
+    prelude.push_back("RELEASE SAVEPOINT kavelo_sync");
+    savepoint_sent = false;
   };
-  // The tables whose rows of this sync are all written rows, and go straight
-  // in while their rows come new.
-  std::set<ServerTable*> straight;
-  {
-    std::set<ServerTable*> added_to;
-    for (Step& step : sending) {
-      if (step.kind == StepKind::Write && step.table->rows_new) straight.insert(step.table);
-      if (step.kind == StepKind::AddSum) added_to.insert(step.table);
+  // How each table's rows go: by a statement each when they are few (or the
+  // session may make no scratch table); otherwise by COPY, straight into the
+  // table while they come new and it has no rule that COPY would pass by,
+  // and else into the scratch table, merged from there.
+  std::map<ServerTable*, long> rows_for;
+  std::set<ServerTable*> added_to;
+  for (Step& step : sending) {
+    if (step.kind == StepKind::Write) rows_for[step.table] += static_cast<long>(step.rows.size());
+    if (step.kind == StepKind::AddSum) {
+      rows_for[step.table] += static_cast<long>(step.sums.size());
+      added_to.insert(step.table);
     }
-    for (ServerTable* t : added_to) straight.erase(t);
+  }
+  std::set<ServerTable*> by_row, straight;
+  for (auto& [t, rows] : rows_for) {
+    if (rows <= kFewRows || !can_make_scratch.value_or(true)) {
+      by_row.insert(t);
+    } else if (t->rows_new && !t->has_rules && !added_to.contains(t)) {
+      straight.insert(t);
+    }
   }
   auto attempt = [&]() -> std::optional<Refusal> {
-    // The rows of each table go by one COPY into its temporary table, or
-    // straight into the table.
     std::vector<ServerTable*> copied;
-    std::unordered_map<ServerTable*, std::vector<Step*>> rows_of;
+    std::unordered_map<ServerTable*, std::vector<Step*>> rows_of_table;
     for (Step& step : sending) {
-      if (step.kind != StepKind::Write && step.kind != StepKind::AddSum) continue;
-      auto& list = rows_of[step.table];
+      if ((step.kind != StepKind::Write && step.kind != StepKind::AddSum) || by_row.contains(step.table)) continue;
+      auto& list = rows_of_table[step.table];
       if (list.empty()) copied.push_back(step.table);
       list.push_back(&step);
     }
-    std::vector<Command> commands;
-    std::vector<std::pair<WriteGroup*, long>> added;
+    std::map<WriteGroup*, long> added;
     for (ServerTable* t : copied) {
-      const char* first = atomic && !savepoint_sent ? "SAVEPOINT kavelo_sync; " : "";
+      std::string first;
+      for (std::string& sql : prelude) first += sql + "; ";
+      prelude.clear();
+      if (atomic && !savepoint_sent) first += "SAVEPOINT kavelo_sync; ";
+      const bool opens = atomic && !savepoint_sent;
       try {
         if (straight.contains(t)) {
-          copy_straight(*t, rows_of[t], first, added);
+          copy_straight(*t, rows_of_table[t], first, added);
         } else {
-          copy_rows(*t, rows_of[t], first);
+          copy_rows(*t, rows_of_table[t], first);
         }
-        savepoint_sent = savepoint_sent || *first;
+        savepoint_sent = savepoint_sent || opens;
       } catch (const Failure&) {
-        savepoint_sent = savepoint_sent || *first;
+        savepoint_sent = savepoint_sent || opens;
         undo_sync();
         if (!straight.contains(t) || connection.broken()) throw;
         // Not all new after all: the sync again, this table's rows merged.
         t->rows_new = false;
         straight.erase(t);
-        savepoint_sent = false;
         return Refusal{SIZE_MAX, {}};
       }
     }
+    std::vector<Command> commands;
+    for (std::string& sql : prelude) commands.emplace_back().sql = std::move(sql);
+    prelude.clear();
+    const std::size_t first_of_writes = commands.size();
     if (atomic && !savepoint_sent) {
       commands.emplace_back().sql = "SAVEPOINT kavelo_sync";
       savepoint_sent = true;
     }
-
     for (Step& step : sending) {
+      const bool one_each = by_row.contains(step.table);
       switch (step.kind) {
         case StepKind::Write:
-          if (!straight.contains(step.table)) write_statements(step, commands, added);
+          if (one_each)
+            row_statements(step, commands, added);
+          else if (!straight.contains(step.table))
+            write_statements(step, commands, added);
           break;
         case StepKind::Change: change_statements(step, commands); break;
-        case StepKind::AddSum: sum_statements(step, commands); break;
+        case StepKind::AddSum:
+          if (one_each)
+            sum_row_statements(step, commands);
+          else
+            sum_statements(step, commands);
+          break;
         case StepKind::AddEach: each_statements(step, commands); break;
       }
     }
@@ -340,6 +489,7 @@ std::optional<Refusal> PgStore::Impl::flush(std::vector<Command> tail) {
     const std::size_t first_of_tail = commands.size();
     for (Command& command : tail) commands.push_back(std::move(command));
     auto refusal = connection.run(commands);
+    if (refusal && refusal->index < first_of_writes) throw connection.failure(refusal->error);
     if (refusal && refusal->index < first_of_tail) {
       undo_sync();
       throw connection.failure(refusal->error);
@@ -350,18 +500,21 @@ std::optional<Refusal> PgStore::Impl::flush(std::vector<Command> tail) {
     }
     // Tallied once the whole sync is in: a refusal sends the records again.
     std::map<ServerTable*, bool> all_new;
-    for (Step& step : sending)
-      if (step.kind == StepKind::Write) all_new.emplace(step.table, true);
-    for (auto& [group, count] : added) {
-      group->counts->added += count;
-      group->counts->changed += group->rows - count;
-      if (count < group->rows)
-        for (Step& step : sending)
-          if (step.kind == StepKind::Write && !step.groups.empty() && group >= &step.groups.front() &&
-              group <= &step.groups.back())
-            all_new[step.table] = false;
+    for (Step& step : sending) {
+      if (step.kind != StepKind::Write) continue;
+      bool fresh = true;
+      for (WriteGroup& group : step.groups) {
+        const long count = straight.contains(step.table) ? group.rows : added[&group];
+        group.counts->added += count;
+        group.counts->changed += group.rows - count;
+        fresh = fresh && count == group.rows;
+      }
+      auto [it, first] = all_new.emplace(step.table, fresh);
+      if (!first) it->second = it->second && fresh;
     }
-    for (auto& [t, fresh] : all_new) t->rows_new = fresh;
+    // A few rows written by themselves say little of the next sync's.
+    for (auto& [t, fresh] : all_new)
+      if (!by_row.contains(t)) t->rows_new = fresh;
     return std::nullopt;
   };
   return guarded([&]() -> std::optional<Refusal> {
@@ -373,7 +526,7 @@ std::optional<Refusal> PgStore::Impl::flush(std::vector<Command> tail) {
 }
 
 void PgStore::Impl::copy_straight(ServerTable& t, std::vector<Step*>& steps_of_table, std::string before,
-                                  std::vector<std::pair<WriteGroup*, long>>& added) {
+                                  std::map<WriteGroup*, long>&) {
   for (Step* step : steps_of_table) {
     for (std::size_t g = 0; g < step->groups.size(); ++g) {
       WriteGroup& group = step->groups[g];
@@ -394,7 +547,6 @@ void PgStore::Impl::copy_straight(ServerTable& t, std::vector<Step*>& steps_of_t
         data += '\n';
       }
       connection.copy_in(sql, data);
-      added.emplace_back(&group, group.rows);
     }
   }
 }
