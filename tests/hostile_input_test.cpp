@@ -22,13 +22,15 @@ namespace {
 
 class HostileInput : public ImportScenario {};
 
-// One run: NUL bytes and bytes without a character are kept as text, a
-// million separators are a million empty fields, binary junk ends its import
-// at the identifier, a folder in place of a file is that file's error line,
-// and the file after it still imports.
+// One run: bytes without a character are kept as text, a million
+// separators are a million empty fields, a NUL byte (no store keeps it in a
+// text) ends its import at its field, binary junk ends its import at the
+// identifier, a folder in place of a file is that file's error line, and the
+// file after it still imports.
 TEST_F(HostileInput, FilesNoProgramShouldWrite) {
-  static constexpr char kNul[] = "M001;100;Ca\0ja \x81\x8d;\r\n";
-  write_bytes(inter + "/MAE.TXT", std::string(kNul, sizeof kNul - 1) + "M001;300" + std::string(1000000, ';') + "\r\n");
+  static constexpr char kNul[] = "M001;200;Ca\0ja;\r\n";
+  write_bytes(inter + "/MAE.TXT", "M001;100;Caja \x81\x8d;\r\nM001;300" + std::string(1000000, ';') + "\r\n" +
+                                      std::string(kNul, sizeof kNul - 1));
   std::string junk;
   for (int i = 0; i < 100000; ++i) junk += static_cast<char>((i * 7919 + i / 13) % 256);
   write_bytes(inter + "/CLI.TXT", junk);
@@ -36,12 +38,14 @@ TEST_F(HostileInput, FilesNoProgramShouldWrite) {
   make_dir(inter + "/PRO.TXT");
   file("IVR.TXT", {record("R001", 65, {{2, "4"}}, {11, 12, 47})});
   const std::string errors = import();
-  EXPECT_TRUE(errors.starts_with(cp1252("Clientes: (1/00) Identificador de registro no válido.\r\n"))) << errors;
+  EXPECT_TRUE(errors.starts_with(
+      cp1252("Maestro: (3/02) El texto para el campo 'NOMMAE' contiene el carácter nulo (código 0), que no se guarda "
+             "en un texto.\r\nClientes: (1/00) Identificador de registro no válido.\r\n")))
+      << errors;
   EXPECT_TRUE(errors.ends_with(error_line("Proveedores: (", 0, "", "Error de acceso a la ruta o el archivo")))
       << errors;
-  // SQLite counts the characters of a text up to its first NUL.
   EXPECT_EQ(rows("SELECT CODMAE, length(NOMMAE), length(CAST(NOMMAE AS BLOB)), NATMAE FROM F_MAE ORDER BY CODMAE"),
-            (std::vector<std::string>{"'100'|2|10|0.0", "'300'|0|0|0.0"}));
+            (std::vector<std::string>{"'100'|7|9|0.0", "'300'|0|0|0.0"}));
   EXPECT_EQ(rows("SELECT CODIVR FROM F_IVR"), std::vector<std::string>{"4"});
 }
 

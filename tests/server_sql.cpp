@@ -161,6 +161,12 @@ void make_server_company(const std::string& link_path, const std::string& extra_
                              "): " + created.err);
   pg::Connection connection(connection_string);
   connection.execute("BEGIN");
+  // A table a scenario makes with COLLATE NOCASE gets the collation that
+  // kavelo-db create gave such keys before: a key that takes more than case
+  // for one, which kavelo must still serve.
+  if (upper(extra_sql).find("NOCASE") != std::string::npos)
+    connection.execute("CREATE COLLATION IF NOT EXISTS kavelo_nocase (provider = icu, locale = 'und-u-ks-level2', "
+                       "deterministic = false)");
   for (const std::string& statement : pg::script_statements(extra_sql)) {
     const std::string sql = server_sql(statement);
     try {

@@ -89,6 +89,10 @@ std::string declared_as(const Column& c) { return c.type.empty() ? "no tiene tip
 constexpr int kAmountWholeDigits = 15;
 constexpr int kAmountDecimals = 4;
 
+// The decimals an amount keeps in the column: four (all kavelo writes)
+// unless it states fewer.
+int kept_decimals(const Column& c) { return c.precision == 0 ? kAmountDecimals : std::min(c.scale, kAmountDecimals); }
+
 std::optional<std::string> type_fault(FactReader& reader, const Column& want, const Column& have) {
   const std::string wanted = reader.type_name(want);
   if (have.kind != want.kind)
@@ -99,15 +103,29 @@ std::optional<std::string> type_fault(FactReader& reader, const Column& want, co
   if (too_short)
     return fmt::format("la columna {} {} y debe ser {}{}", have.name, declared_as(have), wanted,
                        want.text_size ? " o más larga" : "");
-  // A narrower decimal rounds or refuses the amounts without a word.
+  // Fewer decimals round the amounts as the column stores them (and the
+  // balances post what it stores); fewer whole digits refuse large ones.
   bool too_narrow = want.kind == ColumnKind::Currency && have.precision != 0 &&
-                    (have.scale < kAmountDecimals || have.precision - have.scale < kAmountWholeDigits);
+                    have.precision - have.scale < kAmountWholeDigits;
   if (too_narrow)
-    return fmt::format(
-        "la columna {} {} y debe ser {} o más amplia: guardaría los importes redondeados o no los "
-        "guardaría",
-        have.name, declared_as(have), wanted);
+    return fmt::format("la columna {} {} y debe ser {} o más amplia: no guardaría los importes grandes", have.name,
+                       declared_as(have), wanted);
   return std::nullopt;
+}
+
+// A balance that keeps fewer decimals than the lines posted to it cannot be
+// their sum: the import refuses such a journal, and so does the check.
+std::optional<std::string> balance_decimals_fault(const Schema& schema, const Column& have) {
+  const Table* lines = schema.find("F_APU");
+  if (!lines || have.kind != ColumnKind::Currency || !monthly_column(have.name)) return std::nullopt;
+  int posted = 0;
+  for (const char* amount : {"IMPAPU", "IMEAPU"})
+    if (const Column* c = lines->column(amount); c && c->kind == ColumnKind::Currency)
+      posted = std::max(posted, kept_decimals(*c));
+  if (kept_decimals(have) >= posted) return std::nullopt;
+  return fmt::format("la columna {} {} y guarda menos decimales que los importes de F_APU: sus saldos no serían "
+                     "la suma de sus apuntes",
+                     have.name, declared_as(have));
 }
 
 // kavelo reads F_EMP and F_AUT and only changes the counters of F_DIA; every
@@ -159,6 +177,17 @@ void check_table(FactReader& reader, const Table& reference, std::vector<CheckRe
                                    "encontrar sus filas",
                                    columns));
     }
+    // A key that takes more than case for one finds another code's row: kavelo
+    // then passes such a record over as a duplicate.
+    if (auto key = kKeys.find(upper(reference.name)); key != kKeys.end())
+      for (const std::string& name : key->second)
+        if (const Column* c = table->column(name); c && !c->merging_collation.empty())
+          faults.push_back(fmt::format(
+              "la columna {} de la clave compara con la intercalación {}, que toma por un mismo código otros que "
+              "difieren en más que mayúsculas (un guion discreto, 'º' y 'o'): kavelo pasa por alto como duplicado "
+              "el registro de uno de ellos; sin esa intercalación y con un índice único sobre "
+              "lower(({})::text COLLATE \"und-x-icu\") la clave solo no distingue mayúsculas",
+              c->name, c->merging_collation, c->name));
   }
   for (const Column& want : reference.columns) {
     const Column* have = table->column(want.name);
@@ -168,6 +197,8 @@ void check_table(FactReader& reader, const Table& reference, std::vector<CheckRe
     }
     if (!have->fault.empty()) faults.push_back(have->fault);
     if (auto fault = type_fault(reader, want, *have)) faults.push_back(*fault);
+    if (upper(reference.name) == "F_SAL")
+      if (auto fault = balance_decimals_fault(reader.schema(), *have)) faults.push_back(*fault);
   }
   if (gets_new_rows(reference))
     for (const Column& have : table->columns)
@@ -208,7 +239,7 @@ CheckResult check_company(FactReader& reader, const std::optional<std::string>& 
   db::Value mask;
   if (wanted) {
     // Found as kavelo finds it: by the column's own comparison.
-    auto rows = reader.rows(fmt::format("{} WHERE {} = ?", select, q(code_column.name)), {db::Value(*wanted)}, kinds);
+    auto rows = reader.rows(fmt::format("{} WHERE {}", select, reader.key_equals(code_column)), {db::Value(*wanted)}, kinds);
     if (rows.empty()) {
       std::vector<std::string> codes;
       for (const auto& row : reader.rows(select, {}, kinds)) codes.push_back(db::to_text(row[0], kRegional));

@@ -2,6 +2,7 @@
 
 #include <libpq-fe.h>
 
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <stdexcept>
@@ -95,6 +96,11 @@ class ServerReader final : public FactReader {
     }
   }
 
+  std::string key_equals(const Column& column) const override {
+    const std::string name = "\"" + column.name + "\"";
+    return column.folded_key ? db::pg::folded_key(name) + " = " + db::pg::folded_key("?") : name + " = ?";
+  }
+
   std::string type_name(const Column& reference) const override {
     return db::pg::server_type_name(reference.kind, reference.text_size);
   }
@@ -115,12 +121,15 @@ class ServerReader final : public FactReader {
 
     const std::vector<ColumnKind> kinds = {ColumnKind::Text, ColumnKind::Text, ColumnKind::Text, ColumnKind::Text,
                                            ColumnKind::Long, ColumnKind::Long, ColumnKind::Long, ColumnKind::Text,
-                                           ColumnKind::Text, ColumnKind::Text, ColumnKind::Text, ColumnKind::Text};
+                                           ColumnKind::Text, ColumnKind::Text, ColumnKind::Text, ColumnKind::Text,
+                                           ColumnKind::Text};
     for (const auto& row : rows("SELECT table_name, column_name, data_type, coalesce(domain_name, ''), "
                                 "coalesce(character_maximum_length, 0), "
                                 "CASE WHEN data_type = 'numeric' THEN coalesce(numeric_precision, 0) ELSE 0 END, "
                                 "CASE WHEN data_type = 'numeric' THEN coalesce(numeric_scale, 0) ELSE 0 END, "
-                                "is_nullable, coalesce(column_default, ''), is_identity, is_generated, udt_name "
+                                "is_nullable, coalesce(column_default, ''), is_identity, is_generated, udt_name, "
+                                "coalesce((SELECT co.collname FROM pg_collation co WHERE co.collname = "
+                                "collation_name AND NOT co.collisdeterministic LIMIT 1), '') "
                                 "FROM information_schema.columns WHERE table_schema = current_schema() "
                                 "ORDER BY table_name, ordinal_position",
                                 {}, kinds)) {
@@ -147,26 +156,45 @@ class ServerReader final : public FactReader {
       column.scale = c.scale;
       column.required = !c.nullable;
       column.fills_itself = has_default(c.default_expression) || c.identity || c.generated;
+      column.merging_collation = db::to_text(row[12], kRegional);
       schema.tables[table->second].columns.push_back(std::move(column));
     }
-    // The primary key and the unique indexes over columns, not partial.
-    for (const auto& row : rows("SELECT t.relname, array_to_string(array(SELECT a.attname FROM unnest(i.indkey[0:i.indnkeyatts - 1]) "
-                                "AS k(n) JOIN pg_attribute a ON a.attrelid = i.indrelid AND a.attnum = k.n), ' ') "
+    // The primary key and the unique indexes, not partial, over columns or
+    // the folded form of a column (as kavelo-db create makes a key without
+    // case); an index over anything else is no key kavelo finds rows by.
+    // A column held in its folded form comes with a "~" before its name.
+    for (const auto& row : rows("SELECT t.relname, array_to_string(array(SELECT CASE WHEN i.indkey[k] = 0 "
+                                "THEN '~' ELSE '' END || coalesce(a.attname, '') "
+                                "FROM generate_series(0, i.indnkeyatts - 1) AS k LEFT JOIN pg_attribute a ON "
+                                "a.attrelid = i.indrelid AND a.attnum > 0 AND NOT a.attisdropped AND (a.attnum = "
+                                "i.indkey[k] OR (i.indkey[k] = 0 AND pg_get_indexdef(i.indexrelid, k + 1, false) IN "
+                                "(format('lower(((%s)::text COLLATE \"und-x-icu\"))', quote_ident(a.attname)), "
+                                "format('lower((%s COLLATE \"und-x-icu\"))', quote_ident(a.attname))))) "
+                                "ORDER BY k), ' ') "
                                 "FROM pg_index i JOIN pg_class t ON t.oid = i.indrelid "
                                 "WHERE t.relnamespace = current_schema()::regnamespace AND i.indisunique "
-                                "AND i.indpred IS NULL AND i.indexprs IS NULL",
+                                "AND i.indpred IS NULL",
                                 {}, {ColumnKind::Text, ColumnKind::Text})) {
       auto table = at.find(db::to_text(row[0], kRegional));
       if (table == at.end()) continue;
       std::vector<std::string> columns;
       std::string names = db::to_text(row[1], kRegional);
-      for (std::size_t start = 0; start < names.size();) {
+      bool plain = true;
+      std::vector<std::string> folded;
+      for (std::size_t start = 0; start <= names.size();) {
         std::size_t end = names.find(' ', start);
         if (end == std::string::npos) end = names.size();
-        columns.push_back(names.substr(start, end - start));
+        std::string name = names.substr(start, end - start);
+        if (name.starts_with('~')) folded.push_back(name = name.substr(1));
+        plain = plain && !name.empty();
+        columns.push_back(std::move(name));
         start = end + 1;
       }
-      schema.tables[table->second].unique_keys.push_back(std::move(columns));
+      if (!plain) continue;
+      Table& t = schema.tables[table->second];
+      for (Column& column : t.columns)
+        if (std::find(folded.begin(), folded.end(), column.name) != folded.end()) column.folded_key = true;
+      t.unique_keys.push_back(std::move(columns));
     }
     return schema;
   }

@@ -27,6 +27,11 @@ struct Column {
   // number the store gives each row.
   bool fills_itself = false;
   std::string fault;  // what keeps kavelo from the column whatever its type
+  // A collation that takes codes differing in more than case for one (a
+  // server's nondeterministic collation); empty for none.
+  std::string merging_collation;
+  // A unique index holds its folded form: its keys compare without case.
+  bool folded_key = false;
 };
 
 struct Table {
@@ -70,6 +75,8 @@ class FactReader {
   // Column i is read as kinds[i]. Throws ReadError.
   virtual std::vector<std::vector<db::Value>> rows(const std::string& sql, const std::vector<db::Value>& parameters,
                                                    const std::vector<db::ColumnKind>& kinds) = 0;
+  // "column = ?" as the store compares a key of the column (names quoted).
+  virtual std::string key_equals(const Column& column) const { return "\"" + column.name + "\" = ?"; }
   // The type of a column of the reference schema, as this store would name it.
   virtual std::string type_name(const Column& reference) const = 0;
 };

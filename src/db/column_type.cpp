@@ -108,12 +108,24 @@ ColumnKind column_kind(std::string_view declared_type, int* text_size) {
   return ColumnKind::Untyped;
 }
 
+namespace {
+
+// A text the column takes: short enough, and without the character 0, which
+// a server cannot keep in a text and most readers of a file take for its end
+// (a file of two-byte characters sent by mistake is full of them).
+void check_text(const ColumnInfo& column, std::string_view text) {
+  if (too_long(text, column.text_size)) throw failure(ErrorCode::TextTooLong, column.name);
+  if (text.find('\0') != std::string_view::npos) throw failure(ErrorCode::NulInText, column.name);
+}
+
+}  // namespace
+
 Value convert_for_column(const ColumnInfo& column, const Value& value, const RegionalSettings& regional) {
   if (value.is_null()) return value;
   switch (column.kind) {
     case ColumnKind::Text: {
       std::string text = to_text(value, regional);
-      if (too_long(text, column.text_size)) throw failure(ErrorCode::TextTooLong, column.name);
+      check_text(column, text);
       return Value(std::move(text));
     }
     case ColumnKind::Byte:
@@ -145,7 +157,7 @@ Value convert_for_column(const ColumnInfo& column, const Value& value, const Reg
 Value convert_for_column(const ColumnInfo& column, Value&& value, const RegionalSettings& regional) {
   if (column.kind != ColumnKind::Text || !value.get_if<std::string>())
     return convert_for_column(column, value, regional);
-  if (too_long(*value.get_if<std::string>(), column.text_size)) throw failure(ErrorCode::TextTooLong, column.name);
+  check_text(column, *value.get_if<std::string>());
   return std::move(value);
 }
 

@@ -49,6 +49,14 @@ std::string describe(ErrorCode code, std::string_view detail) {
       return fmt::format("No queda espacio en el disco para la base de datos '{}'.", detail);
     case ErrorCode::DiskIo: return fmt::format("Error de E/S de disco en '{}'.", detail);
     case ErrorCode::BadRecordIdentifier: return "Identificador de registro no válido.";
+    case ErrorCode::NulInText:
+      return fmt::format("El texto para el campo '{}' contiene el carácter nulo (código 0), que no se guarda en un "
+                         "texto.",
+                         detail);
+    case ErrorCode::NarrowBalance:
+      return fmt::format("La columna '{}' de F_SAL guarda menos decimales que los importes de F_APU: sus saldos no "
+                         "serían la suma de sus apuntes.",
+                         detail);
     case ErrorCode::EngineFailure: return fmt::format("Error del motor de base de datos: {}", detail);
   }
   return fmt::format("Error {}", static_cast<int>(code));

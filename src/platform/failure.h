@@ -41,6 +41,8 @@ enum class ErrorCode : int {
   EngineFailure = 3000,
   // kavelo's own.
   BadRecordIdentifier = 4001,
+  NulInText = 4002,
+  NarrowBalance = 4003,
 };
 
 class Failure : public std::runtime_error {

@@ -144,13 +144,28 @@ TEST_P(KaveloDb, CheckNamesEachFaultOnALineOfItsOwn) {
       {"no key to find the rows by", "ALTER TABLE f_apu DROP CONSTRAINT f_apu_diaapu_fecapu_asiapu_ordapu_key;", "",
        "[FALLO] F_APU: no tiene una clave principal ni un índice único sobre DIAAPU, FECAPU, ASIAPU, ORDAPU: kavelo "
        "no puede encontrar sus filas"},
-      // Wider decimals, and one that keeps any scale, are no fault.
-      {"amounts kept in cents",
+      // Amounts in cents are stored in cents, and balances in cents then
+      // hold their sums; balances in cents of lines in ten-thousandths do
+      // not. Wider decimals, and any scale, are no fault.
+      {"balances kept in cents",
        "ALTER TABLE f_cli ALTER COLUMN retcli TYPE numeric(19,2), ALTER COLUMN ivacli TYPE numeric(24,6), "
-       "ALTER COLUMN reccli TYPE numeric;",
+       "ALTER COLUMN reccli TYPE numeric; ALTER TABLE f_sal ALTER COLUMN pd1sal TYPE numeric(19,2);",
        "",
-       "[FALLO] F_CLI: la columna retcli es numeric(19,2) y debe ser numeric(19,4) o más amplia: guardaría los "
-       "importes redondeados o no los guardaría"},
+       "[FALLO] F_SAL: la columna pd1sal es numeric(19,2) y guarda menos decimales que los importes de F_APU: sus "
+       "saldos no serían la suma de sus apuntes"},
+      {"whole digits too few", "ALTER TABLE f_cli ALTER COLUMN retcli TYPE numeric(12,4);", "",
+       "[FALLO] F_CLI: la columna retcli es numeric(12,4) y debe ser numeric(19,4) o más amplia: no guardaría los "
+       "importes grandes"},
+      // The key of a schema made before keys were folded: it merges codes
+      // that differ in more than case.
+      {"key by a collation that merges codes",
+       "CREATE COLLATION IF NOT EXISTS kavelo_nocase (provider = icu, locale = 'und-u-ks-level2', deterministic = "
+       "false); ALTER TABLE f_cli ALTER COLUMN codcli TYPE varchar(10) COLLATE kavelo_nocase;",
+       "",
+       "[FALLO] F_CLI: la columna codcli de la clave compara con la intercalación kavelo_nocase, que toma por un "
+       "mismo código otros que difieren en más que mayúsculas (un guion discreto, 'º' y 'o'): kavelo pasa por alto "
+       "como duplicado el registro de uno de ellos; sin esa intercalación y con un índice único sobre "
+       "lower((codcli)::text COLLATE \"und-x-icu\") la clave solo no distingue mayúsculas"},
   };
   int made = 0;
   for (const Case& c : cases) {

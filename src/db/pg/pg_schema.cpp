@@ -18,7 +18,6 @@
 namespace kavelo::db::pg {
 namespace {
 
-constexpr const char* kNocaseCollation = "kavelo_nocase";
 // The kinds that share a server type: a byte (0 to 255) and a yes/no (-1 or
 // 0) are both smallint.
 constexpr const char* kByteDomain = "jet_byte";
@@ -256,20 +255,45 @@ std::string server_type(const Table& table, const Column& column, ColumnKind kin
   return type;
 }
 
+// Whether the column compares text without case.
+bool nocase_text(const Table& table, const std::string& name) {
+  for (const Column& column : table.columns)
+    if (sqlite3_stricmp(column.name.c_str(), name.c_str()) == 0)
+      return column.nocase && column_kind(column.declared_type) == ColumnKind::Text;
+  return false;
+}
+
+bool has_nocase_text(const Table& table, const std::vector<std::string>& columns) {
+  return std::any_of(columns.begin(), columns.end(), [&](const std::string& c) { return nocase_text(table, c); });
+}
+
+// A key with a column that compares without case keeps it unique by an index
+// of its folded form: two codes are one key when only their case differs,
+// and every other difference (a soft hyphen, a compatibility form) makes two.
+std::string folded_index(const Table& table, const std::string& name, const std::vector<std::string>& columns) {
+  std::string forms;
+  for (const std::string& column : columns)
+    forms += (forms.empty() ? "" : ", ") +
+             (nocase_text(table, column) ? folded_key(server_name(column)) : server_name(column));
+  return fmt::format("CREATE UNIQUE INDEX {} ON {} ({})", server_name(name), server_name(table.name), forms);
+}
+
 std::string create_table(const Table& table) {
   std::vector<std::string> lines;
   for (const Column& column : table.columns) {
     int text_size = 0;
     ColumnKind kind = column_kind(column.declared_type, &text_size);
     std::string line = "  " + server_name(column.name) + " " + server_type(table, column, kind, text_size);
-    if (column.nocase && kind == ColumnKind::Text) line += fmt::format(" COLLATE {}", kNocaseCollation);
     if (auto value = server_default(table, column, kind)) line += " DEFAULT " + *value;
     if (column.required) line += " NOT NULL";
     lines.push_back(std::move(line));
   }
+  // The primary key stays as the application knows it, beside the index that
+  // makes it a key without case; a unique rule is that index alone.
   if (!table.primary_key.empty()) lines.push_back("  PRIMARY KEY (" + name_list(table.primary_key) + ")");
   for (const Index& index : table.indexes)
-    if (index.origin == "u") lines.push_back("  UNIQUE (" + name_list(index.columns) + ")");
+    if (index.origin == "u" && !has_nocase_text(table, index.columns))
+      lines.push_back("  UNIQUE (" + name_list(index.columns) + ")");
   // Rules keep their text: the server reads unquoted names in lower case,
   // as it names the columns.
   for (const std::string& check : table.checks) lines.push_back("  CHECK " + check);
@@ -279,6 +303,10 @@ std::string create_table(const Table& table) {
 }
 
 }  // namespace
+
+std::string folded_key(std::string_view value) {
+  return fmt::format("lower(({})::text COLLATE \"und-x-icu\")", value);
+}
 
 std::string server_type_name(ColumnKind kind, int text_size) {
   switch (kind) {
@@ -298,23 +326,26 @@ std::string server_type_name(ColumnKind kind, int text_size) {
 std::vector<std::string> server_schema_statements(std::string_view sqlite_schema_sql) {
   std::vector<Table> tables = SchemaReader(sqlite_schema_sql).tables();
   std::vector<std::string> statements;
-  bool nocase = std::any_of(tables.begin(), tables.end(), [](const Table& t) {
-    return std::any_of(t.columns.begin(), t.columns.end(), [](const Column& c) { return c.nocase; });
-  });
-  // Nondeterministic, at the secondary strength: 'abc' and 'ABC' are one key,
-  // 'a' and 'á' stay two.
-  if (nocase)
-    statements.push_back(fmt::format("CREATE COLLATION IF NOT EXISTS {} (provider = icu, "
-                                     "locale = 'und-u-ks-level2', deterministic = false)",
-                                     kNocaseCollation));
   statements.push_back(fmt::format("CREATE DOMAIN {} AS smallint CHECK (VALUE BETWEEN 0 AND 255)", kByteDomain));
   statements.push_back(fmt::format("CREATE DOMAIN {} AS smallint", kBitDomain));
   for (const Table& table : tables) statements.push_back(create_table(table));
-  for (const Table& table : tables)
-    for (const Index& index : table.indexes)
-      if (index.origin == "c")
+  for (const Table& table : tables) {
+    auto named = [&](const std::vector<std::string>& columns, const char* end) {
+      std::string name = table.name;
+      for (const std::string& column : columns) name += "_" + column;
+      return name + end;
+    };
+    if (has_nocase_text(table, table.primary_key))
+      statements.push_back(folded_index(table, named(table.primary_key, "_nocase"), table.primary_key));
+    for (const Index& index : table.indexes) {
+      if (index.unique && index.origin != "pk" && has_nocase_text(table, index.columns))
+        statements.push_back(
+            folded_index(table, index.origin == "c" ? index.name : named(index.columns, "_key"), index.columns));
+      else if (index.origin == "c")
         statements.push_back(fmt::format("CREATE {}INDEX {} ON {} ({})", index.unique ? "UNIQUE " : "",
                                          server_name(index.name), server_name(table.name), name_list(index.columns)));
+    }
+  }
   return statements;
 }
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "db/pg/pg_connection.h"
+#include "db/pg/pg_schema.h"
 #include "db/pg/pg_store.h"
 #include "db/pg/pg_values.h"
 #include "platform/failure.h"
@@ -104,9 +105,6 @@ constexpr long kMostPending = 20000;
 // and nothing made in the catalogue for a record written by itself.
 constexpr long kFewRows = 16;
 
-// The form of `value` (SQL) that a key of the column compares: lower case,
-// by the same rules wherever the server runs.
-std::string folded(std::string_view value);
 // The condition that the key columns of `left` (a table or its alias, or
 // empty for the columns alone) hold the values `right(i)` gives, each
 // compared as its column compares keys.
@@ -120,7 +118,7 @@ std::string key_match(const ServerTable& t, const std::vector<int>& key, std::st
     if (!sql.empty()) sql += " AND ";
     if (c.form != KeyForm::Folded) sql += column + " = " + value;
     if (c.form == KeyForm::Coarse) sql += " AND ";
-    if (c.form != KeyForm::Exact) sql += folded(column) + " = " + folded(value);
+    if (c.form != KeyForm::Exact) sql += folded_key(column) + " = " + folded_key(value);
   }
   return sql;
 }

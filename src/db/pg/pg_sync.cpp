@@ -52,8 +52,6 @@ bool nocase_key(const ServerTable& t, const std::vector<int>& key) {
 
 }  // namespace
 
-std::string folded(std::string_view value) { return fmt::format("lower(({})::text COLLATE \"und-x-icu\")", value); }
-
 std::string PgStore::Impl::where(const ServerTable& t, const std::vector<std::pair<int, const Value*>>& conditions,
                                  Params& params) {
   std::string sql;
@@ -109,7 +107,7 @@ void PgStore::Impl::copy_rows(ServerTable& t, std::vector<Step*>& steps_of_table
     std::string forms;
     for (int column : keyed_write->key) {
       const ServerColumn& c = t.columns[static_cast<std::size_t>(column)];
-      forms += ", " + (c.form == KeyForm::Exact ? c.name : folded(c.name));
+      forms += ", " + (c.form == KeyForm::Exact ? c.name : folded_key(c.name));
     }
     sql += fmt::format("CREATE UNIQUE INDEX IF NOT EXISTS {} ON pg_temp.{} ({}{}) WHERE {} IS NULL; ",
                        quoted(lower(t.table.name) + "_" + t.helper + "key"), t.scratch, group_column, forms,
@@ -262,7 +260,7 @@ void PgStore::Impl::sum_statements(Step& step, std::vector<Command>& commands) {
     const ServerColumn& c = t.columns[static_cast<std::size_t>(step.key[i])];
     grouped += fmt::format("(array_agg({0} ORDER BY {1}n))[1] AS {0}, ", c.name, t.helper);
     keys += (keys.empty() ? "" : ", ") + c.name;
-    by += (by.empty() ? "" : ", ") + (c.form == KeyForm::Exact ? c.name : folded(c.name));
+    by += (by.empty() ? "" : ", ") + (c.form == KeyForm::Exact ? c.name : folded_key(c.name));
   }
   for (int column : step.sum_columns) grouped += fmt::format("sum({0}) AS {0}, ", name(column));
   grouped += fmt::format("0 AS {}none FROM pg_temp.{} WHERE {}group = {} GROUP BY {}) AS s", t.helper, t.scratch,

@@ -1,5 +1,8 @@
 #include "import/journal/balance_posting.h"
 
+#include <algorithm>
+
+#include "import/journal/balance_invariant.h"
 #include "platform/failure.h"
 
 namespace kavelo {
@@ -32,6 +35,18 @@ std::vector<std::string> balance_levels(std::string_view account, const db::Valu
   for (std::size_t i = ends.size(); i >= 1; --i)
     if (i == ends.size() || marked(i)) levels.emplace_back(account.substr(0, ends[i - 1]));
   return levels;
+}
+
+void check_balance_decimals(const db::Table& balances, const db::Table& lines) {
+  // Every decimal kavelo writes is four.
+  auto decimals = [](const db::ColumnInfo& c) { return c.decimals < 0 ? 4 : std::min(c.decimals, 4); };
+  int posted = 0;
+  for (const char* amount : {"IMPAPU", "IMEAPU"})
+    if (int at = lines.find(amount); at >= 0 && lines.columns[static_cast<std::size_t>(at)].kind == db::ColumnKind::Currency)
+      posted = std::max(posted, decimals(lines.columns[static_cast<std::size_t>(at)]));
+  for (const db::ColumnInfo& column : balances.columns)
+    if (column.kind == db::ColumnKind::Currency && monthly_column(column.name) && decimals(column) < posted)
+      throw failure(ErrorCode::NarrowBalance, column.name);
 }
 
 BalancePosting::BalancePosting(const db::Table& balances, const std::optional<db::Value>& company_levels,

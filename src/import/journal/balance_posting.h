@@ -18,6 +18,11 @@ namespace kavelo {
 std::vector<std::string> balance_levels(std::string_view account, const db::Value& frmemp,
                                         const RegionalSettings& regional);
 
+// Fails (NarrowBalance) when a monthly column of `balances` keeps fewer
+// decimals than the amounts of `lines` (F_APU) can hold: its sums would not
+// be those of the lines.
+void check_balance_decimals(const db::Table& balances, const db::Table& lines);
+
 // The postings of a group of lines, held until they are written together: the
 // amounts of each balance row in the order the lines gave them.
 class BalancePosting {

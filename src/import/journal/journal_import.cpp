@@ -68,7 +68,10 @@ class JournalLineSteps : public RecordSteps {
     });
   }
 
-  void prepare(db::Store&, const db::Table& table) override {
+  void prepare(db::Store& store, const db::Table& table) override {
+    // Amounts the balances cannot keep to the last decimal end the file
+    // before its first line.
+    if (store.has_table("F_SAL")) check_balance_decimals(store.table("F_SAL"), table);
     lines_ = &table;
     key_ = table.key({"DIAAPU", "FECAPU", "ASIAPU", "ORDAPU"});
     account_ = table.find("CUEAPU");
