@@ -347,6 +347,10 @@ void ImportScenario::file(const std::string& name, const std::vector<std::string
 
 std::string ImportScenario::import(const std::string& extra_sql) {
   database = make_company(data, "EMP", "01", kCompanySql + extra_sql);
+  return import_again();
+}
+
+std::string ImportScenario::import_again() {
   RunResult result = last_run = run_program({bin_path("kavelo"), conn});
   EXPECT_EQ(read_bytes(inter + "/FINAL.TXT"), expected_final_txt());
   if (!exists(inter + "/ERRORES.TXT")) {

@@ -148,6 +148,8 @@ class ImportScenario : public ::testing::Test {
   // gives the run's error text (the error report less the line end that
   // follows the text), "" when there is no report.
   std::string import(const std::string& extra_sql = "");
+  // Runs kavelo once more on the company the last import() made, the same way.
+  std::string import_again();
   // The rows of `sql` on the company, each row's quoted values joined by "|".
   std::vector<std::string> rows(const std::string& sql) const;
   // The last run of import(), its summary on the standard error included.

@@ -497,6 +497,7 @@ void PgStore::scan(const Table& table, const std::function<void(const Row&)>& ea
 
 void PgStore::write(const Table& table, const Key& key, RowValues row, WriteCounts& counts) {
   ServerTable& t = impl_->entry(table);
+  impl_->check_writable(t);
   row.resize(t.columns.size());
   std::string key_value = key_text(t, key.columns, [&](std::size_t i) {
     const auto& slot = row[static_cast<std::size_t>(key.columns[i])];

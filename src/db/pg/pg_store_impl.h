@@ -11,6 +11,8 @@
 #include <utility>
 #include <vector>
 
+#include <fmt/format.h>
+
 #include "db/pg/pg_connection.h"
 #include "db/pg/pg_schema.h"
 #include "db/pg/pg_store.h"
@@ -206,6 +208,17 @@ struct PgStore::Impl {
   }
 
   const Table& load(std::string_view name);
+
+  // A table with rules takes its rows only through a scratch table, which a
+  // session without the right to make temporary tables cannot make.
+  void check_writable(const ServerTable& t) const {
+    if (t.has_rules && can_make_scratch == false)
+      throw failure(ErrorCode::EngineFailure,
+                    fmt::format("la tabla {} tiene reglas, que kavelo solo cumple escribiendo sus filas a través de "
+                                "una tabla temporal, y el usuario del servidor no puede crearlas (permiso TEMP de la "
+                                "base de datos)",
+                                t.table.name));
+  }
 
   Step& step_for(ServerTable& t, StepKind kind, const std::vector<int>& key) {
     if (auto it = last_step.find(&t); it != last_step.end()) {

@@ -182,8 +182,21 @@ void PgStore::Impl::write_statements(Step& step, std::vector<Command>& commands,
       commands.emplace_back().sql = fmt::format("UPDATE {} AS d SET {}{} WHERE {} AND {} AND ({})", t.name, set, from,
                                                 in_this, key_match(t, step.key, "d", from_scratch), changed);
     Command& insert = commands.emplace_back();
-    insert.sql = insert_new(t, step.key, names, names, from, in_this, from_scratch);
-    insert.on_result = [&added, &group](const PGresult& result) { added[&group] += rows_of(result); };
+    if (!t.has_rules) {
+      insert.sql = insert_new(t, step.key, names, names, from, in_this, from_scratch);
+    } else {
+      // A rule's action runs after the INSERT and reads its rows again: the
+      // new rows are marked first, so that it reads them, not the rows that
+      // are no longer missing.
+      Command mark;
+      mark.sql = fmt::format("UPDATE pg_temp.{} AS s SET {}n = -1 WHERE {} AND NOT EXISTS (SELECT 1 FROM {} AS d WHERE {})",
+                             t.scratch, t.helper, in_this, t.name, key_match(t, step.key, "d", from_scratch));
+      insert.sql = fmt::format("INSERT INTO {} ({}) SELECT {}{} WHERE {} AND s.{}n = -1", t.name, names, names, from,
+                               in_this, t.helper);
+      commands.insert(commands.end() - 1, std::move(mark));
+    }
+    Command& inserted = commands.back();
+    inserted.on_result = [&added, &group](const PGresult& result) { added[&group] += rows_of(result); };
   }
 }
 
@@ -412,7 +425,9 @@ std::optional<Refusal> PgStore::Impl::flush(std::vector<Command> tail) {
   }
   std::set<ServerTable*> by_row, straight;
   for (auto& [t, rows] : rows_for) {
-    if (rows <= kFewRows || !can_make_scratch.value_or(true)) {
+    // A table with rules is written through the scratch table whatever the
+    // rows (see write_statements).
+    if ((rows <= kFewRows && !t->has_rules) || !can_make_scratch.value_or(true)) {
       by_row.insert(t);
     } else if (t->rows_new && !t->has_rules && !added_to.contains(t)) {
       straight.insert(t);
