@@ -94,13 +94,13 @@ prepare() {
   printf '%s\r\n' "$run/in/" "$run/datos/" MUESTRA 01 '|' "kavelo bench" "Comercial de muestra" "bench" > "$run/kavelo.conn"
 }
 
-# timed TABLE [RECORDS]: kavelo on the prepared run; prints its seconds.
-# Fails unless TABLE holds the run's records and the only errors are the five
-# missing files.
+# timed TABLE [ROWS [OPTION]]: kavelo (with OPTION, such as --check) on the
+# prepared run; prints its seconds. Fails unless TABLE holds ROWS rows (the
+# run's records by default) and the only errors are the five missing files.
 timed() {
-  local table=$1 expected=${2:-$records} run=$work/run start end status=0
+  local table=$1 expected=${2:-$records} option=${3:-} run=$work/run start end status=0
   start=$EPOCHREALTIME
-  "$kavelo" "$run/kavelo.conn" < /dev/null > "$work/out" 2>&1 || status=$?
+  "$kavelo" $option "$run/kavelo.conn" < /dev/null > "$work/out" 2>&1 || status=$?
   end=$EPOCHREALTIME
   if [ "$status" -gt 1 ] || [ "$(tr -d '\r' < "$run/in/ERRORES.TXT" | grep -c .)" -ne 5 ]; then
     say "kavelo terminó con errores inesperados:"; cat "$work/out" >&2
@@ -171,6 +171,38 @@ awk -v s="$large_seconds" -v n="$((records * 10))" 'BEGIN {
   printf "| journal, per journal and date, %d records | - | %.2f | %d | - |\n", n, s, n / s }' >> "$report"
 target "$((records * 10)) records ≤ 11 × $records (journal on the server)" "$large_seconds s / $small_journal s" \
   "$(awk -v a="$large_seconds" -v b="$small_journal" 'BEGIN { print a / b }')" 11
+
+# A check run does what the real run does and undoes it: it costs about as
+# much, at any size.
+for size in "$records|$data|$small_journal" "$((records * 10))|$large|$large_seconds"; do
+  IFS='|' read -r lines from real <<< "$size"
+  say "check run of a journal of $lines records..."
+  prepare server date APU.TXT "$from"
+  check_seconds=$(timed F_APU 0 --check)
+  awk -v s="$check_seconds" -v n="$lines" 'BEGIN {
+    printf "| check run (--check) of the journal, %d records | - | %.2f | %d | - |\n", n, s, n / s }' >> "$report"
+  target "check run of $lines journal records ≤ 1.5 × the real run" "$check_seconds s / $real s" \
+    "$(awk -v a="$check_seconds" -v b="$real" 'BEGIN { print a / b }')" 1.5
+done
+
+# Customers each refused as a duplicate of another unique column: every group
+# fails and is written again record by record.
+say "customers that each duplicate a tax code..."
+mkdir -p "$work/duplicates"
+LC_ALL=C awk -F'|' -v OFS='|' '{ $6 = "B99999999"; print }' "$data/CLI.TXT" > "$work/duplicates/CLI.TXT"
+duplicates_sql="CREATE UNIQUE INDEX f_cli_cifcli ON F_CLI (CIFCLI);
+INSERT INTO F_CLI (CODCLI, NOMCLI, CIFCLI) VALUES ('UNICO', 'Único', 'B99999999');"
+for store in sqlite server; do
+  prepare "$store" date CLI.TXT "$work/duplicates"
+  echo "$duplicates_sql" | "$kavelo_db" sql "$work/run/datos/MUESTRA01.MDB" -
+  if [ "$store" = sqlite ]; then duplicates_file=$(timed F_CLI 1); else duplicates_server=$(timed F_CLI 1); fi
+done
+awk -v a="$duplicates_file" -v b="$duplicates_server" -v n="$records" 'BEGIN {
+  printf "| customers, each a duplicate of another unique column | %.2f | %.2f | %d | %.1f |\n", a, b, n / b, b / a }' \
+  >> "$report"
+target "customers each refused as a duplicate ≤ 3 × the same file on a file" \
+  "server $duplicates_server s / file $duplicates_file s" \
+  "$(awk -v a="$duplicates_server" -v b="$duplicates_file" 'BEGIN { print a / b }')" 3
 {
   echo
   echo "| target | measured | ratio | limit | |"

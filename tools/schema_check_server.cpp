@@ -118,6 +118,15 @@ class ServerReader final : public FactReader {
       at.emplace(table.name, schema.tables.size());
       schema.tables.push_back(std::move(table));
     }
+    // Rules are kept only by writing through a temporary table.
+    for (const auto& row : rows("SELECT DISTINCT c.relname FROM pg_rewrite w JOIN pg_class c ON c.oid = w.ev_class "
+                                "WHERE c.relnamespace = current_schema()::regnamespace AND w.rulename <> '_RETURN' "
+                                "AND c.relkind = 'r' AND NOT has_database_privilege(current_database(), 'TEMP')",
+                                {}, {ColumnKind::Text}))
+      if (auto table = at.find(db::to_text(row[0], kRegional)); table != at.end())
+        schema.tables[table->second].faults.push_back(
+            "tiene reglas, que kavelo solo cumple escribiendo sus filas a través de una tabla temporal, y el usuario "
+            "del servidor no puede crearlas (permiso TEMP de la base de datos)");
 
     const std::vector<ColumnKind> kinds = {ColumnKind::Text, ColumnKind::Text, ColumnKind::Text, ColumnKind::Text,
                                            ColumnKind::Long, ColumnKind::Long, ColumnKind::Long, ColumnKind::Text,

@@ -357,8 +357,9 @@ int bind_written(Statement& statement, const RowValues& row) {
 
 }  // namespace
 
-void SqliteStore::write(const Table& table, const Key& key, RowValues row, WriteCounts& counts) {
+void SqliteStore::write(const Table& table, const Key& key, RowValues row, WriteCounts& counts, WriteOutcome* outcome) {
   TableState& state = state_of(table);
+  if (outcome) *outcome = {true, false, std::nullopt};
   if (state.last_added && key.columns.size() == 1 &&
       std::find(state.offered.begin(), state.offered.end(), key.columns.front()) != state.offered.end()) {
     Statement& offer = storer(state, key, row, 'O');
@@ -382,6 +383,7 @@ void SqliteStore::write(const Table& table, const Key& key, RowValues row, Write
     if (finding.step()) {
       const int first = state.rowid ? 1 : 0;
       if (state.rowid) rowid = sqlite3_column_int64(finding.get(), 0);
+      if (outcome) outcome->replaced = read_row(finding, table, first);
       // A row that would get back exactly the values it holds is not
       // written: loading the same file again writes nothing.
       for (std::size_t i = 0; i < row.size() && !changes; ++i)

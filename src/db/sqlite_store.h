@@ -51,7 +51,8 @@ class SqliteStore final : public Store {
   std::vector<Value> distinct(const Table& table, int column, const Conditions& where, Unsent unsent) override;
   void scan(const Table& table, const std::function<void(const Row&)>& each) override;
 
-  void write(const Table& table, const Key& key, RowValues row, WriteCounts& counts) override;
+  void write(const Table& table, const Key& key, RowValues row, WriteCounts& counts,
+             WriteOutcome* outcome = nullptr) override;
   void change(const Table& table, const Key& key, RowValues row) override;
   void add(const Table& table, const Key& key, std::vector<Addition> additions) override;
   void sync() override {}

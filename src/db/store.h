@@ -75,10 +75,22 @@ struct Addition {
 // that knows what it wrote and spares the store a send.
 enum class Unsent { sent_first, left };
 
-// Rows added and rows changed by writes.
+// What became of one write, once the store knows it: at once, or at the
+// next sync.
+struct WriteOutcome {
+  bool known = false;
+  // Refused as a duplicate of another unique value and passed over, as a
+  // store that writes many rows at once may do by itself.
+  bool passed_over = false;
+  std::optional<Row> replaced;  // the row the write found; nullopt: none
+};
+
+// Rows added and rows changed by writes, and rows a store passed over by
+// itself as duplicates.
 struct WriteCounts {
   long added = 0;
   long changed = 0;
+  long duplicates = 0;
 };
 
 class Store {
@@ -153,8 +165,12 @@ class Store {
   // writes) find: only the columns written. A row found that would get back
   // the values it holds is not written, and counts as changed. `counts`
   // (which must outlive the next sync) learns the outcome once the store
-  // knows it: at once or at the next sync().
-  virtual void write(const Table& table, const Key& key, RowValues row, WriteCounts& counts) = 0;
+  // knows it: at once or at the next sync(); so does `outcome`, when given.
+  // Without `outcome` a store may pass over by itself a row that duplicates
+  // another unique value (counted in `counts`); with it, only where it says
+  // so in the outcome.
+  virtual void write(const Table& table, const Key& key, RowValues row, WriteCounts& counts,
+                     WriteOutcome* outcome = nullptr) = 0;
   // Changes the written columns of the row that the key's values find;
   // nothing when there is none.
   virtual void change(const Table& table, const Key& key, RowValues row) = 0;

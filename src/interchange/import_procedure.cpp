@@ -411,11 +411,11 @@ void FileImport::run() {
   } catch (const OpenGaveUp& gave_up) {
     stop(record_, gave_up.what());
     summary_.added = counts_.written.added, summary_.changed = counts_.written.changed;
-    summary_.duplicates = counts_.duplicates;
+    summary_.duplicates = counts_.duplicates + counts_.written.duplicates;
     throw;
   }
   summary_.added = counts_.written.added, summary_.changed = counts_.written.changed;
-  summary_.duplicates = counts_.duplicates;
+  summary_.duplicates = counts_.duplicates + counts_.written.duplicates;
 }
 
 }  // namespace

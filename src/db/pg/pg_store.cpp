@@ -110,8 +110,9 @@ const Table& PgStore::Impl::load(std::string_view name) {
                     "AND NOT a.attisdropped AND pg_get_indexdef(i.indexrelid, k + 1, false) IN "
                     "(format('lower(((%s)::text COLLATE \"und-x-icu\"))', quote_ident(a.attname)), "
                     "format('lower((%s COLLATE \"und-x-icu\"))', quote_ident(a.attname)))), 'x') END "
-                    "FROM generate_series(0, i.indnkeyatts - 1) AS k), ' ') FROM r JOIN pg_index i ON "
-                    "i.indrelid = r.oid WHERE i.indisunique AND i.indimmediate AND i.indisvalid AND i.indpred IS NULL "
+                    "FROM generate_series(0, i.indnkeyatts - 1) AS k), ' '), "
+                    "(i.indimmediate AND i.indpred IS NULL)::text, i.indimmediate::text FROM r JOIN pg_index i ON "
+                    "i.indrelid = r.oid WHERE i.indisunique AND i.indisvalid "
                     "ORDER BY i.indisprimary DESC, i.indexrelid";
   // Whatever may refuse a change of values that fit their columns: a CHECK
   // rule of the table or of a column's domain, a trigger, a rule, a row
@@ -123,7 +124,8 @@ const Table& PgStore::Impl::load(std::string_view name) {
                     "OR EXISTS (SELECT 1 FROM pg_rewrite w WHERE w.ev_class = r.oid AND w.rulename <> '_RETURN') "
                     "OR EXISTS (SELECT 1 FROM pg_attribute a JOIN pg_constraint d ON d.contypid = a.atttypid "
                     "WHERE a.attrelid = r.oid AND a.attnum > 0 AND NOT a.attisdropped AND d.contype = 'c'))::text, "
-                    "EXISTS (SELECT 1 FROM pg_rewrite w WHERE w.ev_class = r.oid AND w.rulename <> '_RETURN')::text "
+                    "EXISTS (SELECT 1 FROM pg_rewrite w WHERE w.ev_class = r.oid AND w.rulename <> '_RETURN')::text, "
+                    "EXISTS (SELECT 1 FROM pg_constraint k WHERE k.conrelid = r.oid AND k.contype = 'x')::text "
                     "FROM r JOIN pg_class c ON c.oid = r.oid";
   auto t = std::make_unique<ServerTable>();
   std::map<long, int> position_of_attnum;
@@ -132,6 +134,7 @@ const Table& PgStore::Impl::load(std::string_view name) {
     const bool found = pq().PQntuples(&result) > 0;
     t->table.refuses_changes = !found || std::string_view(pq().PQgetvalue(&result, 0, 0)) != "false";
     t->has_rules = found && std::string_view(pq().PQgetvalue(&result, 0, 1)) == "true";
+    t->excludes = found && std::string_view(pq().PQgetvalue(&result, 0, 2)) == "true";
   };
   if (ask_scratch) {
     commands[3].sql = "SELECT has_database_privilege(current_database(), 'TEMP')::text";
@@ -188,7 +191,14 @@ const Table& PgStore::Impl::load(std::string_view name) {
         numbers.remove_prefix(static_cast<std::size_t>(end - numbers.data()));
         if (!numbers.empty()) numbers.remove_prefix(1);
       }
-      if (key.empty()) continue;
+      std::vector<int> set = key;
+      if (key.empty()) set.push_back(-1);
+      std::sort(set.begin(), set.end());
+      t->unique_sets.push_back(std::move(set));
+      if (std::string_view(pq().PQgetvalue(&result, i, 2)) != "true") t->defers_unique = true;
+      // A partial index, or one checked only at the end of the transaction,
+      // finds no row by itself.
+      if (key.empty() || std::string_view(pq().PQgetvalue(&result, i, 1)) != "true") continue;
       for (int column : folds) {
         auto c = static_cast<std::size_t>(column);
         if (t->table.columns[c].kind != ColumnKind::Text) continue;
@@ -207,11 +217,11 @@ const Table& PgStore::Impl::load(std::string_view name) {
   return raw->table;
 }
 
-Row PgStore::Impl::row_of(const ServerTable& t, const PGresult& result, int row) {
+Row PgStore::Impl::row_of(const ServerTable& t, const PGresult& result, int row, int first) {
   Row values;
   values.reserve(t.columns.size());
   for (std::size_t i = 0; i < t.columns.size(); ++i) {
-    const int column = static_cast<int>(i);
+    const int column = first + static_cast<int>(i);
     if (pq().PQgetisnull(&result, row, column)) {
       values.emplace_back();
     } else {
@@ -495,7 +505,7 @@ void PgStore::scan(const Table& table, const std::function<void(const Row&)>& ea
   }
 }
 
-void PgStore::write(const Table& table, const Key& key, RowValues row, WriteCounts& counts) {
+void PgStore::write(const Table& table, const Key& key, RowValues row, WriteCounts& counts, WriteOutcome* outcome) {
   ServerTable& t = impl_->entry(table);
   impl_->check_writable(t);
   row.resize(t.columns.size());
@@ -525,6 +535,8 @@ void PgStore::write(const Table& table, const Key& key, RowValues row, WriteCoun
   step.last_group_of_key[std::move(key_value)] = group;
   ++step.groups[static_cast<std::size_t>(group)].rows;
   step.rows.emplace_back(group, std::move(row));
+  step.outcomes.push_back(outcome);
+  if (outcome) *outcome = {};
   impl_->gathered();
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // The state of a PgStore, shared by its interface (pg_store.cpp) and by the
 // sending of the writes it gathers (pg_sync.cpp).
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <memory>
@@ -56,10 +57,31 @@ struct ServerTable {
   bool rows_new = true;
   // COPY passes the table's rules by: its rows go by INSERT and UPDATE.
   bool has_rules = false;
+  // The columns of each unique index (sorted; -1 for what is no plain or
+  // folded column, such as a partial index's condition), and whether an
+  // exclusion constraint keeps rows apart too.
+  std::vector<std::vector<int>> unique_sets;
+  bool excludes = false;
+  // A unique index checked at the end of the transaction, which an INSERT
+  // that passes over duplicates cannot check.
+  bool defers_unique = false;
+
+  // Whether rows may meet another unique rule than the key's, which then
+  // depends on the order they are written in.
+  bool unique_beyond(std::vector<int> key) const {
+    std::sort(key.begin(), key.end());
+    return excludes || std::any_of(unique_sets.begin(), unique_sets.end(), [&](const auto& s) { return s != key; });
+  }
 };
 
 // Writes of the same columns (and tallied in the same counts), sent by one
 // statement: no key twice.
+// What the statements of a sync did with a group's rows.
+struct Tally {
+  long added = 0;
+  long passed_over = 0;  // duplicates of another unique value
+};
+
 struct WriteGroup {
   std::vector<int> columns;
   WriteCounts* counts = nullptr;
@@ -86,6 +108,7 @@ struct Step {
   // Write: the rows, each with its group.
   std::vector<WriteGroup> groups;
   std::vector<std::pair<int, RowValues>> rows;
+  std::vector<WriteOutcome*> outcomes;  // by row: who learns what became of it, or nullptr
   std::unordered_map<std::string, int> last_group_of_key;
   std::map<std::pair<std::vector<int>, WriteCounts*>, int> last_group_of_columns;
   // Change.
@@ -252,12 +275,15 @@ struct PgStore::Impl {
   // COPY of the written rows of a sync straight into the table, a statement
   // for each group of the same columns; each counts as added.
   void copy_straight(ServerTable& t, std::vector<Step*>& steps_of_table, std::string before,
-                     std::map<WriteGroup*, long>& added);
+                     std::map<WriteGroup*, Tally>& tallies);
   // The statements that merge the rows of the scratch table into the table:
   // an UPDATE of the rows it holds, then an INSERT of those it lacks.
-  void write_statements(Step& step, std::vector<Command>& commands, std::map<WriteGroup*, long>& added);
-  // The same for each row by itself, its values as parameters.
-  void row_statements(Step& step, std::vector<Command>& commands, std::map<WriteGroup*, long>& added);
+  void write_statements(Step& step, std::vector<Command>& commands, std::map<WriteGroup*, Tally>& tallies);
+  // The same for each row by itself, its values as parameters, in the order
+  // written; `skip_duplicates`: a new row that duplicates another unique
+  // value is passed over, as a row written alone would be.
+  void row_statements(Step& step, std::vector<Command>& commands, std::map<WriteGroup*, Tally>& tallies,
+                      bool skip_duplicates);
   void change_statements(Step& step, std::vector<Command>& commands);
   void sum_statements(Step& step, std::vector<Command>& commands);
   void sum_row_statements(Step& step, std::vector<Command>& commands);
@@ -271,7 +297,8 @@ struct PgStore::Impl {
   // "c1 = $3 AND c2 IS NULL", the parameters appended to `params`.
   std::string where(const ServerTable& t, const std::vector<std::pair<int, const Value*>>& conditions,
                     Params& params);
-  Row row_of(const ServerTable& t, const PGresult& result, int row);
+  // The row `row` of a result whose columns from `first` on are the table's.
+  Row row_of(const ServerTable& t, const PGresult& result, int row, int first = 0);
 };
 
 }  // namespace kavelo::db::pg

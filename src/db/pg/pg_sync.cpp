@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdlib>
 #include <map>
 #include <set>
 #include <unordered_map>
@@ -95,11 +96,11 @@ void PgStore::Impl::copy_rows(ServerTable& t, std::vector<Step*>& steps_of_table
       written.insert(step->sum_columns.begin(), step->sum_columns.end());
     }
   }
-  const std::string group_column = t.helper + "group", order_column = t.helper + "n";
+  const std::string group_column = t.helper + "group", order_column = t.helper + "n", row_column = t.helper + "row";
   std::string sql = std::move(before);
   if (!t.scratch_ready)
-    sql += fmt::format("CREATE TEMP TABLE IF NOT EXISTS {} AS SELECT *, 0 AS {}, 0 AS {} FROM {} WITH NO DATA; ",
-                       t.scratch, group_column, order_column, t.name);
+    sql += fmt::format("CREATE TEMP TABLE IF NOT EXISTS {} AS SELECT *, 0 AS {}, 0 AS {}, 0 AS {} FROM {} WITH NO DATA; ",
+                       t.scratch, group_column, order_column, row_column, t.name);
   // Keys this side folds only in ASCII may be one key to the server: a group
   // that holds two rows of one key is refused, and written again row by row,
   // rather than merged in an order nobody chose.
@@ -115,11 +116,12 @@ void PgStore::Impl::copy_rows(ServerTable& t, std::vector<Step*>& steps_of_table
   }
   sql += "COPY pg_temp." + t.scratch + " (";
   for (int column : written) sql += t.columns[static_cast<std::size_t>(column)].name + ", ";
-  sql += group_column + ", " + order_column + ") FROM STDIN";
+  sql += group_column + ", " + order_column + ", " + row_column + ") FROM STDIN";
 
   std::string data;
   for (Step* step : steps_of_table) {
     if (step->kind == StepKind::Write) {
+      int n = 0;
       for (const auto& [group, row] : step->rows) {
         for (int column : written) {
           const auto& value = row[static_cast<std::size_t>(column)];
@@ -130,7 +132,9 @@ void PgStore::Impl::copy_rows(ServerTable& t, std::vector<Step*>& steps_of_table
           data += '\t';
         }
         append_padded(data, step->groups[static_cast<std::size_t>(group)].number, 1);
-        data += "\t\\N\n";
+        data += "\t\\N\t";
+        append_padded(data, n++, 1);
+        data += '\n';
       }
     } else {
       int n = 0;
@@ -150,7 +154,7 @@ void PgStore::Impl::copy_rows(ServerTable& t, std::vector<Step*>& steps_of_table
         append_padded(data, step->group, 1);
         data += '\t';
         append_padded(data, ++n, 1);
-        data += '\n';
+        data += "\t\\N\n";
       }
     }
   }
@@ -159,7 +163,7 @@ void PgStore::Impl::copy_rows(ServerTable& t, std::vector<Step*>& steps_of_table
   t.scratch_key_ready = t.scratch_key_ready || keyed_write != nullptr;
 }
 
-void PgStore::Impl::write_statements(Step& step, std::vector<Command>& commands, std::map<WriteGroup*, long>& added) {
+void PgStore::Impl::write_statements(Step& step, std::vector<Command>& commands, std::map<WriteGroup*, Tally>& tallies) {
   const ServerTable& t = *step.table;
   auto name = [&](int column) -> const std::string& { return t.columns[static_cast<std::size_t>(column)].name; };
   const std::string in_group = fmt::format("{}group", t.helper);
@@ -176,6 +180,22 @@ void PgStore::Impl::write_statements(Step& step, std::vector<Command>& commands,
     auto from_scratch = [&](std::size_t i) { return "s." + name(step.key[i]); };
     const std::string from = " FROM pg_temp." + t.scratch + " AS s";
     const std::string in_this = fmt::format("s.{} = {}", in_group, group.number);
+    // What the rows replace, for a caller that asked, as it is before them.
+    const auto numbered = static_cast<int>(&group - step.groups.data());
+    bool asked = false;
+    for (std::size_t i = 0; i < step.rows.size() && !asked; ++i)
+      asked = step.rows[i].first == numbered && step.outcomes[i];
+    if (asked) {
+      Command& before = commands.emplace_back();
+      before.sql = fmt::format("SELECT s.{}row, d.*{} JOIN {} AS d ON {} WHERE {}", t.helper, from, t.name,
+                               key_match(t, step.key, "d", from_scratch), in_this);
+      before.on_result = [this, &step, &t](const PGresult& result) {
+        for (int r = 0; r < pq().PQntuples(&result); ++r) {
+          const auto at = std::strtoul(pq().PQgetvalue(&result, r, 0), nullptr, 10);
+          if (at < step.outcomes.size() && step.outcomes[at]) step.outcomes[at]->replaced = row_of(t, result, r, 1);
+        }
+      };
+    }
     // The rows the table holds first, then the new ones: each row meets the
     // rules and triggers of what happens to it, as when written alone.
     if (!set.empty())
@@ -196,22 +216,27 @@ void PgStore::Impl::write_statements(Step& step, std::vector<Command>& commands,
       commands.insert(commands.end() - 1, std::move(mark));
     }
     Command& inserted = commands.back();
-    inserted.on_result = [&added, &group](const PGresult& result) { added[&group] += rows_of(result); };
+    inserted.on_result = [&tallies, &group](const PGresult& result) { tallies[&group].added += rows_of(result); };
   }
 }
 
-void PgStore::Impl::row_statements(Step& step, std::vector<Command>& commands, std::map<WriteGroup*, long>& added) {
+void PgStore::Impl::row_statements(Step& step, std::vector<Command>& commands, std::map<WriteGroup*, Tally>& tallies,
+                                   bool skip_duplicates) {
   const ServerTable& t = *step.table;
-  for (auto& [number, row] : step.rows) {
-    WriteGroup& group = step.groups[static_cast<std::size_t>(number)];
-    Params params;
+  const bool asked = std::any_of(step.outcomes.begin(), step.outcomes.end(), [](auto* o) { return o != nullptr; });
+  // One statement a row: the row found under the key as it was, its change
+  // when it is there and differs, its addition when it is not; the same text
+  // for every row of a group of the same columns, made once.
+  std::vector<std::string> made(step.groups.size());
+  auto statement_of = [&](std::size_t number) -> const std::string& {
+    std::string& sql = made[number];
+    if (!sql.empty()) return sql;
     std::map<int, std::size_t> parameter_of;  // column, its parameter's number
     std::string names, values, set, changed;
-    for (int column : group.columns) {
+    for (int column : step.groups[number].columns) {
       const ServerColumn& c = t.columns[static_cast<std::size_t>(column)];
-      params.push_back(server_text(*row[static_cast<std::size_t>(column)], c.boolean));
-      parameter_of[column] = params.size();
-      const std::string value = parameter(params.size(), c);
+      parameter_of[column] = parameter_of.size() + 1;
+      const std::string value = parameter(parameter_of[column], c);
       names += (names.empty() ? "" : ", ") + c.name;
       values += (values.empty() ? "" : ", ") + value;
       if (!is_text(t, column) && std::find(step.key.begin(), step.key.end(), column) != step.key.end()) continue;
@@ -222,18 +247,37 @@ void PgStore::Impl::row_statements(Step& step, std::vector<Command>& commands, s
       const int column = step.key[i];
       return parameter(parameter_of.at(column), t.columns[static_cast<std::size_t>(column)]);
     };
-    if (!set.empty()) {
-      Command& update = commands.emplace_back();
-      update.sql = fmt::format("UPDATE {} AS d SET {} WHERE {} AND ({})", t.name, set,
-                               key_match(t, step.key, "d", key_value), changed);
-      update.params = params;
-      update.prepared = true;
-    }
-    Command& insert = commands.emplace_back();
-    insert.sql = insert_new(t, step.key, names, values, "", "", key_value);
-    insert.params = std::move(params);
-    insert.prepared = true;
-    insert.on_result = [&added, &group](const PGresult& result) { added[&group] += rows_of(result); };
+    const std::string match = key_match(t, step.key, "d", key_value);
+    sql = fmt::format("WITH found AS (SELECT {} FROM {} AS d WHERE {}), ", asked ? "*" : "1 AS one", t.name, match);
+    if (!set.empty())
+      sql += fmt::format("changed AS (UPDATE {} AS d SET {} WHERE {} AND ({}) RETURNING 1), ", t.name, set, match,
+                         changed);
+    sql += fmt::format("added AS (INSERT INTO {} ({}) SELECT {} WHERE NOT EXISTS (SELECT 1 FROM found){} RETURNING 1) "
+                       "SELECT (SELECT count(*) FROM added), (SELECT count(*) FROM found), found.* "
+                       "FROM (SELECT 1) AS row LEFT JOIN found ON true",
+                       t.name, names, values, skip_duplicates ? " ON CONFLICT DO NOTHING" : "");
+    return sql;
+  };
+  for (std::size_t at = 0; at < step.rows.size(); ++at) {
+    auto& [number, row] = step.rows[at];
+    WriteGroup& group = step.groups[static_cast<std::size_t>(number)];
+    Command& command = commands.emplace_back();
+    command.sql = statement_of(static_cast<std::size_t>(number));
+    for (int column : group.columns)
+      command.params.push_back(
+          server_text(*row[static_cast<std::size_t>(column)], t.columns[static_cast<std::size_t>(column)].boolean));
+    command.prepared = true;
+    WriteOutcome* outcome = step.outcomes[at];
+    command.on_result = [this, &tallies, &group, &t, outcome](const PGresult& result) {
+      const long added = std::strtol(pq().PQgetvalue(&result, 0, 0), nullptr, 10);
+      const bool found = std::string_view(pq().PQgetvalue(&result, 0, 1)) != "0";
+      tallies[&group].added += added;
+      if (outcome && found) outcome->replaced = row_of(t, result, 0, 2);
+      if (added > 0 || found) return;
+      // Neither there nor added: passed over as a duplicate.
+      ++tallies[&group].passed_over;
+      if (outcome) outcome->passed_over = true;
+    };
   }
 }
 
@@ -415,9 +459,13 @@ std::optional<Refusal> PgStore::Impl::flush(std::vector<Command> tail) {
   // table while they come new and it has no rule that COPY would pass by,
   // and else into the scratch table, merged from there.
   std::map<ServerTable*, long> rows_for;
+  std::map<ServerTable*, std::vector<int>> keys_of;
   std::set<ServerTable*> added_to;
   for (Step& step : sending) {
-    if (step.kind == StepKind::Write) rows_for[step.table] += static_cast<long>(step.rows.size());
+    if (step.kind == StepKind::Write) {
+      rows_for[step.table] += static_cast<long>(step.rows.size());
+      keys_of[step.table] = step.key;
+    }
     if (step.kind == StepKind::AddSum) {
       rows_for[step.table] += static_cast<long>(step.sums.size());
       added_to.insert(step.table);
@@ -426,14 +474,19 @@ std::optional<Refusal> PgStore::Impl::flush(std::vector<Command> tail) {
   std::set<ServerTable*> by_row, straight;
   for (auto& [t, rows] : rows_for) {
     // A table with rules is written through the scratch table whatever the
-    // rows (see write_statements).
-    if ((rows <= kFewRows && !t->has_rules) || !can_make_scratch.value_or(true)) {
+    // rows (see write_statements); one with other unique rules row by row, in
+    // their order, as they meet those rules.
+    const bool ordered = keys_of.contains(t) && t->unique_beyond(keys_of[t]) && !t->has_rules;
+    if ((rows <= kFewRows && !t->has_rules) || ordered || !can_make_scratch.value_or(true)) {
       by_row.insert(t);
     } else if (t->rows_new && !t->has_rules && !added_to.contains(t)) {
       straight.insert(t);
     }
   }
   auto attempt = [&]() -> std::optional<Refusal> {
+    for (Step& step : sending)
+      for (WriteOutcome* outcome : step.outcomes)
+        if (outcome) *outcome = {};
     std::vector<ServerTable*> copied;
     std::unordered_map<ServerTable*, std::vector<Step*>> rows_of_table;
     for (Step& step : sending) {
@@ -442,7 +495,7 @@ std::optional<Refusal> PgStore::Impl::flush(std::vector<Command> tail) {
       if (list.empty()) copied.push_back(step.table);
       list.push_back(&step);
     }
-    std::map<WriteGroup*, long> added;
+    std::map<WriteGroup*, Tally> tallies;
     for (ServerTable* t : copied) {
       std::string first;
       for (std::string& sql : prelude) first += sql + "; ";
@@ -451,7 +504,7 @@ std::optional<Refusal> PgStore::Impl::flush(std::vector<Command> tail) {
       const bool opens = atomic && !savepoint_sent;
       try {
         if (straight.contains(t)) {
-          copy_straight(*t, rows_of_table[t], first, added);
+          copy_straight(*t, rows_of_table[t], first, tallies);
         } else {
           copy_rows(*t, rows_of_table[t], first);
         }
@@ -479,9 +532,10 @@ std::optional<Refusal> PgStore::Impl::flush(std::vector<Command> tail) {
       switch (step.kind) {
         case StepKind::Write:
           if (one_each)
-            row_statements(step, commands, added);
+            row_statements(step, commands, tallies,
+                           step.table->unique_beyond(step.key) && !step.table->has_rules && !step.table->defers_unique);
           else if (!straight.contains(step.table))
-            write_statements(step, commands, added);
+            write_statements(step, commands, tallies);
           break;
         case StepKind::Change: change_statements(step, commands); break;
         case StepKind::AddSum:
@@ -515,12 +569,15 @@ std::optional<Refusal> PgStore::Impl::flush(std::vector<Command> tail) {
     std::map<ServerTable*, bool> all_new;
     for (Step& step : sending) {
       if (step.kind != StepKind::Write) continue;
+      for (WriteOutcome* outcome : step.outcomes)
+        if (outcome) outcome->known = true;
       bool fresh = true;
       for (WriteGroup& group : step.groups) {
-        const long count = straight.contains(step.table) ? group.rows : added[&group];
-        group.counts->added += count;
-        group.counts->changed += group.rows - count;
-        fresh = fresh && count == group.rows;
+        const Tally tally = straight.contains(step.table) ? Tally{group.rows, 0} : tallies[&group];
+        group.counts->added += tally.added;
+        group.counts->duplicates += tally.passed_over;
+        group.counts->changed += group.rows - tally.added - tally.passed_over;
+        fresh = fresh && tally.added == group.rows;
       }
       auto [it, first] = all_new.emplace(step.table, fresh);
       if (!first) it->second = it->second && fresh;
@@ -539,7 +596,7 @@ std::optional<Refusal> PgStore::Impl::flush(std::vector<Command> tail) {
 }
 
 void PgStore::Impl::copy_straight(ServerTable& t, std::vector<Step*>& steps_of_table, std::string before,
-                                  std::map<WriteGroup*, long>&) {
+                                  std::map<WriteGroup*, Tally>&) {
   for (Step* step : steps_of_table) {
     for (std::size_t g = 0; g < step->groups.size(); ++g) {
       WriteGroup& group = step->groups[g];
