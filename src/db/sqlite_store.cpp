@@ -269,12 +269,20 @@ std::string where_sql(const std::vector<std::string>& columns, const Conditions&
 // A file's writes are done at once: every read sees them.
 std::optional<Value> SqliteStore::largest(const Table& table, int column, const Conditions& where, Unsent) {
   TableState& state = state_of(table);
-  Statement& statement = prepare("SELECT max(" + state.columns[static_cast<std::size_t>(column)] + "), count(*) FROM " +
-                                 state.name + where_sql(state.columns, where));
-  Running running(statement.get());
-  for (std::size_t i = 0; i < where.size(); ++i) statement.bind(static_cast<int>(i) + 1, where[i].second);
-  if (!statement.step() || sqlite3_column_int64(statement.get(), 1) == 0) return std::nullopt;
-  return statement.read(0, table.columns[static_cast<std::size_t>(column)].kind);
+  // The maximum alone, which an index answers at once; whether any row
+  // meets the conditions is asked only when it holds no value.
+  const std::string from = " FROM " + state.name + where_sql(state.columns, where);
+  for (const bool any : {false, true}) {
+    Statement& statement = prepare(any ? "SELECT 1" + from + " LIMIT 1"
+                                       : "SELECT max(" + state.columns[static_cast<std::size_t>(column)] + ")" + from);
+    Running running(statement.get());
+    for (std::size_t i = 0; i < where.size(); ++i) statement.bind(static_cast<int>(i) + 1, where[i].second);
+    const bool row = statement.step();
+    if (any) return row ? std::optional<Value>(Value()) : std::nullopt;
+    if (row && sqlite3_column_type(statement.get(), 0) != SQLITE_NULL)
+      return statement.read(0, table.columns[static_cast<std::size_t>(column)].kind);
+  }
+  return std::nullopt;
 }
 
 std::vector<Value> SqliteStore::distinct(const Table& table, int column, const Conditions& where, Unsent) {
@@ -286,6 +294,18 @@ std::vector<Value> SqliteStore::distinct(const Table& table, int column, const C
   std::vector<Value> values;
   while (statement.step()) values.push_back(statement.read(0, table.columns[static_cast<std::size_t>(column)].kind));
   return values;
+}
+
+std::vector<Row> SqliteStore::rows(const Table& table, const Conditions& where, Unsent) {
+  TableState& state = state_of(table);
+  std::string sql = "SELECT ";
+  for (std::size_t i = 0; i < state.columns.size(); ++i) sql += (i ? ", " : "") + state.columns[i];
+  Statement& statement = prepare(sql + " FROM " + state.name + where_sql(state.columns, where));
+  Running running(statement.get());
+  for (std::size_t i = 0; i < where.size(); ++i) statement.bind(static_cast<int>(i) + 1, where[i].second);
+  std::vector<Row> found;
+  while (statement.step()) found.push_back(read_row(statement, table));
+  return found;
 }
 
 void SqliteStore::scan(const Table& table, const std::function<void(const Row&)>& each) {

@@ -154,6 +154,8 @@ class Store {
                                       Unsent unsent = Unsent::sent_first) = 0;
   // Every row of the table, in no particular order.
   virtual void scan(const Table& table, const std::function<void(const Row&)>& each) = 0;
+  // The rows that meet `where`, in no particular order: a few, read at once.
+  virtual std::vector<Row> rows(const Table& table, const Conditions& where, Unsent unsent = Unsent::sent_first) = 0;
 
   // Writes. A refusal (errors 3022, 3314, 3317, a trigger's) surfaces at the
   // write itself or at a later sync(), savepoint() or release(); the records

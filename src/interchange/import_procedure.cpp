@@ -244,7 +244,7 @@ void FileImport::process(std::string_view text, bool one_by_one) {
   try {
     bool duplicate = false;
     try {
-      store_->write(*table_, steps_.key(), std::move(row), counts_.written);
+      store_->write(*table_, steps_.key(), std::move(row), counts_.written, steps_.outcome());
       if (one_by_one) store_->sync();
     } catch (const Failure& f) {
       // A row that would duplicate a unique value is passed over in silence.

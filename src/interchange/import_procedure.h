@@ -68,6 +68,10 @@ class RecordSteps {
   virtual const db::Key& key() const = 0;
   // The row about to be written, for what follows the write.
   virtual void keep(const db::RowValues& /*row*/) {}
+  // Where the write of the record kept learns what became of it (the row it
+  // replaced, or that it was passed over), for steps that need to know; it
+  // must stay until the group ends.
+  virtual db::WriteOutcome* outcome() { return nullptr; }
   // After the row is written, or refused as a duplicate; one by one, a
   // failure here undoes the row with it.
   virtual void after_write(db::Store& /*store*/, bool /*duplicate*/, bool /*one_by_one*/) {}

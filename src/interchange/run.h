@@ -75,6 +75,9 @@ class Run {
   const RegionalSettings regional;
   Window& window;
   const bool check;
+  // A journal record numbered 0 whose GUIDAPU a line of its journal and date
+  // holds is that line (--match-guid).
+  bool match_guid = false;
   // The error report's text; empty while nothing failed.
   std::string error_text;
   // FRMEMP of the company's row of F_EMP, which marks the account levels that

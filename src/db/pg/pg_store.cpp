@@ -470,6 +470,23 @@ std::vector<Value> PgStore::distinct(const Table& table, int column, const Condi
   return result;
 }
 
+std::vector<Row> PgStore::rows(const Table& table, const Conditions& where, Unsent unsent) {
+  ServerTable& t = impl_->entry(table);
+  auto values = converted(table, where, impl_->regional);
+  std::vector<std::pair<int, const Value*>> conditions;
+  for (const auto& [c, v] : values) conditions.emplace_back(c, &v);
+  std::vector<Command> commands(1);
+  std::string condition = impl_->where(t, conditions, commands[0].params);
+  commands[0].sql = fmt::format("SELECT * FROM {}{}{}", t.name, condition.empty() ? "" : " WHERE ", condition);
+  commands[0].prepared = true;
+  std::vector<Row> found;
+  commands[0].on_result = [&](const PGresult& result) {
+    for (int i = 0; i < pq().PQntuples(&result); ++i) found.push_back(impl_->row_of(t, result, i));
+  };
+  impl_->read(std::move(commands), unsent);
+  return found;
+}
+
 void PgStore::scan(const Table& table, const std::function<void(const Row&)>& each) {
   ServerTable& t = impl_->entry(table);
   impl_->flush_or_throw({});

@@ -160,10 +160,8 @@ Expected expected_balances(const std::vector<Line>& lines, const std::vector<Lin
   for (const Line& line : earlier) earlier_by_key[line.key()] = &line;
 
   Expected expected{before.amounts, before.rows, {}, 0};
-  for (const Line& line : lines) {
-    auto it = earlier_by_key.find(line.key());
-    if (it != earlier_by_key.end() && it->second->posting() == line.posting()) continue;
-    ++expected.lines;
+  // The line's amounts go to (or, `out`, come out of) each of its levels.
+  auto post = [&](const Line& line, bool out) {
     const std::vector<std::string> code = utf8_characters(line.account);
     const std::string month = std::to_string(line.date.month);
     std::string prefix;
@@ -176,9 +174,21 @@ Expected expected_balances(const std::vector<Line>& lines, const std::vector<Lin
       for (const char* kind : {"P", "E"}) {
         std::string column = kind + upper(line.side) + month + "SAL";
         if (!columns.count(column)) expected.missing_columns.insert(column);
-        add(expected.amounts[{row.first, row.second, column}], *kind == 'P' ? line.p_amount : line.e_amount);
+        Currency amount = *kind == 'P' ? line.p_amount : line.e_amount;
+        if (out) amount.ten_thousandths = -amount.ten_thousandths;
+        add(expected.amounts[{row.first, row.second, column}], amount);
       }
     }
+  };
+  for (const Line& line : lines) {
+    // A line rewritten since takes its old amounts out of where they went.
+    auto it = earlier_by_key.find(line.key());
+    if (it != earlier_by_key.end()) {
+      if (it->second->posting() == line.posting()) continue;
+      post(*it->second, true);
+    }
+    ++expected.lines;
+    post(line, false);
   }
   return expected;
 }
@@ -190,10 +200,19 @@ std::vector<std::string> differences(const Expected& expected, const BalanceTabl
   for (const auto& [journal, account] : expected.rows)
     if (!now.rows.count({journal, account}))
       out.push_back(fmt::format("Falta la fila de saldos del diario {}, cuenta {}.", journal, account));
-  for (const auto& [journal, account] : now.rows)
-    if (!expected.rows.count({journal, account}))
+  // A row no line goes to is one too many, unless it holds nothing: a line
+  // that moved to another account leaves the row it went to behind, emptied.
+  for (const auto& [journal, account] : now.rows) {
+    if (expected.rows.count({journal, account})) continue;
+    const BalanceKey first{journal, account, ""};
+    bool empty = true;
+    for (auto it = now.amounts.lower_bound(first);
+         it != now.amounts.end() && it->first.journal == journal && it->first.account == account; ++it)
+      empty = empty && it->second.ten_thousandths == 0;
+    if (!empty)
       out.push_back(fmt::format("Sobra la fila de saldos del diario {}, cuenta {}: ningún apunte va a ella.", journal,
                                 account));
+  }
 
   // Every column either side holds, absent counting as 0, in the rows that exist.
   std::map<BalanceKey, std::pair<Currency, Currency>> compared;

@@ -44,10 +44,11 @@ struct BalanceCheck {
 
 // Checks the database at `path`. Without a baseline every line of F_APU counts
 // and the balances start from nothing. With `baseline` (a copy of the database
-// taken before the import) the balances start from the baseline's, and a line
+// taken before the import) the balances start from the baseline's, a line
 // counts unless the baseline holds it already with the same account, side and
-// amounts: a line rewritten with the very values it had cannot be told from
-// one left alone. The levels come from FRMEMP of the company `company`, or of
+// amounts (a line rewritten with the very values it had cannot be told from
+// one left alone), and a line the baseline holds with other values takes
+// those out of where they went. The levels come from FRMEMP of the company `company`, or of
 // the only company of F_EMP when it is not given.
 BalanceCheck check_balances(const std::string& path, const std::optional<std::string>& baseline = std::nullopt,
                             const std::optional<std::string>& company = std::nullopt);

@@ -1,6 +1,7 @@
 #include "import/journal/entry_numbering.h"
 
 #include "platform/failure.h"
+#include "platform/text.h"
 
 namespace kavelo {
 namespace {
@@ -48,12 +49,15 @@ void EntryNumbering::find_tables(db::Store& store) {
   line_journal_ = lines.at("DIAAPU");
   line_date_ = lines.at("FECAPU");
   line_entry_ = lines.at("ASIAPU");
+  line_guid_ = lines.find("GUIDAPU");
   lines_ = &lines;
 }
 
 std::int32_t EntryNumbering::number(db::Store& store, std::int16_t journal, const DateTime& date, std::int32_t entry,
-                                    std::int32_t order, bool one_by_one) {
+                                    std::int32_t order, bool one_by_one, const std::string* guid) {
   if (entry != 0) return entry;
+  if (guid && !guid->empty())
+    if (auto known = entry_of_guid(store, journal, date, *guid)) return current_ = *known;
   if (order != 1) return current_;
   switch (mode()) {
     case NumberingMode::JournalCounter: current_ = from_counter(store, journal, date, one_by_one); break;
@@ -153,7 +157,32 @@ void EntryNumbering::raise(std::optional<db::Value>& highest, std::int32_t entry
   }
 }
 
-void EntryNumbering::line_stored(std::int16_t journal, const DateTime& date, std::int32_t entry) {
+std::optional<std::int32_t> EntryNumbering::entry_of_guid(db::Store& store, std::int16_t journal, const DateTime& date,
+                                                          const std::string& guid) {
+  find_tables(store);
+  if (line_guid_ < 0) throw failure(ErrorCode::ItemNotFound, "GUIDAPU");
+  auto known = guids_.find({journal, date});
+  if (known == guids_.end()) {
+    std::unordered_map<std::string, std::int32_t> entries;
+    for (const db::Row& row : store.rows(*lines_, {{line_journal_, db::Value(journal)}, {line_date_, db::Value(date)}},
+                                         db::Unsent::left)) {
+      const db::Value& stored = row[static_cast<std::size_t>(line_guid_)];
+      const db::Value& number = row[static_cast<std::size_t>(line_entry_)];
+      if (stored.is_null() || number.is_null()) continue;
+      const std::string text = db::to_text(stored, regional_);
+      if (!text.empty()) entries.emplace(upper(text), db::to_int32(number, regional_));
+    }
+    known = guids_.emplace(std::make_pair(journal, date), std::move(entries)).first;
+  }
+  auto it = known->second.find(upper(guid));
+  if (it == known->second.end()) return std::nullopt;
+  return it->second;
+}
+
+void EntryNumbering::line_stored(std::int16_t journal, const DateTime& date, std::int32_t entry,
+                                 const std::string& guid) {
+  if (!guid.empty())
+    if (auto known = guids_.find({journal, date}); known != guids_.end()) known->second.emplace(upper(guid), entry);
   stored_[{journal, date}].insert(entry);
   if (auto taken = taken_.find({journal, date}); taken != taken_.end()) taken->second.insert(entry);
   for (const auto& key : {std::make_pair(journal, std::optional<DateTime>(date)),

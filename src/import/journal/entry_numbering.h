@@ -5,6 +5,8 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 
@@ -43,10 +45,14 @@ class EntryNumbering {
   // A file number other than 0 stays as it is; 0 with order 1 begins a new
   // entry; 0 with any other order continues the last entry begun (0 before
   // any). One by one, a counter the table refuses to change is left as it is.
+  // With `guid` (a record's GUIDAPU, not empty), a record numbered 0 whose
+  // GUID a line of the journal and date holds is that line's entry, and the
+  // entry goes on under its number.
   std::int32_t number(db::Store& store, std::int16_t journal, const DateTime& date, std::int32_t entry,
-                      std::int32_t order, bool one_by_one);
-  // A line is stored under this journal, date and entry number.
-  void line_stored(std::int16_t journal, const DateTime& date, std::int32_t entry);
+                      std::int32_t order, bool one_by_one, const std::string* guid = nullptr);
+  // A line is stored under this journal, date and entry number, with this
+  // GUIDAPU.
+  void line_stored(std::int16_t journal, const DateTime& date, std::int32_t entry, const std::string& guid = {});
   // Writes the counters that records written together moved: once each.
   void write_counters(db::Store& store);
 
@@ -65,6 +71,9 @@ class EntryNumbering {
   void find_tables(db::Store& store);
   std::int32_t from_counter(db::Store& store, std::int16_t journal, const DateTime& date, bool one_by_one);
   std::int32_t after_highest(db::Store& store, std::int16_t journal, const std::optional<DateTime>& date);
+  // The entry of the line of the journal and date that holds the GUID.
+  std::optional<std::int32_t> entry_of_guid(db::Store& store, std::int16_t journal, const DateTime& date,
+                                            const std::string& guid);
   // `highest` raised to `entry` when it is lower.
   void raise(std::optional<db::Value>& highest, std::int32_t entry) const;
 
@@ -90,6 +99,11 @@ class EntryNumbering {
   std::map<std::int16_t, db::RowValues> unwritten_;
   // The entry numbers of the lines stored since forget(), by journal and date.
   std::map<std::pair<std::int16_t, DateTime>, std::unordered_set<std::int32_t>> stored_;
+  // The entry of each GUID (in upper case, as the column compares it) of a
+  // journal and date, read once a run: a file sent again finds its lines by
+  // them, and the run knows what it stored itself.
+  std::map<std::pair<std::int16_t, DateTime>, std::unordered_map<std::string, std::int32_t>> guids_;
+  int line_guid_ = -1;
 };
 
 }  // namespace kavelo

@@ -1,6 +1,8 @@
 #include "import/journal/journal_import.h"
 
+#include <algorithm>
 #include <array>
+#include <deque>
 #include <optional>
 
 #include "import/journal/balance_posting.h"
@@ -96,8 +98,11 @@ class JournalLineSteps : public RecordSteps {
     field_code = "04";
     order_ = read_whole32(next_field(record, separator));
 
-    // Numbering and the key columns all stand under the order's code.
-    entry_ = numbering_->number(store, journal_, date_, entry_, order_, one_by_one);
+    // Numbering and the key columns all stand under the order's code. A file
+    // sent again finds its lines by their GUIDs when asked to.
+    std::optional<std::string> guid;
+    if (run_.match_guid && entry_ == 0) guid = last_field(record);
+    entry_ = numbering_->number(store, journal_, date_, entry_, order_, one_by_one, guid ? &*guid : nullptr);
     const db::Value keys[] = {db::Value(journal_), db::Value(date_), db::Value(entry_), db::Value(order_)};
     for (std::size_t i = 0; i < 4; ++i) {
       const auto column = static_cast<std::size_t>(key_.columns[i]);
@@ -109,37 +114,38 @@ class JournalLineSteps : public RecordSteps {
 
   void keep(const db::RowValues& row) override {
     kept_.clear();
-    key_values_.clear();
     for (int column : posted_columns())
       kept_.push_back(column < 0 ? std::nullopt : row[static_cast<std::size_t>(column)]);
-    for (int column : key_.columns) key_values_.push_back(*row[static_cast<std::size_t>(column)]);
+    const int guid = lines_->find("GUIDAPU");
+    kept_guid_ = guid >= 0 && row[static_cast<std::size_t>(guid)]
+                     ? db::to_text(*row[static_cast<std::size_t>(guid)], run_.regional)
+                     : std::string();
   }
 
-  // A line and its posting stand or fall together. A line refused as a
-  // duplicate posts what the table holds under its key, if anything.
+  db::WriteOutcome* outcome() override { return &outcomes_.emplace_back(); }
+
+  // A line and its posting stand or fall together: a line rewritten takes
+  // the amounts it held out of where they went as its new ones go in, and a
+  // line refused as a duplicate posts nothing. The postings of lines written
+  // together are made once the store has said what each write replaced.
   void after_write(db::Store& store, bool duplicate, bool one_by_one) override {
-    const std::array<int, 5> columns = posted_columns();
-    std::vector<db::Value> stored(columns.size());
-    bool found = true;
     if (!duplicate) {
-      numbering_->line_stored(journal_, date_, entry_);
+      numbering_->line_stored(journal_, date_, entry_, kept_guid_);
+      const std::array<int, 5> columns = posted_columns();
+      std::vector<db::Value> stored(columns.size());
       for (std::size_t i = 0; i < columns.size(); ++i)
         if (columns[i] >= 0 && kept_[i])
           stored[i] = store.as_stored(lines_->columns[static_cast<std::size_t>(columns[i])], *kept_[i]);
-    } else if (auto row = store.find(*lines_, key_, key_values_)) {
-      for (std::size_t i = 0; i < columns.size(); ++i)
-        if (columns[i] >= 0) stored[i] = (*row)[static_cast<std::size_t>(columns[i])];
-    } else {
-      found = false;
+      postings_.push_back({&outcomes_.back(), date_.month, std::move(stored)});
     }
-    if (found) post(store, stored);
-    if (one_by_one && posting_) {
-      posting_->flush(store);
-      store.sync();
-    }
+    if (!one_by_one) return;
+    settle(store);
+    if (posting_) posting_->flush(store);
+    store.sync();
   }
 
   void end_group(db::Store& store) override {
+    settle(store);
     numbering_->write_counters(store);
     if (posting_) posting_->flush(store);
   }
@@ -147,6 +153,8 @@ class JournalLineSteps : public RecordSteps {
   void group_undone() override {
     numbering_->restore();
     numbering_->forget();
+    postings_.clear();
+    outcomes_.clear();
     if (posting_) posting_->discard();
   }
   void transaction_ended() override { numbering_->forget(); }
@@ -160,13 +168,59 @@ class JournalLineSteps : public RecordSteps {
   }
 
  private:
+  // A line written, to be posted once its write's outcome is known.
+  struct Posting {
+    const db::WriteOutcome* outcome;
+    int month;
+    std::vector<db::Value> stored;  // as post() takes them
+  };
+
   // The columns a posting reads, in the order post() takes their values
   // (-1 for a column the table lacks).
   std::array<int, 5> posted_columns() const { return {key_.columns.front(), account_, side_, pesetas_, euros_}; }
 
+  // GUIDAPU, the record's last field, from the rest of the record after its
+  // key fields.
+  std::string last_field(std::string_view rest) const {
+    std::string field;
+    for (std::size_t i = 0; i < journal_description().layout.size(); ++i) field = next_field(rest, run_.settings.separator);
+    return field;
+  }
+
+  // Posts the lines written since the last time, their old amounts out first.
+  void settle(db::Store& store) {
+    std::vector<Posting> postings = std::move(postings_);
+    postings_.clear();
+    if (std::any_of(postings.begin(), postings.end(), [](const Posting& p) { return !p.outcome->known; }))
+      store.sync();
+    for (const Posting& p : postings) {
+      if (p.outcome->passed_over) continue;
+      if (const std::optional<db::Row>& old = p.outcome->replaced) {
+        std::vector<db::Value> taken_out;
+        for (int column : posted_columns())
+          taken_out.push_back(column < 0 ? db::Value() : (*old)[static_cast<std::size_t>(column)]);
+        taken_out[3] = negated(taken_out[3]);
+        taken_out[4] = negated(taken_out[4]);
+        post(store, taken_out, p.month);
+      }
+      post(store, p.stored, p.month);
+    }
+    outcomes_.clear();
+  }
+
+  // An amount as the balances take it, of the other sign.
+  db::Value negated(const db::Value& amount) const {
+    if (amount.is_null()) return amount;
+    if (auto c = amount.get_if<Currency>()) return db::Value(Currency{-c->ten_thousandths});
+    if (auto d = amount.get_if<double>()) return db::Value(-*d);
+    db::ColumnInfo currency;
+    currency.kind = db::ColumnKind::Currency;
+    return negated(db::convert_for_column(currency, amount, run_.regional));
+  }
+
   // `stored`: the line's journal, account, side, and amounts in pesetas and
   // euros, as the table holds them.
-  void post(db::Store& store, const std::vector<db::Value>& stored) {
+  void post(db::Store& store, const std::vector<db::Value>& stored, int month) {
     // The account comes first: a line without one posts nothing, whatever else
     // it lacks.
     if (account_ < 0) throw failure(ErrorCode::ItemNotFound, "CUEAPU");
@@ -175,7 +229,7 @@ class JournalLineSteps : public RecordSteps {
     if (pesetas_ < 0) throw failure(ErrorCode::ItemNotFound, "IMPAPU");
     if (euros_ < 0) throw failure(ErrorCode::ItemNotFound, "IMEAPU");
     if (!posting_) posting_.emplace(store.table("F_SAL"), run_.company_levels, run_.regional);
-    posting_->post(store, stored[0], stored[1], stored[2], date_.month, stored[3], stored[4]);
+    posting_->post(store, stored[0], stored[1], stored[2], month, stored[3], stored[4]);
   }
 
   Run& run_;
@@ -189,7 +243,10 @@ class JournalLineSteps : public RecordSteps {
   std::int32_t entry_ = 0;
   std::int32_t order_ = 0;
   std::vector<std::optional<db::Value>> kept_;
-  std::vector<db::Value> key_values_;
+  std::string kept_guid_;
+  // The outcomes of the writes since the last posting (stable addresses).
+  std::deque<db::WriteOutcome> outcomes_;
+  std::vector<Posting> postings_;
 };
 
 }  // namespace
