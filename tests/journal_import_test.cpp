@@ -182,10 +182,14 @@ TEST_F(JournalImportTest, AnEmptyAccountPostsNothingAndNoLevelsPostTheAccountAlo
 }
 
 // A line found again is rewritten and posted again.
+std::string refusing_trigger(const std::string& event, const std::string& when, const std::string& message);
+
 // A line sent again replaces the line and its posting: its old amounts leave
 // the balances they went to (its account, side and month as stored) as the
 // new ones go in, so the balances follow the lines whatever is sent, and a
-// line passed over as a duplicate posts nothing.
+// line passed over as a duplicate posts nothing; whether the changes are
+// summed per group or, where F_SAL may refuse one (a trigger here), written
+// line by line.
 TEST_F(JournalImportTest, ALineSentAgainMovesItsPosting) {
   struct Case {
     const char* what;
@@ -206,9 +210,11 @@ TEST_F(JournalImportTest, ALineSentAgainMovesItsPosting) {
       {"a date with a time, found again", changed([](Apu& a) { a.date = "15/03/2011 10:30"; }), "100 0 0 0"},
       {"a duplicate of another line's GUID", changed([](Apu& a) { a.entry = "26"; }), "100 0 0 0"},
   };
+  for (const bool per_line : {false, true})
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    counter_mode("CREATE UNIQUE INDEX f_apu_guid ON F_APU (GUIDAPU);");
+    SCOPED_TRACE(fmt::format("{}{}", c.what, per_line ? ", line by line" : ""));
+    counter_mode("CREATE UNIQUE INDEX f_apu_guid ON F_APU (GUIDAPU);\n" +
+                 (per_line ? refusing_trigger("UPDATE", "NEW.PD3SAL < -1000000000", "nunca") : ""));
     Apu a = first;
     if (std::string(c.what).starts_with("a date")) a.date = c.again.date;
     clean(run({a}));
