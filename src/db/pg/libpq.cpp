@@ -22,16 +22,19 @@ const LibPq& pq() {
                       std::string("la biblioteca de PostgreSQL (" KAVELO_LIBPQ ") no tiene ") + name);
     };
     load(functions.PQclear, "PQclear");
+    load(functions.PQcancel, "PQcancel");
     load(functions.PQcmdStatus, "PQcmdStatus");
-    load(functions.PQconnectdbParams, "PQconnectdbParams");
+    load(functions.PQconnectPoll, "PQconnectPoll");
+    load(functions.PQconnectStartParams, "PQconnectStartParams");
+    load(functions.PQconnectionNeedsPassword, "PQconnectionNeedsPassword");
     load(functions.PQconsumeInput, "PQconsumeInput");
     load(functions.PQenterPipelineMode, "PQenterPipelineMode");
     load(functions.PQerrorMessage, "PQerrorMessage");
-    load(functions.PQexec, "PQexec");
-    load(functions.PQexecParams, "PQexecParams");
     load(functions.PQexitPipelineMode, "PQexitPipelineMode");
     load(functions.PQfinish, "PQfinish");
     load(functions.PQflush, "PQflush");
+    load(functions.PQfreeCancel, "PQfreeCancel");
+    load(functions.PQgetCancel, "PQgetCancel");
     load(functions.PQgetResult, "PQgetResult");
     load(functions.PQgetisnull, "PQgetisnull");
     load(functions.PQgetlength, "PQgetlength");
@@ -39,6 +42,7 @@ const LibPq& pq() {
     load(functions.PQisBusy, "PQisBusy");
     load(functions.PQnfields, "PQnfields");
     load(functions.PQntuples, "PQntuples");
+    load(functions.PQpingParams, "PQpingParams");
     load(functions.PQpipelineSync, "PQpipelineSync");
     load(functions.PQputCopyData, "PQputCopyData");
     load(functions.PQputCopyEnd, "PQputCopyEnd");
@@ -49,6 +53,7 @@ const LibPq& pq() {
     load(functions.PQsendQuery, "PQsendQuery");
     load(functions.PQsendQueryParams, "PQsendQueryParams");
     load(functions.PQsendQueryPrepared, "PQsendQueryPrepared");
+    load(functions.PQsetErrorVerbosity, "PQsetErrorVerbosity");
     load(functions.PQsetNoticeProcessor, "PQsetNoticeProcessor");
     load(functions.PQsetnonblocking, "PQsetnonblocking");
     load(functions.PQsocket, "PQsocket");

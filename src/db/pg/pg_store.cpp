@@ -225,7 +225,10 @@ void PgStore::lock(const std::vector<std::string>& tables, std::chrono::millisec
   for (const std::string& name : tables) locked.push_back(&impl_->entry(table(name)));
   // Each lock inside a savepoint: one refused leaves the transaction usable.
   // EXCLUSIVE keeps out every other writer and lets readers on.
+  // The wait is this lock's own: the session's bound for every other
+  // statement of the transaction is put back after it, however it ends.
   std::vector<Command> commands;
+  const std::string session_wait = fmt::format("SET LOCAL lock_timeout = {}", kWriteBusyWait.count());
   if (wait.count() > 0) commands.emplace_back().sql = fmt::format("SET LOCAL lock_timeout = {}", wait.count());
   const std::size_t first = commands.size();
   for (const ServerTable* t : locked) {
@@ -234,12 +237,15 @@ void PgStore::lock(const std::vector<std::string>& tables, std::chrono::millisec
         fmt::format("LOCK TABLE {} IN EXCLUSIVE MODE{}", t->name, wait.count() > 0 ? "" : " NOWAIT");
     commands.emplace_back().sql = "RELEASE SAVEPOINT kavelo_lock";
   }
+  commands.emplace_back().sql = session_wait;
   auto refusal = impl_->flush(std::move(commands));
   if (!refusal) return;
-  if (refusal->index < first) throw impl_->connection.failure(refusal->error);
-  std::vector<Command> undo(2);
+  if (refusal->index < first || refusal->index >= first + 3 * locked.size())
+    throw impl_->connection.failure(refusal->error);
+  std::vector<Command> undo(3);
   undo[0].sql = "ROLLBACK TO SAVEPOINT kavelo_lock";
   undo[1].sql = "RELEASE SAVEPOINT kavelo_lock";
+  undo[2].sql = session_wait;
   impl_->guarded([&] { impl_->connection.run_or_throw(undo); });
   const std::string& state = refusal->error.sqlstate;
   if (state == "55P03" || state == "40P01")
