@@ -185,10 +185,10 @@ Connection::Connection(const std::string& connection_string) {
   // takes them back.
   try {
     execute(fmt::format(
-      "SELECT set_config(s.name, v.setting, false) FROM (VALUES ('lock_timeout', '{0}'), "
-      "('idle_in_transaction_session_timeout', '{1}'), ('client_connection_check_interval', '5000'), "
-      "('tcp_keepalives_idle', '10'), ('tcp_keepalives_interval', '5'), ('tcp_keepalives_count', '3'), "
-      "('tcp_user_timeout', '{1}')) AS v(name, setting) JOIN pg_settings s ON s.name = v.name",
+        "SELECT set_config(s.name, v.setting, false) FROM (VALUES ('lock_timeout', '{0}'), "
+        "('idle_in_transaction_session_timeout', '{1}'), ('client_connection_check_interval', '5000'), "
+        "('tcp_keepalives_idle', '10'), ('tcp_keepalives_interval', '5'), ('tcp_keepalives_count', '3'), "
+        "('tcp_user_timeout', '{1}')) AS v(name, setting) JOIN pg_settings s ON s.name = v.name",
         kWriteBusyWait.count(), kSilence.count()));
   } catch (const Failure& failed) {
     pq().PQfinish(conn_);
@@ -270,7 +270,32 @@ void Connection::wait_for_result() {
   }
 }
 
-std::optional<ServerError> Connection::finish_statement(std::unique_ptr<PGresult, void (*)(PGresult*)>* last) {
+void Connection::put_copy(std::string_view data) {
+  // In parts, each queued once libpq has room for it.
+  constexpr std::size_t kPart = 1 << 20;
+  auto make_room = [&] {
+    wait_socket(true);
+    if (!pq().PQconsumeInput(conn_)) throw lost(pq().PQerrorMessage(conn_));
+  };
+  for (std::size_t at = 0; at < data.size();) {
+    auto part = data.substr(at, kPart);
+    const int queued = pq().PQputCopyData(conn_, part.data(), static_cast<int>(part.size()));
+    if (queued < 0) break;  // the end below says why
+    if (queued == 1)
+      at += part.size();
+    else
+      make_room();
+  }
+  for (;;) {
+    const int ended = pq().PQputCopyEnd(conn_, nullptr);
+    if (ended < 0) throw lost(pq().PQerrorMessage(conn_));
+    if (ended == 1) return;
+    make_room();
+  }
+}
+
+std::optional<ServerError> Connection::finish_statement(std::unique_ptr<PGresult, void (*)(PGresult*)>* last,
+                                                        std::string_view copy_data) {
   std::optional<ServerError> error;
   for (;;) {
     wait_for_result();
@@ -278,7 +303,9 @@ std::optional<ServerError> Connection::finish_statement(std::unique_ptr<PGresult
     if (!raw) break;
     std::unique_ptr<PGresult, void (*)(PGresult*)> result(raw, pq().PQclear);
     const ExecStatusType status = pq().PQresultStatus(raw);
-    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
+    if (status == PGRES_COPY_IN) {
+      put_copy(copy_data);
+    } else if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
       if (!error) error = error_of(raw);
     } else if (last) {
       *last = std::move(result);
@@ -410,46 +437,7 @@ std::unique_ptr<PGresult, void (*)(PGresult*)> Connection::query(const std::stri
 void Connection::copy_in(const std::string& sql, std::string_view data) {
   if (broken_) throw lost("la sesión ya se había perdido");
   if (!pq().PQsendQuery(conn_, sql.c_str())) throw lost(pq().PQerrorMessage(conn_));
-  std::optional<ServerError> error;
-  for (;;) {
-    wait_for_result();
-    PGresult* raw = pq().PQgetResult(conn_);
-    if (!raw) break;
-    std::unique_ptr<PGresult, void (*)(PGresult*)> result(raw, pq().PQclear);
-    switch (pq().PQresultStatus(raw)) {
-      case PGRES_COPY_IN: {
-        // In parts, each queued once libpq has room for it.
-        constexpr std::size_t kPart = 1 << 20;
-        for (std::size_t at = 0; at < data.size();) {
-          auto part = data.substr(at, kPart);
-          const int queued = pq().PQputCopyData(conn_, part.data(), static_cast<int>(part.size()));
-          if (queued < 0) break;
-          if (queued == 1) {
-            at += part.size();
-            continue;
-          }
-          wait_socket(true);
-          if (!pq().PQconsumeInput(conn_)) throw lost(pq().PQerrorMessage(conn_));
-        }
-        for (;;) {
-          const int ended = pq().PQputCopyEnd(conn_, nullptr);
-          if (ended < 0) throw lost(pq().PQerrorMessage(conn_));
-          if (ended == 1) break;
-          wait_socket(true);
-          if (!pq().PQconsumeInput(conn_)) throw lost(pq().PQerrorMessage(conn_));
-        }
-        break;
-      }
-      case PGRES_COMMAND_OK:
-      case PGRES_TUPLES_OK: break;
-      default:
-        if (!error) error = error_of(raw);
-        break;
-    }
-    if (pq().PQstatus(conn_) == CONNECTION_BAD) break;
-  }
-  if (pq().PQstatus(conn_) == CONNECTION_BAD) throw failure(error ? *error : error_of(nullptr));
-  if (error) throw failure(*error);
+  if (auto error = finish_statement(nullptr, data)) throw failure(*error);
 }
 
 }  // namespace kavelo::db::pg

@@ -145,8 +145,12 @@ class Connection {
   // of one) to give without waiting.
   void wait_for_result();
   // The results of the statement sent last, to their end: the first error
-  // among them, if any.
-  std::optional<ServerError> finish_statement(std::unique_ptr<PGresult, void (*)(PGresult*)>* last = nullptr);
+  // among them, if any; `last` takes the last that succeeded, and a COPY
+  // FROM STDIN gets `copy_data`.
+  std::optional<ServerError> finish_statement(std::unique_ptr<PGresult, void (*)(PGresult*)>* last = nullptr,
+                                              std::string_view copy_data = {});
+  // Sends the rows of a COPY FROM STDIN and its end.
+  void put_copy(std::string_view data);
   // Gives the session up: what the server is doing for it is cancelled
   // (waiting a moment at most), and the connection is closed.
   void abandon();
