@@ -354,7 +354,8 @@ TEST_F(CommitBeat, AnotherWriterGetsItsTurnWithinAboutASecondDuringALongFile) {
           on_server() ? "CREATE FUNCTION slow() RETURNS trigger LANGUAGE plpgsql AS "
                         "$$ BEGIN PERFORM count(*) FROM generate_series(1, 2000); RETURN NEW; END $$;\n"
                         "CREATE TRIGGER slow BEFORE INSERT ON F_MAE FOR EACH ROW EXECUTE FUNCTION slow();\n"
-                      : "CREATE TRIGGER slow AFTER INSERT ON F_MAE BEGIN SELECT length(hex(randomblob(50000))); END;\n");
+                      : "CREATE TRIGGER slow AFTER INSERT ON F_MAE BEGIN "
+                        "SELECT length(hex(randomblob(50000))); END;\n");
   Batch batch(tmp, "", data, "");
   std::string accounts;
   for (int i = 0; i < kAccounts; ++i) accounts += fmt::format("M001|{}|Cuenta {}\r\n", 5700000 + i, i);
@@ -369,7 +370,9 @@ TEST_F(CommitBeat, AnotherWriterGetsItsTurnWithinAboutASecondDuringALongFile) {
   // Writes of the other program, one after the other, each as soon as it
   // may: the waits for their turn.
   std::vector<double> waits;
-  auto waited_since = [](Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); };
+  auto waited_since = [](Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+  };
   if (on_server()) {
     db::pg::Connection session(db::locate_store(database).connection_string);
     while (!done) {

@@ -312,10 +312,11 @@ TEST_F(ServerWaits, AServerRestartedInMidRunIsWaitedForByTheFilesAfterIt) {
   const RunResult created = kavelo_db({"create", "ODBC;" + server.connection_string()});
   ASSERT_EQ(created.exit_status, 0) << created.err;
   write_link(database, server.connection_string());
-  const RunResult filled = kavelo_db({"sql", database, "-"},
-                                     "INSERT INTO f_emp (codemp, nomemp, frmemp) VALUES ('EMP', 'Empresa', '1110000');\n"
-                                     "INSERT INTO f_aut (codaut, naaaut, namaut) VALUES (1, 1, 0);\n"
-                                     "INSERT INTO f_dia (coddia, asidia) VALUES (1, 1);\n");
+  const RunResult filled =
+      kavelo_db({"sql", database, "-"},
+                "INSERT INTO f_emp (codemp, nomemp, frmemp) VALUES ('EMP', 'Empresa', '1110000');\n"
+                "INSERT INTO f_aut (codaut, naaaut, namaut) VALUES (1, 1, 0);\n"
+                "INSERT INTO f_dia (coddia, asidia) VALUES (1, 1);\n");
   ASSERT_EQ(filled.exit_status, 0) << filled.err;
   Batch batch(tmp, "", data, numbered_journal("A", kLines));
   std::string output, input;

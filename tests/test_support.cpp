@@ -355,7 +355,9 @@ Batch::Batch(const TempDir& tmp, const std::string& name, const std::string& dat
   write_connection_file(conn, connection_lines(inter + "/", data + "/", code, "01", "|"));
 }
 
-RunResult Batch::run() const { return run_program({bin_path("kavelo"), conn}, "", std::nullopt, std::chrono::seconds(500)); }
+RunResult Batch::run() const {
+  return run_program({bin_path("kavelo"), conn}, "", std::nullopt, std::chrono::seconds(500));
+}
 
 RunResult run_beside(const Batch& batch, const std::string& database, long lines,
                      const std::function<void(const std::atomic<bool>& done)>& session) {

@@ -73,7 +73,8 @@ TEST(ServerFailure, StatesAndNamedObjectsMeanTheCatalogueEntries) {
       {{"", "server closed the connection unexpectedly", "", "", ""}, 3000,
        "Error del motor de base de datos: se ha perdido la conexión con el servidor de base de datos 'h' (puerto 1): "
        "server closed the connection unexpectedly"},
-      {{"P0001", "asiento descuadrado", "", "", ""}, 3000, "Error del motor de base de datos: asiento descuadrado (P0001)"},
+      {{"P0001", "asiento descuadrado", "", "", ""}, 3000,
+       "Error del motor de base de datos: asiento descuadrado (P0001)"},
   };
   for (const Case& c : cases) {
     Failure f = failure_of(c.error, "'h' (puerto 1)");
