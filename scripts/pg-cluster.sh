@@ -4,14 +4,19 @@
 #   pg-cluster.sh start DIR [PORT]   new cluster in DIR on 127.0.0.1:PORT (the first free
 #                                    port from 55432 upward when PORT is left out)
 #   pg-cluster.sh stop DIR           stops DIR's server and removes DIR
+#   pg-cluster.sh restart DIR [SECONDS]  stops DIR's server (ending its sessions), waits
+#                                    SECONDS (0), and starts it again on the same port
 #   pg-cluster.sh fixture-start DIR  start, but a machine without the server binaries or
 #                                    (as root) the postgres account leaves DIR/unavailable
 #                                    saying why and exits 0, so the tests that need the
 #                                    server skip instead of failing
 #
 # start writes DIR/port and DIR/connection (the connection string of a link file
-# without its "ODBC;" prefix). The server trusts every local connection and runs
-# with fsync off: it is for tests only. Every wait is bounded.
+# without its "ODBC;" prefix). The server trusts every local connection but those
+# of the role kavelo_clave over TCP, which must give its password (a test makes
+# the role), and runs with fsync off: it is for tests only. Commits wait for their
+# WAL to be written, so that an immediate stop loses nothing a client saw
+# committed. Every wait is bounded.
 set -u
 set -o pipefail
 
@@ -70,6 +75,20 @@ stop_cluster() {
   rm -rf -- "$dir"
 }
 
+restart_cluster() {
+  local dir=$1 pause=${2:-0}
+  [[ $pause =~ ^[0-9]+(\.[0-9]+)?$ ]] || die "pausa no válida: $pause"
+  [[ -f $dir/$marker && -f $dir/port ]] || die "'$dir' no es un clúster de pruebas en marcha"
+  local bin root=$dir port
+  [[ -f $dir/cluster-root ]] && root=$(cat "$dir/cluster-root")
+  bin=$(server_bin)
+  port=$(cat "$dir/port")
+  as_owner "$bin/pg_ctl" -D "$root/data" -m fast -w -t "$wait_seconds" stop >/dev/null || die "el servidor no se detuvo"
+  sleep "$pause"
+  as_owner "$bin/pg_ctl" -D "$root/data" -l "$root/server.log" -w -t "$wait_seconds" -o "-p $port" start \
+    >/dev/null || die "el servidor no volvió a arrancar"
+}
+
 unavailable() {
   local dir=$1 reason=$2
   echo "$reason" >"$dir/unavailable"
@@ -114,9 +133,11 @@ start_cluster() {
 listen_addresses = '127.0.0.1'
 unix_socket_directories = '$root'
 fsync = off
-synchronous_commit = off
+synchronous_commit = on
 full_page_writes = off
 EOF
+  # The first line that matches a connection decides.
+  sed -i '1i host all kavelo_clave 127.0.0.1/32 scram-sha-256' "$root/data/pg_hba.conf" || die "pg_hba.conf"
 
   local port first last
   first=${wanted_port:-55432}
@@ -142,5 +163,6 @@ case "${1:-} $#" in
   "start 2" | "start 3") start_cluster "$2" "${3:-}"; status=$?; [[ $status -eq 2 ]] && { cat "$2/unavailable" >&2; exit 1; }; exit $status ;;
   "fixture-start 2") start_cluster "$2"; status=$?; [[ $status -eq 2 ]] && exit 0; exit $status ;;
   "stop 2") stop_cluster "$2" ;;
-  *) echo "Uso: pg-cluster.sh start DIR [PUERTO] | fixture-start DIR | stop DIR" >&2; exit 2 ;;
+  "restart 2" | "restart 3") restart_cluster "$2" "${3:-}" ;;
+  *) echo "Uso: pg-cluster.sh start DIR [PUERTO] | fixture-start DIR | stop DIR | restart DIR [SEGUNDOS]" >&2; exit 2 ;;
 esac

@@ -11,12 +11,14 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <regex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "db/pg/pg_connection.h"
 #include "db/store_location.h"
@@ -27,54 +29,6 @@ namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
-
-// `lines` journal lines, in entries of two, every one numbered by kavelo, over
-// the days of March and a few accounts, so that both runs number entries of
-// the same journal and dates and post to the same balance rows. `batch` goes
-// into the concept, to tell the runs' lines apart.
-std::string journal(const std::string& batch, int lines) {
-  std::string text;
-  for (int i = 0; i < lines; ++i) {
-    const int entry = i / 2;
-    const bool debit = i % 2 == 0;
-    text += fmt::format("A001|1|{:02}/03/2011|0|{}|{}|Lote {}|F{}|{}|{},{:02}|{},00|||||||||||\r\n",
-                        1 + entry % 28, 1 + i % 2, debit ? fmt::format("4300{:03}", entry % 7) : "7000001", batch,
-                        entry, debit ? "D" : "H", 10 + entry % 50, entry % 100, 100 + entry % 500);
-  }
-  return text;
-}
-
-// The journal lines stored so far; 0 while a run holds the file too long to read it.
-long lines_stored(const std::string& database) {
-  try {
-    return std::stol(values(database, "SELECT count(*) FROM F_APU"));
-  } catch (const std::exception&) {
-    return 0;
-  }
-}
-
-void expect_balanced(const std::string& database, const std::string& baseline) {
-  RunResult verify = kavelo_db({"verify", database, "--baseline", baseline});
-  EXPECT_EQ(verify.exit_status, 0) << verify.out << verify.err;
-}
-
-// The interchange folder of one run, with its connection file.
-struct Batch {
-  Batch(const TempDir& tmp, const std::string& name, const std::string& data, const std::string& apu,
-        const std::string& code = "EMP")
-      : inter(tmp / ("inter" + name)), conn(tmp / ("conexion" + name + ".txt")) {
-    make_dir(inter);
-    for (const char* file : kInterchangeFiles) write_bytes(inter + "/" + file, "");
-    write_bytes(inter + "/APU.TXT", apu);
-    write_connection_file(conn, connection_lines(inter + "/", data + "/", code, "01", "|"));
-  }
-  // Generous: a sanitizer build on a busy machine takes minutes for the
-  // journal, and the tests are about what is stored, not how fast.
-  RunResult run() const { return run_program({bin_path("kavelo"), conn}, "", std::nullopt, 500s); }
-  std::string errors() const { return error_report(inter); }
-
-  std::string inter, conn;
-};
 
 std::string company_sql(const std::string& naaaut, const std::string& namaut) {
   return "INSERT INTO F_EMP (CODEMP, FRMEMP) VALUES ('EMP', '1110000');\n"
@@ -93,21 +47,9 @@ class Beside : public ::testing::Test {
     copy_company(database, baseline);
   }
 
-  // Runs `session` beside the run of `batch`, from when the journal has stored
-  // more than 200 lines; gives the run's result.
   template <class Session>
   RunResult beside(const Batch& batch, Session session) {
-    RunResult result;
-    std::atomic<bool> done = false;
-    std::thread run([&] {
-      result = batch.run();
-      done = true;
-    });
-    while (!done && lines_stored(database) <= 200) std::this_thread::sleep_for(20ms);
-    EXPECT_FALSE(done) << "the run ended before its journal reached 200 lines";
-    session(done);
-    run.join();
-    return result;
+    return run_beside(batch, database, 200, session);
   }
 
   TempDir tmp;
@@ -129,7 +71,7 @@ TEST_P(TwoRuns, StartedTogetherStoreEveryLineOfBothWithoutSharingAnEntry) {
   // Enough lines for several transactions of each run, which then take turns.
   constexpr int kLines = 30000;
   company(GetParam().naaaut, GetParam().namaut);
-  Batch a(tmp, "A", data, journal("A", kLines)), b(tmp, "B", data, journal("B", kLines));
+  Batch a(tmp, "A", data, numbered_journal("A", kLines)), b(tmp, "B", data, numbered_journal("B", kLines));
   RunResult second;
   const RunResult first = beside(a, [&](const std::atomic<bool>&) { second = b.run(); });
   EXPECT_EQ(first.exit_status, 0) << a.errors() << first.err;
@@ -166,7 +108,7 @@ class ServerWriters : public Beside {
 constexpr int kManyLines = 100000;
 
 TEST_F(ServerWriters, ASessionAddingToABalanceRowWhileTheRunPostsToItLosesNothing) {
-  Batch batch(tmp, "A", data, journal("A", kManyLines));
+  Batch batch(tmp, "A", data, numbered_journal("A", kManyLines));
   long added = 0;
   RunResult result = beside(batch, [&](const std::atomic<bool>& done) {
     db::pg::Connection session(connection_string);
@@ -190,16 +132,17 @@ TEST_F(ServerWriters, ASessionAddingToABalanceRowWhileTheRunPostsToItLosesNothin
 }
 
 TEST_F(ServerWriters, ALockHeldLongerThanTheWaitEndsTheFileWithItsLineAndTheOthersImport) {
-  Batch batch(tmp, "A", data, journal("A", kManyLines));
+  Batch batch(tmp, "A", data, numbered_journal("A", kManyLines));
   write_bytes(batch.inter + "/IVR.TXT", record("R001", 65, {{2, "7"}}, {11, 12, 47}, "|") + "\r\n");
 
   RunResult result = beside(batch, [&](const std::atomic<bool>&) {
     // A user changes a balance and leaves the change open for longer than
-    // kavelo waits for a lock (30 s).
+    // kavelo waits for a lock (30 s), with room for a busy machine, but not
+    // so long that the server ends the idle transaction (45 s).
     db::pg::Connection session(connection_string);
     session.execute("BEGIN");
     session.execute("UPDATE f_sal SET pd1sal = pd1sal WHERE diasal = 1 AND cuesal = '4'");
-    std::this_thread::sleep_for(35s);
+    std::this_thread::sleep_for(40s);
     session.execute("ROLLBACK");
   });
   EXPECT_EQ(result.exit_status, 1) << result.err;
@@ -220,7 +163,7 @@ TEST_F(ServerWriters, ALockHeldLongerThanTheWaitEndsTheFileWithItsLineAndTheOthe
 // balances), and the files after it import on a new connection.
 TEST_F(ServerWriters, ADroppedConnectionLosesOnlyWhatItNamesAndTheFilesAfterItImport) {
   constexpr int kRegisterRecords = 2000;
-  Batch batch(tmp, "A", data, journal("A", kManyLines));
+  Batch batch(tmp, "A", data, numbered_journal("A", kManyLines));
   std::string output, input;
   for (int i = 1; i <= kRegisterRecords; ++i) {
     output += record("R001", 65, {{2, std::to_string(i)}}, {11, 12, 47}, "|") + "\r\n";
@@ -308,7 +251,7 @@ class LockTest : public Beside {
   void SetUp() override {
     Beside::SetUp();
     company("1", "1");
-    batch.emplace(tmp, "", data, journal("A", kLines));
+    batch.emplace(tmp, "", data, numbered_journal("A", kLines));
   }
   void expect_everything_stored(const RunResult& result) {
     EXPECT_EQ(result.exit_status, 0) << result.err;
@@ -376,6 +319,93 @@ TEST_F(LockTest, ALockHeldForGoodEndsTheRunInBoundedTimeWithReports) {
   EXPECT_EQ(read_bytes(batch->inter + "/ERRORES.TXT"), "error en apertura de base de datos\r\n");
   EXPECT_EQ(read_bytes(batch->inter + "/FINAL.TXT"), expected_final_txt());
   EXPECT_EQ(values(database, "SELECT count(*) FROM F_APU"), "0");
+}
+
+// Taken in mid-run and held past kavelo's wait for it (30 s): the journal
+// ends with the line of a file in use, naming the first record not stored
+// (every one before it is), and the files after it import once it is free.
+TEST_F(LockTest, ALockHeldPastTheWaitInMidRunEndsThatFileAsInUse) {
+  write_bytes(batch->inter + "/IVR.TXT", record("R001", 65, {{2, "7"}}, {11, 12, 47}, "|") + "\r\n");
+  RunResult result;
+  {
+    LockHolder holder(database, 35000ms, [&] { return lines_stored(database) > 1000; });
+    result = batch->run();
+    EXPECT_TRUE(holder.taken());
+  }
+  EXPECT_EQ(result.exit_status, 1) << result.err;
+  const long stored = lines_stored(database);
+  EXPECT_EQ(batch->errors(), error_line("Apuntes: (", static_cast<int>(stored + 1), "",
+                                        "No se pudo usar '" + database + "'; el archivo ya está en uso.") +
+                                 "\r\n");
+  expect_balanced(database, baseline);
+  EXPECT_EQ(values(database, "SELECT count(*) FROM F_IVR"), "1");
+}
+
+// Another program that wants to write waits for its turn about as long as
+// kavelo's commit beat (half a second) during a long file, on a file and on
+// a server: records slowed by a trigger to a few thousand a second would
+// take seconds to reach a count of records.
+class CommitBeat : public Beside {};
+
+TEST_F(CommitBeat, AnotherWriterGetsItsTurnWithinAboutASecondDuringALongFile) {
+  constexpr int kAccounts = 30000;
+  // About a fifth of a millisecond of work a row, on this machine.
+  company("1", "1",
+          on_server() ? "CREATE FUNCTION slow() RETURNS trigger LANGUAGE plpgsql AS "
+                        "$$ BEGIN PERFORM count(*) FROM generate_series(1, 2000); RETURN NEW; END $$;\n"
+                        "CREATE TRIGGER slow BEFORE INSERT ON F_MAE FOR EACH ROW EXECUTE FUNCTION slow();\n"
+                      : "CREATE TRIGGER slow AFTER INSERT ON F_MAE BEGIN "
+                        "SELECT length(hex(randomblob(50000))); END;\n");
+  Batch batch(tmp, "", data, "");
+  std::string accounts;
+  for (int i = 0; i < kAccounts; ++i) accounts += fmt::format("M001|{}|Cuenta {}\r\n", 5700000 + i, i);
+  write_bytes(batch.inter + "/MAE.TXT", accounts);
+
+  std::atomic<bool> done = false;
+  RunResult result;
+  std::thread run([&] {
+    result = batch.run();
+    done = true;
+  });
+  // Writes of the other program, one after the other, each as soon as it
+  // may: the waits for their turn.
+  std::vector<double> waits;
+  auto waited_since = [](Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+  };
+  if (on_server()) {
+    db::pg::Connection session(db::locate_store(database).connection_string);
+    while (!done) {
+      const auto start = Clock::now();
+      session.execute("UPDATE f_mae SET nommae = nommae WHERE codmae = 'OTRO'");
+      waits.push_back(waited_since(start));
+      std::this_thread::sleep_for(50ms);
+    }
+  } else {
+    sqlite3* db = nullptr;
+    sqlite3_open(database.c_str(), &db);
+    while (!done) {
+      const auto start = Clock::now();
+      while (!done && sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_BUSY)
+        std::this_thread::sleep_for(1ms);
+      if (sqlite3_get_autocommit(db) == 0) {
+        waits.push_back(waited_since(start));
+        sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+      }
+      std::this_thread::sleep_for(50ms);
+    }
+    sqlite3_close(db);
+  }
+  run.join();
+  EXPECT_EQ(result.exit_status, 0) << batch.errors() << result.err;
+  EXPECT_EQ(values(database, "SELECT count(*) FROM F_MAE"), std::to_string(kAccounts));
+  ASSERT_GE(waits.size(), 3u) << "the file took too short a time to tell";
+  const double longest = *std::max_element(waits.begin(), waits.end());
+  std::printf("%zu writes of another program beside a file of %d accounts; the longest waited %.2f s\n", waits.size(),
+              kAccounts, longest);
+  // Room for a busy machine: a commit only every 20,000 records would keep
+  // it waiting four seconds and more.
+  EXPECT_LT(longest, 2.0);
 }
 
 }  // namespace

@@ -22,6 +22,9 @@
 #include <sstream>
 #include <stdexcept>
 #include <string_view>
+#include <thread>
+
+#include <fmt/format.h>
 
 #include "db/pg/test_server.h"
 #include "server_sql.h"
@@ -316,6 +319,59 @@ std::vector<std::string> ImportScenario::rows(const std::string& sql) const {
     rows.push_back(joined);
   }
   return rows;
+}
+
+std::string numbered_journal(const std::string& batch, int lines) {
+  std::string text;
+  for (int i = 0; i < lines; ++i) {
+    const int entry = i / 2;
+    const bool debit = i % 2 == 0;
+    text += fmt::format("A001|1|{:02}/03/2011|0|{}|{}|Lote {}|F{}|{}|{},{:02}|{},00|||||||||||\r\n",
+                        1 + entry % 28, 1 + i % 2, debit ? fmt::format("4300{:03}", entry % 7) : "7000001", batch,
+                        entry, debit ? "D" : "H", 10 + entry % 50, entry % 100, 100 + entry % 500);
+  }
+  return text;
+}
+
+long lines_stored(const std::string& database) {
+  try {
+    return std::stol(values(database, "SELECT count(*) FROM F_APU"));
+  } catch (const std::exception&) {
+    return 0;
+  }
+}
+
+void expect_balanced(const std::string& database, const std::string& baseline) {
+  RunResult verify = kavelo_db({"verify", database, "--baseline", baseline});
+  EXPECT_EQ(verify.exit_status, 0) << verify.out << verify.err;
+}
+
+Batch::Batch(const TempDir& tmp, const std::string& name, const std::string& data, const std::string& apu,
+             const std::string& code)
+    : inter(tmp / ("inter" + name)), conn(tmp / ("conexion" + name + ".txt")) {
+  make_dir(inter);
+  for (const char* file : kInterchangeFiles) write_bytes(inter + "/" + file, "");
+  write_bytes(inter + "/APU.TXT", apu);
+  write_connection_file(conn, connection_lines(inter + "/", data + "/", code, "01", "|"));
+}
+
+RunResult Batch::run() const {
+  return run_program({bin_path("kavelo"), conn}, "", std::nullopt, std::chrono::seconds(500));
+}
+
+RunResult run_beside(const Batch& batch, const std::string& database, long lines,
+                     const std::function<void(const std::atomic<bool>& done)>& session) {
+  RunResult result;
+  std::atomic<bool> done = false;
+  std::thread run([&] {
+    result = batch.run();
+    done = true;
+  });
+  while (!done && lines_stored(database) <= lines) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_FALSE(done) << "the run ended before its journal reached " << lines << " lines";
+  session(done);
+  run.join();
+  return result;
 }
 
 ImportScenario::ImportScenario() {

@@ -4,7 +4,9 @@
 // the import scenarios' company, run and stored rows.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -130,6 +132,37 @@ std::string error_line(const std::string& label, int record, const std::string& 
 // positions of `empty` and "0" (a valid text, number and amount) elsewhere.
 std::string record(const std::string& identifier, int fields, const std::map<int, std::string>& set,
                    const std::set<int>& empty = {}, const std::string& separator = ";");
+
+// `lines` journal lines, in entries of two, every one numbered by kavelo, over
+// the days of March and a few accounts, so that runs beside each other number
+// entries of the same journal and dates and post to the same balance rows.
+// `batch` goes into the concept, to tell the runs' lines apart.
+std::string numbered_journal(const std::string& batch, int lines);
+
+// The journal lines stored so far; 0 while a run holds the file too long to read it.
+long lines_stored(const std::string& database);
+
+// `kavelo-db verify` finds every balance equal to `baseline`'s and the lines stored since.
+void expect_balanced(const std::string& database, const std::string& baseline);
+
+// The interchange folder of one run, every file empty but the journal, with
+// its connection file (separator "|").
+struct Batch {
+  Batch(const TempDir& tmp, const std::string& name, const std::string& data, const std::string& apu,
+        const std::string& code = "EMP");
+  // Generous: a sanitizer build on a busy machine takes minutes for the
+  // journal, and the tests are about what is stored, not how fast.
+  RunResult run() const;
+  std::string errors() const { return error_report(inter); }
+
+  std::string inter, conn;
+};
+
+// Runs `session` beside the run of `batch`, from when the journal of
+// `database` has stored more than `lines` lines, and gives the run's result.
+// `session` is told when the run has ended.
+RunResult run_beside(const Batch& batch, const std::string& database, long lines,
+                     const std::function<void(const std::atomic<bool>& done)>& session);
 
 class ImportScenario : public ::testing::Test {
  protected:

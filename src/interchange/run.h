@@ -58,10 +58,16 @@ class OpenGaveUp : public std::runtime_error {
   explicit OpenGaveUp(const std::string& message) : std::runtime_error(message) {}
 };
 
-// The attempts to open the company database, each waiting a moment for the
-// file's lock: the accounting application may hold it briefly.
+// The attempts to open a company file, each waiting a moment for the file's
+// lock: the accounting application may hold it briefly.
 inline constexpr int kOpenAttempts = 200;
 inline constexpr std::chrono::milliseconds kOpenWait{50};
+// A server that does not answer, or is not ready yet, is tried again at a
+// growing pace for this long in all (as long as a lock is waited for); each
+// attempt has a bound of its own (db::pg::kConnectWait).
+inline constexpr std::chrono::milliseconds kServerWait{30000};
+inline constexpr std::chrono::milliseconds kFirstServerPause{250};
+inline constexpr std::chrono::milliseconds kLongestServerPause{2000};
 
 class Run {
  public:
@@ -88,9 +94,11 @@ class Run {
   std::vector<FileSummary> summaries;
 
   // The company database with a transaction open: opened (again, after a
-  // server dropped it) and its transaction begun, up to kOpenAttempts times.
-  // When every attempt fails: `message` in a message box when `box`, then
-  // OpenGaveUp(message).
+  // server dropped it) and its transaction begun, up to kOpenAttempts times
+  // at once for a file, and for a server for kServerWait while it does not
+  // answer, the window saying so. A refusal that trying again does not mend
+  // ends the attempts at once. When they fail: `message` (and, from a server
+  // or a refusal, why) in a message box when `box`, then OpenGaveUp with it.
   db::Store& database(const std::string& message, bool box);
   // The company database as it is now: nullptr before it is opened.
   db::Store* open_database() { return store_.get(); }

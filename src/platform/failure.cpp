@@ -7,6 +7,8 @@ namespace kavelo {
 std::string describe(ErrorCode code, std::string_view detail) {
   switch (code) {
     case ErrorCode::Overflow: return "Desbordamiento";
+    case ErrorCode::OutOfStringSpace:
+      return fmt::format("Espacio de cadena insuficiente: la línea pasa de {}.", detail);
     case ErrorCode::TypeMismatch: return "No coinciden los tipos";
     case ErrorCode::BadFileNameOrNumber: return "Nombre o número de archivo incorrecto";
     case ErrorCode::FileNotFound: return "No se encontró el archivo";

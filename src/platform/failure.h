@@ -10,6 +10,7 @@ namespace kavelo {
 enum class ErrorCode : int {
   // Run-time errors of file reading and conversions.
   Overflow = 6,
+  OutOfStringSpace = 14,
   TypeMismatch = 13,
   BadFileNameOrNumber = 52,
   FileNotFound = 53,

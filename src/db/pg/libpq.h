@@ -8,17 +8,20 @@ namespace kavelo::db::pg {
 // The functions of libpq this program calls, by their own names.
 struct LibPq {
   decltype(&::PQclear) PQclear;
+  decltype(&::PQcancel) PQcancel;
   decltype(&::PQcmdStatus) PQcmdStatus;
   decltype(&::PQcmdTuples) PQcmdTuples;
-  decltype(&::PQconnectdbParams) PQconnectdbParams;
+  decltype(&::PQconnectPoll) PQconnectPoll;
+  decltype(&::PQconnectStartParams) PQconnectStartParams;
+  decltype(&::PQconnectionNeedsPassword) PQconnectionNeedsPassword;
   decltype(&::PQconsumeInput) PQconsumeInput;
   decltype(&::PQenterPipelineMode) PQenterPipelineMode;
   decltype(&::PQerrorMessage) PQerrorMessage;
-  decltype(&::PQexec) PQexec;
-  decltype(&::PQexecParams) PQexecParams;
   decltype(&::PQexitPipelineMode) PQexitPipelineMode;
   decltype(&::PQfinish) PQfinish;
   decltype(&::PQflush) PQflush;
+  decltype(&::PQfreeCancel) PQfreeCancel;
+  decltype(&::PQgetCancel) PQgetCancel;
   decltype(&::PQgetResult) PQgetResult;
   decltype(&::PQgetisnull) PQgetisnull;
   decltype(&::PQgetlength) PQgetlength;
@@ -26,6 +29,7 @@ struct LibPq {
   decltype(&::PQisBusy) PQisBusy;
   decltype(&::PQnfields) PQnfields;
   decltype(&::PQntuples) PQntuples;
+  decltype(&::PQpingParams) PQpingParams;
   decltype(&::PQpipelineSync) PQpipelineSync;
   decltype(&::PQputCopyData) PQputCopyData;
   decltype(&::PQputCopyEnd) PQputCopyEnd;
@@ -36,6 +40,7 @@ struct LibPq {
   decltype(&::PQsendQuery) PQsendQuery;
   decltype(&::PQsendQueryParams) PQsendQueryParams;
   decltype(&::PQsendQueryPrepared) PQsendQueryPrepared;
+  decltype(&::PQsetErrorVerbosity) PQsetErrorVerbosity;
   decltype(&::PQsetNoticeProcessor) PQsetNoticeProcessor;
   decltype(&::PQsetnonblocking) PQsetnonblocking;
   decltype(&::PQsocket) PQsocket;

@@ -5,9 +5,14 @@
 #include <cctype>
 #include <cerrno>
 #include <exception>
+#include <future>
+#include <thread>
 
 #include <fmt/format.h>
 
+#include "db/open_store.h"
+#include "db/pg/pg_connect.h"
+#include "db/store.h"
 #include "platform/text.h"
 
 namespace kavelo::db::pg {
@@ -30,13 +35,8 @@ constexpr KeyName kKeywords[] = {
     {"USERNAME", "user"},   {"PWD", "password"},        {"PASSWORD", "password"}, {"SSLMODE", "sslmode"},
 };
 
-// The name in double quotes after `before` in a server's message.
-std::string quoted_after(std::string_view message, std::string_view before) {
-  auto at = message.find(before);
-  if (at == std::string_view::npos) return {};
-  message.remove_prefix(at + before.size());
-  return std::string(message.substr(0, message.find('"')));
-}
+// What a session given up waits at most for its cancel request to go.
+constexpr std::chrono::seconds kCancelWait{5};
 
 std::string field(const PGresult* result, int code) {
   const char* text = result ? pq().PQresultErrorField(result, code) : nullptr;
@@ -138,63 +138,64 @@ std::string quoted(std::string_view name) {
 
 Failure failure_of(const ServerError& error, std::string_view server) {
   const std::string_view state = error.sqlstate;
-  const std::string& message = error.message;
   if (state == "23505") return failure(ErrorCode::DuplicateValue);
   // The server keeps the names in lower case; the catalogue names them as
   // kavelo writes them.
-  if (state == "23502")
-    return failure(ErrorCode::RequiredValue,
-                   upper(error.column.empty() ? quoted_after(message, "column \"") : error.column));
-  if (state == "23514")
-    return failure(ErrorCode::ValidationRule,
-                   error.constraint.empty() ? quoted_after(message, "check constraint \"") : error.constraint);
+  if (state == "23502") return failure(ErrorCode::RequiredValue, upper(error.column));
+  if (state == "23514") return failure(ErrorCode::ValidationRule, error.constraint);
   if (state == "22003") return failure(ErrorCode::Overflow);
-  if (state == "42P01") return failure(ErrorCode::TableNotFound, upper(quoted_after(message, "relation \"")));
-  if (state == "42703") {
-    std::string column = quoted_after(message, "column \"");
-    if (column.empty()) {
-      // Unquoted: "column f_mae.x does not exist".
-      if (auto at = message.find("column "); at != std::string::npos) {
-        column = message.substr(at + 7);
-        column = column.substr(0, column.find(' '));
-      }
-    }
-    if (auto dot = column.rfind('.'); dot != std::string::npos) column = column.substr(dot + 1);
-    return failure(ErrorCode::TooFewParameters, upper(column));
-  }
+  if (state == "42P01") return failure(ErrorCode::TableNotFound, upper(error.table));
+  if (state == "42703") return failure(ErrorCode::TooFewParameters, upper(error.column));
   if (state.empty() || means_lost_connection(state))
     return failure(ErrorCode::EngineFailure,
                    fmt::format("se ha perdido la conexión con el servidor de base de datos {}{}: {}", server,
-                               state.empty() ? "" : fmt::format(" ({})", state), message));
+                               state.empty() ? "" : fmt::format(" ({})", state), error.message));
   if (state == "40P01" || state == "55P03") return failure(ErrorCode::DatabaseInUse, server);
-  return failure(ErrorCode::EngineFailure, fmt::format("{} ({})", message, state));
+  return failure(ErrorCode::EngineFailure, fmt::format("{} ({})", error.message, state));
 }
 
 Connection::Connection(const std::string& connection_string) {
-  ConnInfo info = conninfo_of(connection_string);
+  ConnInfo info;
+  try {
+    info = conninfo_of(connection_string);
+  } catch (const Failure& refused) {
+    throw OpenRefused(refused);
+  }
   server_ = server_of(info);
-  if (info.get("connect_timeout").empty()) info.settings.emplace_back("connect_timeout", "15");
+  // The mode the README promises, whatever the environment says.
+  if (info.get("sslmode").empty()) info.settings.emplace_back("sslmode", "prefer");
+  // A peer that is gone is noticed while nothing is sent (keepalives) and
+  // while sent data waits for its acknowledgement (tcp_user_timeout).
+  info.settings.emplace_back("keepalives", "1");
+  info.settings.emplace_back("keepalives_idle", "10");
+  info.settings.emplace_back("keepalives_interval", "5");
+  info.settings.emplace_back("keepalives_count", "3");
+  info.settings.emplace_back("tcp_user_timeout", std::to_string(kSilence.count()));
   info.settings.emplace_back("client_encoding", "UTF8");
   info.settings.emplace_back("application_name", "kavelo");
   // Dates as YYYY-MM-DD HH:MM:SS, doubles in the fewest digits that read back exactly.
   info.settings.emplace_back("options", "-c DateStyle=ISO -c extra_float_digits=3");
-  std::vector<const char*> keywords, values;
-  for (const auto& [key, value] : info.settings) {
-    keywords.push_back(key.c_str());
-    values.push_back(value.c_str());
-  }
-  keywords.push_back(nullptr);
-  values.push_back(nullptr);
-  conn_ = pq().PQconnectdbParams(keywords.data(), values.data(), 0);
-  if (!conn_ || pq().PQstatus(conn_) != CONNECTION_OK) {
-    std::string reason = conn_ ? one_line(pq().PQerrorMessage(conn_)) : "sin memoria";
-    pq().PQfinish(conn_);
-    conn_ = nullptr;
-    throw kavelo::failure(ErrorCode::EngineFailure,
-                          fmt::format("no se puede conectar con el servidor de base de datos {}: {}", server_, reason));
-  }
+  conn_ = connect(info, server_);
+  // Never blocking: every wait is this object's own, and bounded.
+  pq().PQsetnonblocking(conn_, 1);
   // Notices (a table that already exists, say) are not for the person running kavelo.
   pq().PQsetNoticeProcessor(conn_, no_notices, nullptr);
+  // The session's bounds, those of them that the server knows (an older one
+  // lacks some): set once, outside any transaction, so that no rollback
+  // takes them back.
+  try {
+    execute(fmt::format(
+        "SELECT set_config(s.name, v.setting, false) FROM (VALUES ('lock_timeout', '{0}'), "
+        "('idle_in_transaction_session_timeout', '{1}'), ('client_connection_check_interval', '5000'), "
+        "('tcp_keepalives_idle', '10'), ('tcp_keepalives_interval', '5'), ('tcp_keepalives_count', '3'), "
+        "('tcp_user_timeout', '{1}')) AS v(name, setting) JOIN pg_settings s ON s.name = v.name",
+        kWriteBusyWait.count(), kSilence.count()));
+  } catch (const Failure& failed) {
+    pq().PQfinish(conn_);
+    conn_ = nullptr;
+    throw ServerNotReady(failed, server_);
+  }
+  silence_ = kSilence;
 }
 
 Connection::~Connection() { pq().PQfinish(conn_); }
@@ -207,6 +208,7 @@ ServerError Connection::error_of(const PGresult* result) {
   if (error.message.empty()) error.message = one_line(pq().PQerrorMessage(conn_));
   error.column = field(result, PG_DIAG_COLUMN_NAME);
   error.constraint = field(result, PG_DIAG_CONSTRAINT_NAME);
+  error.table = field(result, PG_DIAG_TABLE_NAME);
   // A session that broke has no state of the server's.
   if (pq().PQstatus(conn_) == CONNECTION_BAD && !means_lost_connection(error.sqlstate)) error.sqlstate.clear();
   return error;
@@ -226,17 +228,101 @@ Failure Connection::lost(std::string_view message) {
 
 void Connection::wait_socket(bool write) {
   pollfd fd{pq().PQsocket(conn_), static_cast<short>(POLLIN | (write ? POLLOUT : 0)), 0};
-  while (poll(&fd, 1, -1) < 0)
-    if (errno != EINTR) throw lost("poll");
+  for (;;) {
+    const int ready = poll(&fd, 1, static_cast<int>(silence_.count()));
+    if (ready > 0) return;
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready < 0) throw lost("poll");
+    abandon();
+    throw lost(fmt::format("el servidor no ha contestado en {} s", silence_.count() / 1000));
+  }
+}
+
+void Connection::abandon() {
+  broken_ = true;
+  prepared_.clear();
+  if (!conn_) return;
+  if (PGcancel* cancel = pq().PQgetCancel(conn_)) {
+    // The request goes on a connection of its own, which may hang as this
+    // one did: it is waited for a moment, then left to itself.
+    auto sent = std::make_shared<std::promise<void>>();
+    std::future<void> done = sent->get_future();
+    std::thread([cancel, sent] {
+      char error[256];
+      pq().PQcancel(cancel, error, sizeof error);
+      pq().PQfreeCancel(cancel);
+      sent->set_value();
+    }).detach();
+    done.wait_for(kCancelWait);
+  }
+  // Without blocking, closing sends what the socket takes and no more.
+  pq().PQfinish(conn_);
+  conn_ = nullptr;
+}
+
+void Connection::wait_for_result() {
+  for (;;) {
+    const int flushed = pq().PQflush(conn_);
+    if (flushed < 0) throw lost(pq().PQerrorMessage(conn_));
+    if (!pq().PQisBusy(conn_)) return;
+    wait_socket(flushed == 1);
+    if (!pq().PQconsumeInput(conn_)) throw lost(pq().PQerrorMessage(conn_));
+  }
+}
+
+void Connection::put_copy(std::string_view data) {
+  // In parts, each queued once libpq has room for it.
+  constexpr std::size_t kPart = 1 << 20;
+  auto make_room = [&] {
+    wait_socket(true);
+    if (!pq().PQconsumeInput(conn_)) throw lost(pq().PQerrorMessage(conn_));
+  };
+  for (std::size_t at = 0; at < data.size();) {
+    auto part = data.substr(at, kPart);
+    const int queued = pq().PQputCopyData(conn_, part.data(), static_cast<int>(part.size()));
+    if (queued < 0) break;  // the end below says why
+    if (queued == 1)
+      at += part.size();
+    else
+      make_room();
+  }
+  for (;;) {
+    const int ended = pq().PQputCopyEnd(conn_, nullptr);
+    if (ended < 0) throw lost(pq().PQerrorMessage(conn_));
+    if (ended == 1) return;
+    make_room();
+  }
+}
+
+std::optional<ServerError> Connection::finish_statement(std::unique_ptr<PGresult, void (*)(PGresult*)>* last,
+                                                        std::string_view copy_data) {
+  std::optional<ServerError> error;
+  for (;;) {
+    wait_for_result();
+    PGresult* raw = pq().PQgetResult(conn_);
+    if (!raw) break;
+    std::unique_ptr<PGresult, void (*)(PGresult*)> result(raw, pq().PQclear);
+    const ExecStatusType status = pq().PQresultStatus(raw);
+    if (status == PGRES_COPY_IN) {
+      put_copy(copy_data);
+    } else if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
+      if (!error) error = error_of(raw);
+    } else if (last) {
+      *last = std::move(result);
+    }
+    if (pq().PQstatus(conn_) == CONNECTION_BAD) break;
+  }
+  if (pq().PQstatus(conn_) == CONNECTION_BAD) throw failure(error ? *error : error_of(nullptr));
+  return error;
 }
 
 std::optional<Refusal> Connection::run(std::vector<Command>& commands) {
   if (broken_) throw lost("la sesión ya se había perdido");
   if (commands.empty()) return std::nullopt;
+  // The connection does not block: the results are read while the
+  // statements are still being sent, so neither side waits for the other
+  // with full buffers.
   if (!pq().PQenterPipelineMode(conn_)) throw lost(pq().PQerrorMessage(conn_));
-  // Without blocking, the results are read while the statements are still
-  // being sent: neither side then waits for the other with full buffers.
-  pq().PQsetnonblocking(conn_, 1);
   struct Expected {
     std::size_t index;
     std::string prepared;  // the name a Parse gives, or empty for a statement
@@ -258,16 +344,10 @@ std::optional<Refusal> Connection::run(std::vector<Command>& commands) {
     return pq().PQsendQueryPrepared(conn_, it->second.c_str(), count, values.data(), nullptr, nullptr, 0);
   };
   for (std::size_t i = 0; i < commands.size(); ++i) {
-    if (!send(commands[i], i)) {
-      pq().PQsetnonblocking(conn_, 0);
-      throw lost(pq().PQerrorMessage(conn_));
-    }
+    if (!send(commands[i], i)) throw lost(pq().PQerrorMessage(conn_));
     expected.push_back({i, {}});
   }
-  if (!pq().PQpipelineSync(conn_)) {
-    pq().PQsetnonblocking(conn_, 0);
-    throw lost(pq().PQerrorMessage(conn_));
-  }
+  if (!pq().PQpipelineSync(conn_)) throw lost(pq().PQerrorMessage(conn_));
 
   std::optional<Refusal> refusal;
   std::size_t at = 0;  // which expected result comes next
@@ -275,18 +355,16 @@ std::optional<Refusal> Connection::run(std::vector<Command>& commands) {
   std::exception_ptr thrown;
   bool got_result = false;
   auto broke = [&](std::string_view message) {
-    pq().PQsetnonblocking(conn_, 0);
     // Statements prepared on a session that is gone are gone with it.
     prepared_.clear();
     return lost(message);
   };
   for (;;) {
-    int flushed = pq().PQflush(conn_);
-    if (flushed < 0) throw broke(pq().PQerrorMessage(conn_));
-    if (pq().PQisBusy(conn_)) {
-      wait_socket(flushed == 1);
-      if (!pq().PQconsumeInput(conn_)) throw broke(pq().PQerrorMessage(conn_));
-      continue;
+    try {
+      wait_for_result();
+    } catch (const Failure&) {
+      prepared_.clear();
+      throw;
     }
     PGresult* raw = pq().PQgetResult(conn_);
     if (!raw) {
@@ -304,7 +382,6 @@ std::optional<Refusal> Connection::run(std::vector<Command>& commands) {
     if (status == PGRES_FATAL_ERROR || status == PGRES_BAD_RESPONSE || status == PGRES_NONFATAL_ERROR) {
       ServerError error = error_of(raw);
       if (error.sqlstate.empty() || means_lost_connection(error.sqlstate) || pq().PQstatus(conn_) == CONNECTION_BAD) {
-        pq().PQsetnonblocking(conn_, 0);
         prepared_.clear();
         throw failure(error);
       }
@@ -324,7 +401,6 @@ std::optional<Refusal> Connection::run(std::vector<Command>& commands) {
       }
     }
   }
-  pq().PQsetnonblocking(conn_, 0);
   if (!pq().PQexitPipelineMode(conn_)) throw broke(pq().PQerrorMessage(conn_));
   // A statement whose Parse failed, or was skipped after a refusal, is not
   // prepared: it is prepared again the next time.
@@ -342,50 +418,26 @@ void Connection::run_or_throw(std::vector<Command>& commands) {
 
 void Connection::execute(const std::string& sql) {
   if (broken_) throw lost("la sesión ya se había perdido");
-  std::unique_ptr<PGresult, void (*)(PGresult*)> result(pq().PQexec(conn_, sql.c_str()), pq().PQclear);
-  ExecStatusType status = pq().PQresultStatus(result.get());
-  if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) throw failure(error_of(result.get()));
+  if (!pq().PQsendQuery(conn_, sql.c_str())) throw lost(pq().PQerrorMessage(conn_));
+  if (auto error = finish_statement()) throw failure(*error);
 }
 
 std::unique_ptr<PGresult, void (*)(PGresult*)> Connection::query(const std::string& sql, const Params& params) {
   if (broken_) throw lost("la sesión ya se había perdido");
   std::vector<const char*> values;
   for (const auto& p : params) values.push_back(p ? p->c_str() : nullptr);
-  std::unique_ptr<PGresult, void (*)(PGresult*)> result(
-      pq().PQexecParams(conn_, sql.c_str(), static_cast<int>(values.size()), nullptr, values.data(), nullptr, nullptr, 0),
-      pq().PQclear);
-  ExecStatusType status = pq().PQresultStatus(result.get());
-  if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) throw failure(error_of(result.get()));
+  if (!pq().PQsendQueryParams(conn_, sql.c_str(), static_cast<int>(values.size()), nullptr, values.data(), nullptr,
+                              nullptr, 0))
+    throw lost(pq().PQerrorMessage(conn_));
+  std::unique_ptr<PGresult, void (*)(PGresult*)> result(nullptr, pq().PQclear);
+  if (auto error = finish_statement(&result)) throw failure(*error);
   return result;
 }
 
 void Connection::copy_in(const std::string& sql, std::string_view data) {
   if (broken_) throw lost("la sesión ya se había perdido");
   if (!pq().PQsendQuery(conn_, sql.c_str())) throw lost(pq().PQerrorMessage(conn_));
-  std::optional<ServerError> error;
-  while (PGresult* raw = pq().PQgetResult(conn_)) {
-    std::unique_ptr<PGresult, void (*)(PGresult*)> result(raw, pq().PQclear);
-    switch (pq().PQresultStatus(raw)) {
-      case PGRES_COPY_IN: {
-        // libpq sends as much as it can take at once; big rows go in parts.
-        constexpr std::size_t kPart = 1 << 20;
-        for (std::size_t at = 0; at < data.size(); at += kPart) {
-          auto part = data.substr(at, kPart);
-          if (pq().PQputCopyData(conn_, part.data(), static_cast<int>(part.size())) != 1) break;
-        }
-        if (pq().PQputCopyEnd(conn_, nullptr) != 1) throw lost(pq().PQerrorMessage(conn_));
-        break;
-      }
-      case PGRES_COMMAND_OK:
-      case PGRES_TUPLES_OK: break;
-      default:
-        if (!error) error = error_of(raw);
-        break;
-    }
-    if (pq().PQstatus(conn_) == CONNECTION_BAD) break;
-  }
-  if (pq().PQstatus(conn_) == CONNECTION_BAD) throw failure(error ? *error : error_of(nullptr));
-  if (error) throw failure(*error);
+  if (auto error = finish_statement(nullptr, data)) throw failure(*error);
 }
 
 }  // namespace kavelo::db::pg

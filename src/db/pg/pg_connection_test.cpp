@@ -1,4 +1,5 @@
 #include "db/pg/pg_connection.h"
+#include "db/pg/pg_connect.h"
 
 #include <gtest/gtest.h>
 
@@ -39,31 +40,85 @@ TEST(ConnInfo, ReadsTheLinkFileStringAndNamesItsServer) {
   }
 }
 
-TEST(ServerFailure, StatesMeanTheCatalogueEntries) {
+// By the state and the objects the server names, never the words: the
+// messages here are those of a server whose lc_messages is Spanish.
+TEST(ServerFailure, StatesAndNamedObjectsMeanTheCatalogueEntries) {
   struct Case {
     ServerError error;
     int number;
-    const char* description_holds;
+    const char* description;
   };
   const Case cases[] = {
-      {{"23505", "duplicate key value violates unique constraint \"f_cli_pkey\"", "", "f_cli_pkey"}, 3022, "duplicados"},
-      {{"23502", "null value in column \"fecapu\" of relation \"f_apu\"", "fecapu", ""}, 3314, "'FECAPU'"},
-      {{"23502", "null value in column \"cuesal\" of relation \"f_sal\"", "", ""}, 3314, "'CUESAL'"},
-      {{"23514", "new row violates check constraint \"nomcli_bueno\"", "", "nomcli_bueno"}, 3317, "'nomcli_bueno'"},
-      {{"22003", "numeric field overflow", "", ""}, 6, "Desbordamiento"},
-      {{"42P01", "relation \"f_nada\" does not exist", "", ""}, 3078, "'F_NADA'"},
-      {{"42703", "column f_mae.codx does not exist", "", ""}, 3061, "'CODX'"},
-      {{"42703", "column \"codx\" of relation \"f_mae\" does not exist", "", ""}, 3061, "'CODX'"},
-      {{"55P03", "canceling statement due to lock timeout", "", ""}, 3045, "'h' (puerto 1)"},
-      {{"57P01", "terminating connection due to administrator command", "", ""}, 3000,
-       "se ha perdido la conexión con el servidor de base de datos 'h' (puerto 1) (57P01)"},
-      {{"", "server closed the connection unexpectedly", "", ""}, 3000, "se ha perdido la conexión"},
-      {{"P0001", "asiento descuadrado", "", ""}, 3000, "asiento descuadrado (P0001)"},
+      {{"23505", "llave duplicada viola restricción de unicidad «f_cli_pkey»", "", "f_cli_pkey", "f_cli"}, 3022,
+       "Los cambios solicitados en la tabla no se realizaron correctamente porque crearían valores duplicados en el "
+       "índice, clave principal o relación."},
+      {{"23502", "el valor nulo en la columna «fecapu» de la relación «f_apu» viola la restricción de no nulo",
+        "fecapu", "", "f_apu"},
+       3314, "El campo 'FECAPU' no puede contener un valor nulo."},
+      {{"23514", "el nuevo registro para la relación «f_cli» viola la restricción «check» «nomcli_bueno»", "",
+        "nomcli_bueno", "f_cli"},
+       3317, "Uno o más valores no son válidos según la regla de validación de 'nomcli_bueno'."},
+      {{"22003", "desbordamiento de campo numeric", "", "", ""}, 6, "Desbordamiento"},
+      {{"42P01", "no existe la relación «f_nada»", "", "", ""}, 3078,
+       "No se encuentra la tabla o consulta de entrada ''."},
+      {{"42703", "no existe la columna «codx» en la relación «f_mae»", "codx", "", "f_mae"}, 3061,
+       "Pocos parámetros: no existe la columna 'CODX'."},
+      {{"55P03", "cancelando la sentencia debido a que se agotó el tiempo de espera de candados", "", "", ""}, 3045,
+       "No se pudo usar ''h' (puerto 1)'; el archivo ya está en uso."},
+      {{"40P01", "se ha detectado un deadlock", "", "", ""}, 3045,
+       "No se pudo usar ''h' (puerto 1)'; el archivo ya está en uso."},
+      {{"57P01", "terminando la conexión debido a una orden del administrador", "", "", ""}, 3000,
+       "Error del motor de base de datos: se ha perdido la conexión con el servidor de base de datos 'h' (puerto 1) "
+       "(57P01): terminando la conexión debido a una orden del administrador"},
+      {{"", "server closed the connection unexpectedly", "", "", ""}, 3000,
+       "Error del motor de base de datos: se ha perdido la conexión con el servidor de base de datos 'h' (puerto 1): "
+       "server closed the connection unexpectedly"},
+      {{"P0001", "asiento descuadrado", "", "", ""}, 3000,
+       "Error del motor de base de datos: asiento descuadrado (P0001)"},
   };
   for (const Case& c : cases) {
     Failure f = failure_of(c.error, "'h' (puerto 1)");
     EXPECT_EQ(f.number(), c.number) << c.error.sqlstate;
-    EXPECT_NE(f.description().find(c.description_holds), std::string::npos) << f.description();
+    EXPECT_EQ(f.description(), c.description) << c.error.sqlstate;
+  }
+}
+
+// libpq's messages of a failed connection, as it writes them in verbose form
+// (the server's own lines in English and in Spanish, libpq's own lines).
+TEST(ConnectFailure, TheServerCodeAndReasonWhateverTheLanguage) {
+  struct Case {
+    const char* message;
+    const char* sqlstate;
+    const char* reason;
+    bool passes;
+  };
+  const Case cases[] = {
+      {"connection to server at \"127.0.0.1\", port 5432 failed: FATAL:  3D000: database \"nada\" does not exist\n"
+       "LOCATION:  InitPostgres, postinit.c:948\n",
+       "3D000", "database \"nada\" does not exist (3D000)", false},
+      {"falló la conexión al servidor en «127.0.0.1», puerto 5432: FATAL:  28P01: la autentificación password falló "
+       "para el usuario «ana»\nUBICACIÓN:  auth_failed, auth.c:334\n",
+       "28P01", "la autentificación password falló para el usuario «ana» (28P01)", false},
+      // The first host failed on its own; the second refused: that one counts.
+      {"connection to server at \"a\" (::1), port 5432 failed: Connection refused\n\tIs the server running?\n"
+       "connection to server at \"a\" (127.0.0.1), port 5432 failed: FATAL:  57P03: the database system is "
+       "starting up\n",
+       "57P03", "the database system is starting up (57P03)", true},
+      {"connection to server failed: FATAL:  53300: sorry, too many clients already\n", "53300",
+       "sorry, too many clients already (53300)", true},
+      {"connection to server at \"h\", port 1 failed: server does not support SSL, but SSL was required\n", "",
+       "connection to server at \"h\", port 1 failed: server does not support SSL, but SSL was required", false},
+      {"invalid sslmode value: \"bogus\"\n", "", "invalid sslmode value: \"bogus\"", false},
+      // A colon and two blanks that introduce no code.
+      {"could not connect:  x: no\n", "", "could not connect: x: no", false},
+  };
+  for (const Case& c : cases) {
+    const std::string state = sqlstate_in(c.message);
+    EXPECT_EQ(state, c.sqlstate) << c.message;
+    EXPECT_EQ(reason_in(c.message, state), c.reason);
+    if (!state.empty()) {
+      EXPECT_EQ(passes_by_itself(state), c.passes) << state;
+    }
   }
 }
 

@@ -267,29 +267,55 @@ void PgStore::begin(std::chrono::milliseconds) {
 
 void PgStore::lock(const std::vector<std::string>& tables, std::chrono::milliseconds wait) {
   if (!impl_->in_transaction) begin(wait);
+  // The wait is this call's own, for reading a table's definition too (which
+  // waits for a lock that keeps readers out): the session's bound for every
+  // other statement of the transaction is put back after it, however it ends.
+  const std::string session_wait = fmt::format("SET LOCAL lock_timeout = {}", kWriteBusyWait.count());
+  std::vector<Command> own_wait(1);
+  own_wait[0].sql = fmt::format("SET LOCAL lock_timeout = {}", std::max<long long>(wait.count(), 1));
+  impl_->flush_or_throw(std::move(own_wait));
+  auto undo = [&] {
+    std::vector<Command> back(3);
+    back[0].sql = "ROLLBACK TO SAVEPOINT kavelo_lock";
+    back[1].sql = "RELEASE SAVEPOINT kavelo_lock";
+    back[2].sql = session_wait;
+    impl_->guarded([&] { impl_->connection.run_or_throw(back); });
+  };
   std::vector<const ServerTable*> locked;
-  for (const std::string& name : tables) locked.push_back(&impl_->entry(table(name)));
+  for (const std::string& name : tables) {
+    if (!impl_->tables.contains(upper(name))) {
+      // Read inside a savepoint: a wait that runs out leaves the transaction usable.
+      savepoint("kavelo_lock");
+      try {
+        table(name);
+      } catch (const Failure& refused) {
+        if (impl_->connection.broken()) throw;
+        undo();
+        if (refused.number() == static_cast<int>(ErrorCode::DatabaseInUse))
+          throw failure(ErrorCode::TableInUse, upper(name));
+        throw;
+      }
+      release("kavelo_lock");
+    }
+    locked.push_back(&impl_->entry(table(name)));
+  }
   // Each lock inside a savepoint: one refused leaves the transaction usable.
   // EXCLUSIVE keeps out every other writer and lets readers on.
   std::vector<Command> commands;
-  if (wait.count() > 0) commands.emplace_back().sql = fmt::format("SET LOCAL lock_timeout = {}", wait.count());
-  const std::size_t first = commands.size();
   for (const ServerTable* t : locked) {
     commands.emplace_back().sql = "SAVEPOINT kavelo_lock";
     commands.emplace_back().sql =
         fmt::format("LOCK TABLE {} IN EXCLUSIVE MODE{}", t->name, wait.count() > 0 ? "" : " NOWAIT");
     commands.emplace_back().sql = "RELEASE SAVEPOINT kavelo_lock";
   }
+  commands.emplace_back().sql = session_wait;
   auto refusal = impl_->flush(std::move(commands));
   if (!refusal) return;
-  if (refusal->index < first) throw impl_->connection.failure(refusal->error);
-  std::vector<Command> undo(2);
-  undo[0].sql = "ROLLBACK TO SAVEPOINT kavelo_lock";
-  undo[1].sql = "RELEASE SAVEPOINT kavelo_lock";
-  impl_->guarded([&] { impl_->connection.run_or_throw(undo); });
+  if (refusal->index >= 3 * locked.size()) throw impl_->connection.failure(refusal->error);
+  undo();
   const std::string& state = refusal->error.sqlstate;
   if (state == "55P03" || state == "40P01")
-    throw failure(ErrorCode::TableInUse, locked[(refusal->index - first) / 3]->table.name);
+    throw failure(ErrorCode::TableInUse, locked[refusal->index / 3]->table.name);
   throw impl_->connection.failure(refusal->error);
 }
 
