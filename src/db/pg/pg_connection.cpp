@@ -150,7 +150,12 @@ Failure failure_of(const ServerError& error, std::string_view server) {
     return failure(ErrorCode::EngineFailure,
                    fmt::format("se ha perdido la conexión con el servidor de base de datos {}{}: {}", server,
                                state.empty() ? "" : fmt::format(" ({})", state), error.message));
-  if (state == "40P01" || state == "55P03") return failure(ErrorCode::DatabaseInUse, server);
+  if (state == "40P01" || state == "55P03") {
+    // The catalogue's text quotes the name itself.
+    std::string name(server);
+    std::erase(name, '\'');
+    return failure(ErrorCode::DatabaseInUse, name);
+  }
   return failure(ErrorCode::EngineFailure, fmt::format("{} ({})", error.message, state));
 }
 

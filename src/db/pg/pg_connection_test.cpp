@@ -64,9 +64,9 @@ TEST(ServerFailure, StatesAndNamedObjectsMeanTheCatalogueEntries) {
       {{"42703", "no existe la columna «codx» en la relación «f_mae»", "codx", "", "f_mae"}, 3061,
        "Pocos parámetros: no existe la columna 'CODX'."},
       {{"55P03", "cancelando la sentencia debido a que se agotó el tiempo de espera de candados", "", "", ""}, 3045,
-       "No se pudo usar ''h' (puerto 1)'; el archivo ya está en uso."},
+       "No se pudo usar 'h (puerto 1)'; el archivo ya está en uso."},
       {{"40P01", "se ha detectado un deadlock", "", "", ""}, 3045,
-       "No se pudo usar ''h' (puerto 1)'; el archivo ya está en uso."},
+       "No se pudo usar 'h (puerto 1)'; el archivo ya está en uso."},
       {{"57P01", "terminando la conexión debido a una orden del administrador", "", "", ""}, 3000,
        "Error del motor de base de datos: se ha perdido la conexión con el servidor de base de datos 'h' (puerto 1) "
        "(57P01): terminando la conexión debido a una orden del administrador"},

@@ -262,6 +262,7 @@ void PgStore::begin(std::chrono::milliseconds) {
   // a row it refuses is then the refusal of the record that wrote it.
   impl_->guarded([&] { impl_->connection.execute("BEGIN; SET CONSTRAINTS ALL IMMEDIATE"); });
   impl_->in_transaction = true;
+  impl_->wrote = false;
   impl_->lost = false;
 }
 
@@ -334,7 +335,8 @@ void PgStore::commit() {
   };
   impl_->flush_or_throw(std::move(commands));
   impl_->in_transaction = false;
-  if (rolled_back) {
+  // One that had written nothing loses nothing (a read that met a lock).
+  if (rolled_back && impl_->wrote) {
     impl_->forget_scratch();
     throw failure(ErrorCode::EngineFailure,
                   "el servidor ya había deshecho la transacción por un error anterior; no se ha guardado nada");

@@ -170,6 +170,7 @@ struct PgStore::Impl {
   // table is read.
   std::optional<bool> can_make_scratch;
   bool in_transaction = false;
+  bool wrote = false;  // the open transaction has sent a write
   bool holding = false;
   bool lost = false;
   long scans = 0;

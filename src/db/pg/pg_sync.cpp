@@ -446,6 +446,7 @@ std::optional<Refusal> PgStore::Impl::flush(std::vector<Command> tail) {
   // caller may write the same records again one by one. The undo goes ahead
   // of whatever is sent next.
   const bool atomic = in_transaction && !sending.empty();
+  wrote = wrote || !sending.empty();
   bool savepoint_sent = false;
   auto undo_sync = [&] {
     forget_scratch();
