@@ -14,6 +14,23 @@ std::string seconds_text(double seconds) {
   return text;
 }
 
+// Under its file: where, the field with its column, and why; then the start
+// of the record's text.
+std::string failure_lines(const RecordFailure& f) {
+  using Outcome = RecordFailure::Outcome;
+  std::string where = f.outcome == Outcome::lost   ? fmt::format("perdidos desde el registro {}", f.record)
+                      : f.record <= 0              ? std::string("parado antes del primer registro")
+                      : f.outcome == Outcome::stopped ? fmt::format("parado en el registro {}", f.record)
+                                                      : fmt::format("rechazado el registro {}", f.record);
+  if (!f.field_code.empty()) {
+    where += fmt::format(", campo {}", f.field_code);
+    if (!f.column.empty()) where += fmt::format(" ({})", f.column);
+  }
+  std::string out = fmt::format("  {}: {}\n", where, f.description);
+  if (!f.record_start.empty()) out += fmt::format("  registro: {}\n", f.record_start);
+  return out;
+}
+
 }  // namespace
 
 std::string record_start(std::string_view text, std::size_t length) {
@@ -34,14 +51,7 @@ std::string format_run_summary(const std::vector<FileSummary>& files) {
     const std::string rate = seconds >= 0.001 && f.read > 0 ? fmt::format("{:.0f}", static_cast<double>(f.read) / seconds) : "-";
     out += fmt::format("{:<8} {:>9} {:>9} {:>9} {:>10} {:>9} {:>11}\n", f.file_name, f.read, f.added, f.changed,
                        f.duplicates, seconds_text(seconds), rate);
-    if (!f.stopped) continue;
-    std::string where = f.stopped_at > 0 ? fmt::format("en el registro {}", f.stopped_at) : "antes del primer registro";
-    if (!f.field_code.empty()) {
-      where += fmt::format(", campo {}", f.field_code);
-      if (!f.column.empty()) where += fmt::format(" ({})", f.column);
-    }
-    out += fmt::format("  parado {}: {}\n", where, f.reason);
-    if (!f.record_start.empty()) out += fmt::format("  registro: {}\n", f.record_start);
+    for (const RecordFailure& failure : f.failures) out += failure_lines(failure);
   }
   return out;
 }
