@@ -56,10 +56,16 @@ Json file_json(const FileSummary& file) {
   }
   // Milliseconds are all a caller can make use of.
   const double seconds = std::round(std::chrono::duration<double>(file.elapsed).count() * 1000) / 1000;
-  return {{"name", file.file_name},   {"read", file.read},
-          {"added", file.added},      {"changed", file.changed},
-          {"duplicates", file.duplicates}, {"seconds", seconds},
-          {"stopped", file.stop() != nullptr}, {"failures", std::move(failures)}};
+  return {
+      {"name", file.file_name},
+      {"read", file.read},
+      {"added", file.added},
+      {"changed", file.changed},
+      {"duplicates", file.duplicates},
+      {"seconds", seconds},
+      {"stopped", file.stop() != nullptr},
+      {"failures", std::move(failures)},
+  };
 }
 
 }  // namespace
