@@ -12,6 +12,8 @@ libgtest-dev libgmock-dev locales"
 packages="$packages libfltk1.3-dev libx11-dev fonts-open-sans xvfb xdotool x11-utils imagemagick"
 # The benchmark measures peak memory with /usr/bin/time.
 packages="$packages time"
+# The run summary as JSON, written by kavelo and read back by its tests.
+packages="$packages nlohmann-json3-dev"
 # make package and its tests: dpkg-shlibdeps, file, man and groff.
 packages="$packages dpkg-dev file man-db groff-base"
 # Server databases through libpq, and the PostgreSQL server that the tests

@@ -44,7 +44,9 @@ TEST(KaveloDbRefuses, WhatIsNoDatabaseOrNoUse) {
   };
   for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
            {}, {"crear", "X.MDB"}, {"create"}, {"create", "A.MDB", "B.MDB"}, {"sql", "A.MDB"}, {"--help", "x"}, {"check"},
-           {"check", db, "--company"}, {"check", db, "--baseline", db}, {"check", db, "--company", "DEMO", "--company", "DEMO"}})
+           {"check", db, "--company"}, {"check", db, "--baseline", db}, {"check", db, "--company", "DEMO", "--company", "DEMO"},
+           // An option the verb does not take is no path nor name.
+           {"count", db, "--verbose"}, {"balances", db, "430", "--all"}, {"verify", db, "--company", "DEMO", "--quiet"}})
     cases.push_back({args, 2, usage});
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::PrintToString(c.args));
@@ -57,6 +59,18 @@ TEST(KaveloDbRefuses, WhatIsNoDatabaseOrNoUse) {
   }
   EXPECT_FALSE(exists(missing));
   EXPECT_FALSE(exists(dir / "no"));
+  // Nor is it a folder or a database to make, here in the current folder.
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"sample", "--help"}, {"create", "--x.MDB"}}) {
+    SCOPED_TRACE(::testing::PrintToString(args));
+    std::vector<std::string> argv = {bin_path("kavelo-db")};
+    argv.insert(argv.end(), args.begin(), args.end());
+    const RunResult refused = run_program(argv, dir.path());
+    EXPECT_EQ(refused.exit_status, 2);
+    EXPECT_NE(refused.err.find("opción desconocida: --"), npos) << refused.err;
+    EXPECT_NE(refused.err.find(usage), npos) << refused.err;
+    EXPECT_FALSE(exists(dir / args[1])) << args[1];
+  }
 
   RunResult version = kavelo_db({"--version"}), help = kavelo_db({"--help"});
   EXPECT_EQ(version.exit_status + help.exit_status, 0);

@@ -35,7 +35,7 @@ same_options() {
 # synopsis and in a subsection of its own.
 check_options() {
   help=$(same_options kavelo)
-  printf '%s\n' "$help" | head -1 | grep -qF 'kavelo [--check] ARCHIVO_DE_CONEXION' ||
+  printf '%s\n' "$help" | head -1 | grep -qF 'kavelo [--check [--all-errors]] [--match-guid] [--summary-json ARCHIVO] ARCHIVO_DE_CONEXION' ||
     fail "the first line of kavelo --help is not its synopsis: $help"
   help=$(same_options kavelo-db)
   verbs=$(printf '%s\n' "$help" | grep -o 'kavelo-db [a-z][a-z]*' | sort -u | sed 's/.* //')

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <nlohmann/json.hpp>
 #include <filesystem>
 #include <regex>
 #include <sstream>
@@ -154,6 +155,77 @@ TEST_F(StartupTest, EachStartUpEndsWithItsReportsWhereTheyBelong) {
   EXPECT_EQ(names_in(cwd), std::vector<std::string>{});
 }
 
+// kavelo's own options come before the connection file in any order; one
+// that is not valid (or not alone, as --help) ends the process with the usage
+// and no report. The JSON summary is written for a run that ends at start-up,
+// also when its reports could not be, and one that cannot be written ends
+// the run at start-up as a report would.
+TEST_F(StartupTest, OptionsBeforeTheConnectionFileAndTheJsonSummary) {
+  make_company(data, "EMP", "01");
+  const std::string conn = tmp / "conexion.txt", json_file = tmp / "resumen.json";
+  write_connection_file(conn, connection_lines(inter, data, "EMP", "01"));
+  const std::vector<std::vector<std::string>> refused = {
+      {"--all-errors", conn},       {"--summary-json"},           {"--check", "--summary-json", ""},
+      {"--check", "--help", conn},  {"--match-guid", "--version"}, {"--summary-json", "a", "--summary-json", "b", conn},
+      {"--all-errors", "--match-guid", conn},
+  };
+  for (const std::vector<std::string>& args : refused) {
+    SCOPED_TRACE(testing::PrintToString(args));
+    const RunResult result = kavelo(args);
+    EXPECT_EQ(result.exit_status, 2);
+    EXPECT_EQ(result.out, "");
+    EXPECT_TRUE(result.err.starts_with("kavelo: ")) << result.err;
+    EXPECT_NE(result.err.find("\nUso: kavelo "), std::string::npos) << result.err;
+    EXPECT_EQ(names_in(cwd), std::vector<std::string>{});
+    EXPECT_EQ(names_in(inter), std::vector<std::string>{});
+  }
+
+  const auto summary_of = [&](const std::vector<std::string>& args, int status) {
+    std::filesystem::remove(json_file);
+    const RunResult result = kavelo(args);
+    EXPECT_EQ(result.exit_status, status) << result.err;
+    for (const std::string& dir : {cwd, inter})
+      for (const char* report : {"/ERRORES.TXT", "/FINAL.TXT"}) std::filesystem::remove(dir + report);
+    return nlohmann::json::parse(read_bytes(json_file));
+  };
+  // A check run, options in any order.
+  nlohmann::json summary = summary_of({"--summary-json", json_file, "--match-guid", "--check", conn}, 0);
+  EXPECT_EQ(summary["check"], true);
+  EXPECT_EQ(summary["all_errors"], false);
+  EXPECT_EQ(summary["ended"], "no_errors");
+  EXPECT_EQ(summary["exit_status"], 0);
+  EXPECT_EQ(summary["errors"], nlohmann::json::array());
+  ASSERT_EQ(summary["files"].size(), 6u);
+  EXPECT_EQ(summary["files"][3]["name"], "APU.TXT");
+  // After the options, everything is the path, an option's name included.
+  summary = summary_of({"--summary-json", json_file, "--check", tmp / "nada.txt", "--check"}, 1);
+  EXPECT_EQ(summary["ended"], "errors_reported");
+  EXPECT_EQ(summary["files"], nlohmann::json::array());
+  EXPECT_EQ(summary["errors"], nlohmann::json::array({"No es posible abrir el archivo: " + tmp / "nada.txt --check"}));
+  // Reports that cannot be written, and a summary that still can.
+  const std::string lost = tmp / "perdida.txt";
+  write_connection_file(lost, connection_lines(tmp / "no-existe", data, "EMP", "01"));
+  summary = summary_of({"--summary-json", json_file, lost}, 2);
+  EXPECT_EQ(summary["ended"], "reports_not_written");
+  EXPECT_EQ(summary["exit_status"], 2);
+
+  // A summary whose folder is missing, or whose place a folder takes: the
+  // error report says so, nothing is imported, and the status is 2.
+  make_dir(tmp / "carpeta.json");
+  write_bytes(inter + "/MAE.TXT", cp1252("M001;430;Clientes\r\n"));
+  for (const std::string& place : {tmp / "falta/resumen.json", tmp / "carpeta.json"}) {
+    SCOPED_TRACE(place);
+    const RunResult result = kavelo({"--summary-json", place, conn});
+    EXPECT_EQ(result.exit_status, 2);
+    EXPECT_NE(result.err.find(place), std::string::npos) << result.err;
+    EXPECT_EQ(read_bytes(inter + "/ERRORES.TXT"), "No es posible escribir el resumen JSON: " + place + "\r\n");
+    EXPECT_EQ(read_bytes(inter + "/FINAL.TXT"), expected_final_txt());
+    EXPECT_EQ(values(data + "/EMP01.MDB", "SELECT COUNT(*) FROM F_MAE"), "0");
+  }
+  EXPECT_FALSE(exists(tmp / "falta"));
+  EXPECT_EQ(names_in(tmp / "carpeta.json"), std::vector<std::string>{});
+}
+
 // A run's summary on stderr less its two columns of time, which differ from
 // run to run, and less a check run's own line.
 std::string summary(const RunResult& result) {
@@ -233,6 +305,20 @@ TEST_F(RunSummary, CountsEachKindOfRecordAndShowsWhereAFileStopped) {
             "IVR.TXT          0         0         0          0\n"
             "IVS.TXT          0         0         0          0\n"
             "Proceso terminado con errores: " + inter + "/ERRORES.TXT\n");
+}
+
+// A record undone is not counted: the second line's posting overflows the
+// balance of the first, and the line goes with it.
+TEST_F(RunSummary, CountsOnlyWhatStaysStored) {
+  const auto huge = [](const char* entry) {
+    return record("A001", 23, {{2, "1"}, {3, "15/03/2011"}, {4, entry}, {6, "4300001"}, {9, "D"},
+                               {10, "500.000.000.000.000,00"}}, {20, 22});
+  };
+  file("APU.TXT", {huge("1"), huge("2")});
+  EXPECT_EQ(import(), error_line("Apuntes: (", 2, "", "Desbordamiento"));
+  EXPECT_EQ(rows("SELECT ASIAPU FROM F_APU"), std::vector<std::string>{"1"});
+  EXPECT_NE(summary(last_run).find("\nAPU.TXT          2         1         0          0\n"), std::string::npos)
+      << last_run.err;
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <iterator>
 #include <map>
 #include <optional>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <tuple>
@@ -141,8 +142,32 @@ std::string read_script(const std::string& file) {
   return text;
 }
 
+// The first argument after the verb that begins with "--" and is none of the
+// verb's options, if any: an option it does not know is refused rather than
+// taken as a path or a name (sample --help must not write into "--help").
+std::optional<std::string> unknown_option(const std::vector<std::string>& args) {
+  static const std::map<std::string, std::set<std::string>> kOptions = {
+      {"verify", {"--baseline", "--company"}},
+      {"check", {"--company"}},
+      {"sample", {"--records", "--seed", "--numbering"}},
+  };
+  const auto options = kOptions.find(args[0]);
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    // The verb's path or folder comes first, and is no option.
+    const bool known = i > 1 && options != kOptions.end() && options->second.contains(args[i]);
+    if (args[i].starts_with("--") && !known) return args[i];
+  }
+  return std::nullopt;
+}
+
 int run(const std::vector<std::string>& args) {
   const std::string verb = args.empty() ? "" : args[0];
+  if (!args.empty() && !verb.starts_with("--")) {
+    if (auto option = unknown_option(args)) {
+      std::cerr << "kavelo-db " << verb << ": opción desconocida: " << *option << '\n' << kUsage;
+      return 2;
+    }
+  }
   if (args.size() == 1 && verb == "--help") {
     std::cout << kUsage;
   } else if (args.size() == 1 && verb == "--version") {

@@ -1,19 +1,25 @@
 #pragma once
-// What the command line asks of kavelo: a run, a check run, its help or its
-// version. The first argument is an option only when it is one of kavelo's own;
-// anything else is the connection file's path, taken whole.
+// What the command line asks of kavelo: a run (a check run among them), its
+// help, its version, or nothing it can do. kavelo's own options come first, in
+// any order; from the first argument that is not one of them on, the arguments
+// are the connection file's path, taken whole.
 #include <string>
 #include <vector>
 
+#include "interchange/run.h"
+
 namespace kavelo {
 
-enum class Mode { Run, Check, Help, Version };
+enum class Mode { Run, Help, Version, UsageError };
 
 struct CommandLine {
   Mode mode = Mode::Run;
-  // The arguments after the option, joined by a blank: a path with blanks may
-  // arrive as several arguments.
+  RunOptions options;  // all_errors only with check
+  // The arguments after the options, joined by a blank: a path with blanks
+  // may arrive as several arguments.
   std::string connection_file;
+  // Mode::UsageError: what is wrong, in a line of its own.
+  std::string error;
 };
 
 CommandLine parse_command_line(const std::vector<std::string>& arguments);

@@ -50,13 +50,17 @@ int main(int argc, char* argv[]) {
     fmt::print("kavelo {}.{}\n", kavelo::product::kVersionMajor, kavelo::product::kVersionMinor);
     return 0;
   }
+  if (command.mode == kavelo::Mode::UsageError) {
+    fmt::print(stderr, "kavelo: {}\n{}", command.error, kavelo::usage_text());
+    return kavelo::kExitBadOptions;
+  }
 
   // The window is chosen before start-up fills it in: a graphical one when a
   // display is reachable, the terminal otherwise.
   const std::unique_ptr<kavelo::Window> window = kavelo::choose_window();
   // A check run does everything a run does and, at its end, undoes every
   // write to the company database.
-  kavelo::Run run(*window, kavelo::regional_settings_from_environment(), command.mode == kavelo::Mode::Check);
+  kavelo::Run run(*window, kavelo::regional_settings_from_environment(), command.options);
   bool started = false;
   ending_on_failure(run, [&] { started = kavelo::start_run(run, command.connection_file); });
   if (started) {

@@ -12,6 +12,7 @@
 
 #include <fmt/format.h>
 
+#include "app/summary_json.h"
 #include "interchange/run_summary.h"
 #include "platform/codepage.h"
 #include "platform/product.h"
@@ -72,8 +73,10 @@ bool write_report(const std::string& path, std::string_view bytes) {
 
 }  // namespace
 
-bool folder_takes_reports(const std::string& interchange_dir) {
-  const std::string probe = temporary_name(interchange_dir + "FINAL.TXT");
+bool folder_takes_reports(const std::string& interchange_dir) { return place_takes_report(interchange_dir + "FINAL.TXT"); }
+
+bool place_takes_report(const std::string& path) {
+  const std::string probe = temporary_name(path);
   const int fd = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0) return false;
   ::close(fd);
@@ -110,7 +113,11 @@ int finish_run(Run& run) {
   // caller who sees it finds every row stored; a commit that fails is an error
   // of the run like any other.
   run.close_database();
-  const int status = write_reports(run.settings.interchange_dir, run.error_text);
+  int status = write_reports(run.settings.interchange_dir, run.error_text);
+  // The JSON tells the status that the reports gave; without it, the status
+  // says that a report is missing.
+  if (!run.summary_json.empty() && !write_report(run.summary_json, run_summary_json(run, status)))
+    status = kExitReportsNotWritten;
   // The summary of the files, then the last line of the run.
   std::string closing = run.summaries.empty() ? std::string() : format_run_summary(run.summaries);
   if (run.check) closing += "Comprobación: la base de datos de la empresa queda como estaba.\n";

@@ -11,6 +11,8 @@ namespace kavelo {
 inline constexpr int kExitNoErrors = 0;
 inline constexpr int kExitErrorsReported = 1;
 inline constexpr int kExitReportsNotWritten = 2;
+// The options are not valid: nothing was run and no report written.
+inline constexpr int kExitBadOptions = 2;
 
 // The eight lines of FINAL.TXT (UTF-8), each ended by CR LF.
 std::string final_report_text();
@@ -18,6 +20,8 @@ std::string final_report_text();
 // True when a file can be made in the interchange folder, so the reports can
 // be written there.
 bool folder_takes_reports(const std::string& interchange_dir);
+// True when a report can be written at `path` (its folder takes a new file).
+bool place_takes_report(const std::string& path);
 
 // Writes `interchange_dir` + "ERRORES.TXT" when `error_text` is not empty,
 // then `interchange_dir` + "FINAL.TXT", both in Windows-1252, replacing older
@@ -26,7 +30,8 @@ bool folder_takes_reports(const std::string& interchange_dir);
 int write_reports(const std::string& interchange_dir, const std::string& error_text);
 
 // The end of every run: what it wrote committed (undone in a check run), its
-// reports written, and the window told how it ended. Returns the exit status.
+// reports and its JSON summary (when asked for) written, and the window told
+// how it ended. Returns the exit status.
 int finish_run(Run& run);
 
 }  // namespace kavelo

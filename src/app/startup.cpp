@@ -93,6 +93,15 @@ bool start_run(Run& run, const std::string& connection_file) {
     run.error_text = "No es posible escribir en la carpeta de intercambio: " + settings.interchange_dir;
     return false;
   }
+  // So does a JSON summary that could not be written: an earlier one is
+  // deleted with the reports.
+  if (!run.summary_json.empty()) {
+    ignoring_failure([&] { delete_file(run.summary_json); });
+    if (!place_takes_report(run.summary_json) || exists(run.summary_json)) {
+      run.error_text = "No es posible escribir el resumen JSON: " + run.summary_json;
+      return false;
+    }
+  }
 
   settings.data_dir = as_folder(settings.data_dir);
   settings.company_code = trim_blanks(settings.company_code);

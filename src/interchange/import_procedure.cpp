@@ -34,6 +34,9 @@ constexpr std::chrono::milliseconds kCommitPause{5};
 
 constexpr const char* kGroup = "kavelo_group";
 constexpr const char* kRecord = "kavelo_record";
+// Around all that a record writes, its numbering included, when a failing
+// record is passed over.
+constexpr const char* kWholeRecord = "kavelo_whole_record";
 
 bool is_duplicate(const Failure& f) { return f.number() == static_cast<int>(ErrorCode::DuplicateValue); }
 
@@ -112,8 +115,11 @@ class FileImport {
   // Ends the group; when that fails, writes it again one by one.
   void settle_group();
   // The group is undone and its records written again one by one; the first
-  // that fails (not as a duplicate) fails here.
+  // that fails (not as a duplicate) fails here, unless it is passed over.
   void write_group_again();
+  // One by one in a check run of every error: the record is written, or
+  // undone with everything it wrote and its error line added.
+  void write_or_pass_over();
   bool commit_due() const {
     return records_since_commit_ >= kCommitRecords || Clock::now() - last_commit_ >= kCommitInterval;
   }
@@ -121,7 +127,12 @@ class FileImport {
   // another program waiting to write gets its turn in mid-file.
   void commit(bool pause);
   void fail(const Failure& f);
-  void stop(long at, std::string_view reason);
+  // Adds the failure to the file's summary.
+  void add_failure(RecordFailure::Outcome outcome, long record, std::string field_code, int error,
+                   std::string_view description, std::string message);
+  // Adds the record's error line to the error report, and the failure to the
+  // summary.
+  void report(RecordFailure::Outcome outcome, long record, std::string field_code, const Failure& f);
 
   Run& run_;
   const ImportDescription& d_;
@@ -241,6 +252,8 @@ void FileImport::process(std::string_view text, bool one_by_one) {
 
   steps_.keep(row);
   if (one_by_one) store_->savepoint(kRecord);
+  // A record undone is not counted.
+  const Counts before = counts_;
   try {
     bool duplicate = false;
     try {
@@ -258,7 +271,10 @@ void FileImport::process(std::string_view text, bool one_by_one) {
     if (one_by_one) store_->release(kRecord);
   } catch (const Failure&) {
     // The record is undone as a whole; the records before it stay.
-    if (one_by_one && !store_->lost()) store_->roll_back_to(kRecord);
+    if (one_by_one && !store_->lost()) {
+      store_->roll_back_to(kRecord);
+      counts_ = before;
+    }
     throw;
   }
 }
@@ -288,7 +304,25 @@ void FileImport::write_group_again() {
     record_ = pending.record;
     summary_.read = record_;
     line_ = std::move(pending.line);
+    if (run_.all_errors)
+      write_or_pass_over();
+    else
+      process(line_, true);
+  }
+}
+
+void FileImport::write_or_pass_over() {
+  store_->savepoint(kWholeRecord);
+  steps_.record_started();
+  try {
     process(line_, true);
+    store_->release(kWholeRecord);
+  } catch (const Failure& f) {
+    if (store_->lost()) throw;
+    // A roll back that fails ends the file.
+    store_->roll_back_to(kWholeRecord);
+    steps_.record_undone();
+    report(RecordFailure::Outcome::passed_over, record_, field_code_, f);
   }
 }
 
@@ -316,29 +350,44 @@ void FileImport::commit(bool pause) {
   if (pause) std::this_thread::sleep_for(kCommitPause);
 }
 
-void FileImport::stop(long at, std::string_view reason) {
-  summary_.stopped = true;
-  summary_.stopped_at = at;
-  summary_.reason = reason;
-  summary_.field_code = field_code_;
-  summary_.column = column_of_field(d_, steps_, field_code_);
-  if (at > 0 && at == record_) summary_.record_start = record_start(line_);
+void FileImport::add_failure(RecordFailure::Outcome outcome, long record, std::string field_code, int error,
+                             std::string_view description, std::string message) {
+  RecordFailure failure;
+  failure.outcome = outcome;
+  failure.record = record;
+  failure.column = column_of_field(d_, steps_, field_code);
+  failure.field_code = std::move(field_code);
+  failure.error = error;
+  failure.description = description;
+  failure.message = std::move(message);
+  if (outcome != RecordFailure::Outcome::lost && record > 0 && record == record_)
+    failure.record_start = record_start(line_);
+  summary_.failures.push_back(std::move(failure));
+}
+
+void FileImport::report(RecordFailure::Outcome outcome, long record, std::string field_code, const Failure& f) {
+  std::string line = error_line(d_.error_label, record, field_code, f.description());
+  run_.error_text += line;
+  line.resize(line.size() - 2);  // the line end
+  add_failure(outcome, record, std::move(field_code), f.number(), f.description(), std::move(line));
 }
 
 void FileImport::fail(const Failure& f) {
   if (committing_) {
+    // The commit lost the records after the last one committed; the text of
+    // the first of them is no longer at hand.
     record_ = committed_ + 1;
     field_code_.clear();
+    line_.clear();
     counts_ = committed_counts_;
   }
-  run_.error_text += error_line(d_.error_label, record_, field_code_, f.description());
-  stop(record_, f.description());
+  report(RecordFailure::Outcome::stopped, record_, field_code_, f);
   // The records before the failing one are kept, unless the database lost
   // them: then the line of the first record lost says so.
   auto lost = [&](const Failure& why) {
-    std::string lost_line = error_line(d_.error_label, committed_ + 1, "", why.description());
-    if (!run_.error_text.ends_with(lost_line)) run_.error_text += lost_line;
     counts_ = committed_counts_;
+    if (run_.error_text.ends_with(error_line(d_.error_label, committed_ + 1, "", why.description()))) return;
+    report(RecordFailure::Outcome::lost, committed_ + 1, "", why);
   };
   if (store_ && store_->lost()) {
     lost(f);
@@ -353,6 +402,7 @@ void FileImport::fail(const Failure& f) {
       lost(f);
       return;
     }
+    counts_ = group_counts_;
     group_.clear();
     group_bytes_ = 0;
   }
@@ -409,7 +459,7 @@ void FileImport::run() {
       fail(f);
     }
   } catch (const OpenGaveUp& gave_up) {
-    stop(record_, gave_up.what());
+    add_failure(RecordFailure::Outcome::stopped, record_, field_code_, 0, gave_up.what(), gave_up.what());
     summary_.added = counts_.written.added, summary_.changed = counts_.written.changed;
     summary_.duplicates = counts_.duplicates + counts_.written.duplicates;
     throw;

@@ -81,6 +81,12 @@ class RecordSteps {
   // back when the group is undone (and its records written again).
   virtual void group_started() {}
   virtual void group_undone() {}
+  // One by one in a check run of every error: a record starts, and what is
+  // kept from record to record is noted; a record that failed was undone
+  // with everything it wrote, and what was noted is put back, as if the
+  // record had not been there.
+  virtual void record_started() {}
+  virtual void record_undone() {}
   // The transaction ended: nothing learnt of the database holds any more.
   virtual void transaction_ended() {}
   // The column of a key field that position() writes under its own field
@@ -90,7 +96,10 @@ class RecordSteps {
 
 // Imports the description's file from the interchange folder into the company
 // database. The first failure adds one error line to the run's error text and
-// ends this import; the records before it stay. A database that cannot be
+// ends this import; the records before it stay. In a check run of every error
+// (Run::all_errors) a failing record is undone, its error line added, and the
+// import goes on; a record that cannot be read, or a transaction lost, still
+// ends it. A database that cannot be
 // opened ends the whole run (OpenGaveUp). `steps`: the file's own, or nullptr
 // for one key field as the description says.
 void import_file(Run& run, const ImportDescription& description, RecordSteps* steps = nullptr);

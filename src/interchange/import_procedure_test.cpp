@@ -2,6 +2,7 @@
 // scenarios do not reach (those read the common lines, fields, numbers,
 // amounts and dates of every file, and report the files that cannot be read):
 // its lines, their fields, the fields' conversions and the run's summary.
+#include <fmt/format.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -142,6 +143,28 @@ TEST(RunSummary, ColumnsLineUpWithAccentedHeadings) {
   };
   EXPECT_EQ(width(header), width(row)) << text;
   EXPECT_EQ(row, "CLI.TXT      12345     12000       345          0      1,50        8230");
+}
+
+// Under its file, each failure says what became of its record; past ten
+// records passed over, the rest are only counted.
+TEST(RunSummary, FailuresUnderTheirFile) {
+  using Outcome = RecordFailure::Outcome;
+  FileSummary file;
+  file.file_name = "APU.TXT";
+  for (long record = 1; record <= 12; ++record)
+    file.failures.push_back({Outcome::passed_over, record, "02", "FECAPU", 13, "No coinciden los tipos", "", ""});
+  file.failures.push_back({Outcome::stopped, 20, "", "", 3034, "Desbordamiento", "", "A001;1;..."});
+  file.failures.push_back({Outcome::lost, 15, "", "", 3034, "Desbordamiento", "", ""});
+  const std::string text = format_run_summary({file});
+  std::string expected;
+  for (int record = 1; record <= 10; ++record)
+    expected += fmt::format("  rechazado el registro {}, campo 02 (FECAPU): No coinciden los tipos\n", record);
+  expected +=
+      "  y 2 registros rechazados más\n"
+      "  parado en el registro 20: Desbordamiento\n"
+      "  registro: A001;1;...\n"
+      "  perdidos desde el registro 15: Desbordamiento\n";
+  EXPECT_EQ(text.substr(text.find("\n  ") + 1), expected) << text;
 }
 
 }  // namespace

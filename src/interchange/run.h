@@ -31,23 +31,49 @@ struct RunSettings {
   std::string database_path;
 };
 
-// What the import of one interchange file did, for the run summary.
+// A record that failed, as its error line gives it.
+struct RecordFailure {
+  enum class Outcome {
+    passed_over,  // the record was undone and the import went on
+    stopped,      // the import of the file stopped here
+    lost,         // the records from here on were lost with the uncommitted work
+  };
+  Outcome outcome = Outcome::stopped;
+  long record = 0;  // 0: before the first record (the file could not be read)
+  std::string field_code;  // of the field being read; empty when none was
+  std::string column;      // that field's column, when known
+  int error = 0;           // the error's number; 0 for a message without one
+  std::string description;
+  std::string message;       // its line of the error report, without the line end
+  std::string record_start;  // the start of the record's text; empty when not known
+};
+
+// What the import of one interchange file did, for the run summary. The
+// counts are of what stays stored: a record undone is not counted.
 struct FileSummary {
   std::string file_name;
   long read = 0;  // records read, the one that stopped the import included
   long added = 0;
   long changed = 0;
   long duplicates = 0;  // refused as duplicates and passed over
-  // Where the import stopped before the end of the file: the record (0 when
-  // the file could not be read at all), why, the column whose field was being
-  // read (empty when none was), and the start of the record's text.
-  bool stopped = false;
-  long stopped_at = 0;
-  std::string reason;
-  std::string field_code;
-  std::string column;
-  std::string record_start;
+  // In the order of the error lines.
+  std::vector<RecordFailure> failures;
   std::chrono::steady_clock::duration elapsed{};
+
+  // The failure at which the import stopped before the end of the file.
+  const RecordFailure* stop() const {
+    for (const RecordFailure& f : failures)
+      if (f.outcome == RecordFailure::Outcome::stopped) return &f;
+    return nullptr;
+  }
+};
+
+// What the command line asks of a run besides its connection file.
+struct RunOptions {
+  bool check = false;       // every write undone at the end
+  bool all_errors = false;  // a check run that goes on past every failing record
+  bool match_guid = false;  // a new journal entry takes the number of the stored line of its GUIDAPU
+  std::string summary_json;  // where the run summary goes as JSON; empty: nowhere
 };
 
 // The company database could not be opened, or its lock taken, in any of the
@@ -71,19 +97,29 @@ inline constexpr std::chrono::milliseconds kLongestServerPause{2000};
 
 class Run {
  public:
-  // `check`: a check run, whose writes are all undone at its end.
+  Run(Window& run_window, const RegionalSettings& settings_of_region, const RunOptions& run_options)
+      : regional(settings_of_region),
+        window(run_window),
+        check(run_options.check),
+        all_errors(run_options.check && run_options.all_errors),
+        match_guid(run_options.match_guid),
+        summary_json(run_options.summary_json) {}
+  // `check_run`: a check run, whose writes are all undone at its end.
   Run(Window& run_window, const RegionalSettings& settings_of_region, bool check_run)
-      : regional(settings_of_region), window(run_window), check(check_run) {}
+      : Run(run_window, settings_of_region, options_of_check(check_run)) {}
   Run(const Run&) = delete;
   Run& operator=(const Run&) = delete;
 
   RunSettings settings;
   const RegionalSettings regional;
   Window& window;
+  // As the command line asked (RunOptions); all_errors only with check.
   const bool check;
+  const bool all_errors;
   // A journal record numbered 0 whose GUIDAPU a line of its journal and date
   // holds is that line (--match-guid).
-  bool match_guid = false;
+  const bool match_guid;
+  const std::string summary_json;
   // The error report's text; empty while nothing failed.
   std::string error_text;
   // FRMEMP of the company's row of F_EMP, which marks the account levels that
@@ -112,6 +148,12 @@ class Run {
   void add_closing_message(std::string_view message);
 
  private:
+  static RunOptions options_of_check(bool check_run) {
+    RunOptions options;
+    options.check = check_run;
+    return options;
+  }
+
   std::unique_ptr<db::Store> store_;
 };
 

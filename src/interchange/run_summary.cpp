@@ -14,6 +14,29 @@ std::string seconds_text(double seconds) {
   return text;
 }
 
+// The records passed over that the table shows under their file.
+constexpr long kPassedOverShown = 10;
+
+// Under its file: where, the field with its column, and why; then the start
+// of the record's text.
+std::string failure_lines(const RecordFailure& f) {
+  using Outcome = RecordFailure::Outcome;
+  std::string where;
+  if (f.outcome == Outcome::lost)
+    where = fmt::format("perdidos desde el registro {}", f.record);
+  else if (f.record <= 0)
+    where = "parado antes del primer registro";
+  else
+    where = fmt::format("{} el registro {}", f.outcome == Outcome::stopped ? "parado en" : "rechazado", f.record);
+  if (!f.field_code.empty()) {
+    where += fmt::format(", campo {}", f.field_code);
+    if (!f.column.empty()) where += fmt::format(" ({})", f.column);
+  }
+  std::string out = fmt::format("  {}: {}\n", where, f.description);
+  if (!f.record_start.empty()) out += fmt::format("  registro: {}\n", f.record_start);
+  return out;
+}
+
 }  // namespace
 
 std::string record_start(std::string_view text, std::size_t length) {
@@ -34,14 +57,25 @@ std::string format_run_summary(const std::vector<FileSummary>& files) {
     const std::string rate = seconds >= 0.001 && f.read > 0 ? fmt::format("{:.0f}", static_cast<double>(f.read) / seconds) : "-";
     out += fmt::format("{:<8} {:>9} {:>9} {:>9} {:>10} {:>9} {:>11}\n", f.file_name, f.read, f.added, f.changed,
                        f.duplicates, seconds_text(seconds), rate);
-    if (!f.stopped) continue;
-    std::string where = f.stopped_at > 0 ? fmt::format("en el registro {}", f.stopped_at) : "antes del primer registro";
-    if (!f.field_code.empty()) {
-      where += fmt::format(", campo {}", f.field_code);
-      if (!f.column.empty()) where += fmt::format(" ({})", f.column);
+    // A file of many bad records would bury the table: the error report
+    // names them all.
+    long shown = 0, hidden = 0;
+    const auto more = [&] {
+      if (hidden > 0) out += fmt::format("  y {} registros rechazados más\n", hidden);
+      hidden = 0;
+    };
+    for (const RecordFailure& failure : f.failures) {
+      if (failure.outcome != RecordFailure::Outcome::passed_over) {
+        more();
+        out += failure_lines(failure);
+      } else if (shown < kPassedOverShown) {
+        ++shown;
+        out += failure_lines(failure);
+      } else {
+        ++hidden;
+      }
     }
-    out += fmt::format("  parado {}: {}\n", where, f.reason);
-    if (!f.record_start.empty()) out += fmt::format("  registro: {}\n", f.record_start);
+    more();
   }
   return out;
 }

@@ -368,7 +368,19 @@ std::vector<std::string> script_statements(std::string_view script) {
   };
   while (i < script.size()) {
     char c = script[i];
-    if (c == '\'' || c == '"') {
+    if (c == '\'' && i > 0 && (script[i - 1] == 'E' || script[i - 1] == 'e') &&
+        (i == 1 || !word_char(script[i - 2]))) {
+      // E'...' takes backslash escapes: \' is a quote inside the text.
+      current += c;
+      ++i;
+      while (i < script.size()) {
+        const char d = script[i];
+        const bool pair = (d == '\\' || (d == '\'' && script.substr(i, 2) == "''")) && i + 1 < script.size();
+        current.append(script.substr(i, pair ? 2 : 1));
+        i += pair ? 2 : 1;
+        if (d == '\'' && !pair) break;
+      }
+    } else if (c == '\'' || c == '"') {
       // A doubled quote inside closes and opens again: the same text.
       current += c;
       ++i;

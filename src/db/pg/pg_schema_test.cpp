@@ -14,6 +14,7 @@ TEST(ScriptStatements, CutsAtSemicolonsOutsideQuotesBodiesAndComments) {
     CREATE FUNCTION f() RETURNS trigger AS $$ BEGIN RAISE EXCEPTION 'x;y'; END; $$ LANGUAGE plpgsql;
     CREATE FUNCTION g() RETURNS int AS $body$ SELECT 1; $body$ LANGUAGE sql;
     PREPARE p AS SELECT $1; /* a block; /* nested; */ comment */ SELECT 'it''s;';
+    SELECT E'it\'s; fine', e'a\\', 'b\'; SELECT E'x''y;z', NAME'c\'; SELECT 1;
     ;
   )";
   EXPECT_EQ(script_statements(script),
@@ -23,6 +24,10 @@ TEST(ScriptStatements, CutsAtSemicolonsOutsideQuotesBodiesAndComments) {
                 "CREATE FUNCTION g() RETURNS int AS $body$ SELECT 1; $body$ LANGUAGE sql",
                 "PREPARE p AS SELECT $1",
                 "SELECT 'it''s;'",
+                // Backslashes escape only in E'...' (e'...'): not in plain texts, nor after a word.
+                "SELECT E'it\\'s; fine', e'a\\\\', 'b\\'",
+                "SELECT E'x''y;z', NAME'c\\'",
+                "SELECT 1",
             }));
 }
 

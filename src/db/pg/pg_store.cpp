@@ -606,8 +606,10 @@ void PgStore::add(const Table& table, const Key& key, std::vector<Addition> addi
       impl_->gathered();
       continue;
     }
-    // Exact sums per key, added on the server in one go.
+    // Exact sums per key, added on the server in one go; the additions are
+    // kept for the sync that must add them in order after all.
     Step& step = impl_->step_for(t, StepKind::AddSum, key.columns);
+    step.additions.push_back(addition);
     std::string key_value = key_text(t, key.columns, [&](std::size_t i) { return &addition.key[i]; });
     auto [at, fresh] = step.sum_of_key.try_emplace(std::move(key_value), step.sums.size());
     if (fresh) step.sums.push_back({std::move(addition.key), {}});
@@ -616,9 +618,10 @@ void PgStore::add(const Table& table, const Key& key, std::vector<Addition> addi
       WideAmount n = amount_of(table.columns[static_cast<std::size_t>(column)], amount, impl_->regional);
       auto sum = std::find_if(row.sums.begin(), row.sums.end(), [c = column](const auto& s) { return s.first == c; });
       if (sum == row.sums.end())
-        row.sums.emplace_back(column, n);
+        sum = row.sums.insert(row.sums.end(), {column, n});
       else
         sum->second += n;
+      step.peak = std::max(step.peak, sum->second < 0 ? -sum->second : sum->second);
       step.sum_columns.insert(column);
     }
     impl_->gathered();

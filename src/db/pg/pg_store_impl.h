@@ -118,9 +118,15 @@ struct Step {
   std::unordered_map<std::string, std::size_t> sum_of_key;
   std::set<int> sum_columns;
   int group = 0;
-  // AddEach.
+  WideAmount peak = 0;  // the largest size a key's running sum reached
+  // AddEach; AddSum's too, in order.
   std::vector<Addition> additions;
 };
+
+// A running sum this large (ten-thousandths) may pass what its column holds
+// on the way to a smaller one: such additions go one by one, so that the one
+// that passes it is refused, as it would be alone.
+constexpr WideAmount kLargeSum = WideAmount{10000} * 10000000000000;  // 10^13
 
 // Requests gathered past this many are sent without waiting for a sync, so
 // that a caller that syncs seldom does not gather a whole file in memory.

@@ -441,6 +441,12 @@ std::optional<Refusal> PgStore::Impl::flush(std::vector<Command> tail) {
   if (steps.empty() && tail.empty()) return std::nullopt;
   std::vector<Step> sending = std::move(steps);
   forget_writes();
+  for (Step& step : sending)
+    if (step.kind == StepKind::AddSum && step.peak >= kLargeSum) {
+      step.kind = StepKind::AddEach;
+      step.sums.clear();
+      step.sum_columns.clear();
+    }
   // Inside a transaction the writes of a sync go in a savepoint of their own:
   // a refusal undoes them all and leaves the transaction usable, so that the
   // caller may write the same records again one by one. The undo goes ahead

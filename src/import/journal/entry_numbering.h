@@ -63,6 +63,13 @@ class EntryNumbering {
     current_ = saved_;
     unwritten_.clear();
   }
+  // Likewise for one record written alone: put back once the database has
+  // undone what it wrote, a counter included, which is then read again.
+  void save_record() { record_saved_ = current_; }
+  void restore_record() {
+    current_ = record_saved_;
+    forget();
+  }
   // What was learnt of the database no longer holds.
   void forget();
 
@@ -87,6 +94,7 @@ class EntryNumbering {
   int line_journal_ = -1, line_date_ = -1, line_entry_ = -1, counter_ = -1;
   std::int32_t current_ = 0;
   std::int32_t saved_ = 0;
+  std::int32_t record_saved_ = 0;
 
   // The highest entry number of a journal (no date) or of a journal and date,
   // as the lines stored give it: nullopt when there is no line.

@@ -157,6 +157,13 @@ class JournalLineSteps : public RecordSteps {
     outcomes_.clear();
     if (posting_) posting_->discard();
   }
+  void record_started() override { numbering_->save_record(); }
+  void record_undone() override {
+    numbering_->restore_record();
+    postings_.clear();
+    outcomes_.clear();
+    if (posting_) posting_->discard();
+  }
   void transaction_ended() override { numbering_->forget(); }
 
   std::string_view key_column_of(std::string_view field_code) const override {
