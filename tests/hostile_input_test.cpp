@@ -50,17 +50,20 @@ TEST_F(HostileInput, FilesNoProgramShouldWrite) {
   EXPECT_EQ(rows("SELECT CODIVR FROM F_IVR"), std::vector<std::string>{"4"});
 }
 
-// A line of 50 MB is no record: its file ends there, read no further than
+// A line of 50 MB is no record: its file ends there (the record before it
+// stored), read no further than
 // the bound of a line (16 MiB), while a long line within the bound is
 // refused by its column.
 TEST_F(HostileInput, ALineLongerThanTheBoundEndsItsFileInBoundedMemory) {
-  write_bytes(inter + "/MAE.TXT", "M001;100;" + std::string(50 << 20, 'x') + ";\r\nM001;200;Bien\r\n");
+  write_bytes(inter + "/MAE.TXT", "M001;050;Antes\r\nM001;100;" + std::string(50 << 20, 'x') + ";\r\nM001;200;Bien\r\n");
   write_bytes(inter + "/PRO.TXT", "P001;300;" + std::string(10 << 20, 'x') + ";\r\n");
-  EXPECT_EQ(import(), error_line("Maestro: (", 1, "", "Espacio de cadena insuficiente: la línea pasa de 16 MiB.") +
+  EXPECT_EQ(import(), error_line("Maestro: (", 2, "", "Espacio de cadena insuficiente: la línea pasa de 16 MiB.") +
                           error_line("Proveedores: (", 1, "02",
                                      "El campo 'NOMPRO' es demasiado pequeño para aceptar la cantidad de datos que "
                                      "intentó agregar."));
-  EXPECT_EQ(rows("SELECT count(*) FROM F_MAE"), std::vector<std::string>{"0"});
+  EXPECT_EQ(rows("SELECT count(*) FROM F_MAE"), std::vector<std::string>{"1"});
+  // The summary shows no text for the line it could not read.
+  EXPECT_EQ(last_run.err.find("Antes"), std::string::npos) << last_run.err;
   // The bound's line, its UTF-8 copy and a field: a few times the bound,
   // never the size of the line (AddressSanitizer keeps freed memory aside,
   // and needs more).
@@ -217,7 +220,9 @@ TEST_F(UnwritableReports, NothingIsImportedWhenNoReportCanBeWritten) {
     database = make_company(data, "EMP", "01", kCompanySql);
     const RunResult result = run_program({bin_path("kavelo"), conn}, "", std::nullopt, std::chrono::seconds(60));
     EXPECT_EQ(result.exit_status, 2) << result.err;
-    EXPECT_EQ(rows("SELECT count(*) FROM F_MAE"), std::vector<std::string>{"0"});
+    EXPECT_EQ(rows("SELECT count(*) FROM F_MAE"), std::vector<std::string>{"1"});
+  // The summary shows no text for the line it could not read.
+  EXPECT_EQ(last_run.err.find("Antes"), std::string::npos) << last_run.err;
     if (place != "FINAL.TXT") {
       EXPECT_NE(result.err.find(inter + "/ERRORES.TXT"), std::string::npos) << result.err;
     }

@@ -173,6 +173,8 @@ class FileImport {
 void FileImport::read_record(LineReader& file) {
   ++record_;
   summary_.read = record_;
+  // A line that cannot be read has no text to show.
+  line_.clear();
   line_ = with_separator(file.read_line(), separator_);
   if (line_.starts_with('\'')) line_ = with_separator(file.read_line(), separator_);
 }
