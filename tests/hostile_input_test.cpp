@@ -51,9 +51,8 @@ TEST_F(HostileInput, FilesNoProgramShouldWrite) {
 }
 
 // A line of 50 MB is no record: its file ends there (the record before it
-// stored), read no further than
-// the bound of a line (16 MiB), while a long line within the bound is
-// refused by its column.
+// stored), read no further than the bound of a line (16 MiB), while a long
+// line within the bound is refused by its column.
 TEST_F(HostileInput, ALineLongerThanTheBoundEndsItsFileInBoundedMemory) {
   write_bytes(inter + "/MAE.TXT", "M001;050;Antes\r\nM001;100;" + std::string(50 << 20, 'x') + ";\r\nM001;200;Bien\r\n");
   write_bytes(inter + "/PRO.TXT", "P001;300;" + std::string(10 << 20, 'x') + ";\r\n");
