@@ -296,15 +296,30 @@ std::vector<Value> SqliteStore::distinct(const Table& table, int column, const C
   return values;
 }
 
-std::vector<Row> SqliteStore::rows(const Table& table, const Conditions& where, Unsent) {
+std::vector<Row> SqliteStore::rows(const Table& table, const std::vector<int>& columns, const Conditions& where,
+                                   const std::optional<Span>& span, Unsent) {
   TableState& state = state_of(table);
   std::string sql = "SELECT ";
-  for (std::size_t i = 0; i < state.columns.size(); ++i) sql += (i ? ", " : "") + state.columns[i];
-  Statement& statement = prepare(sql + " FROM " + state.name + where_sql(state.columns, where));
+  for (std::size_t i = 0; i < columns.size(); ++i)
+    sql += (i ? ", " : "") + state.columns[static_cast<std::size_t>(columns[i])];
+  sql += " FROM " + state.name + where_sql(state.columns, where);
+  if (span) {
+    const std::string& c = state.columns[static_cast<std::size_t>(span->column)];
+    sql += (where.empty() ? " WHERE " : " AND ") + c + " >= ? AND " + c + " < ?";
+  }
+  Statement& statement = prepare(sql);
   Running running(statement.get());
   for (std::size_t i = 0; i < where.size(); ++i) statement.bind(static_cast<int>(i) + 1, where[i].second);
+  if (span) {
+    statement.bind(static_cast<int>(where.size()) + 1, span->from);
+    statement.bind(static_cast<int>(where.size()) + 2, span->to);
+  }
   std::vector<Row> found;
-  while (statement.step()) found.push_back(read_row(statement, table));
+  while (statement.step()) {
+    Row& row = found.emplace_back();
+    for (std::size_t i = 0; i < columns.size(); ++i)
+      row.push_back(statement.read(static_cast<int>(i), table.columns[static_cast<std::size_t>(columns[i])].kind));
+  }
   return found;
 }
 

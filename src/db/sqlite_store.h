@@ -50,7 +50,9 @@ class SqliteStore final : public Store {
   std::optional<Value> largest(const Table& table, int column, const Conditions& where, Unsent unsent) override;
   std::vector<Value> distinct(const Table& table, int column, const Conditions& where, Unsent unsent) override;
   void scan(const Table& table, const std::function<void(const Row&)>& each) override;
-  std::vector<Row> rows(const Table& table, const Conditions& where, Unsent unsent) override;
+  std::vector<Row> rows(const Table& table, const std::vector<int>& columns, const Conditions& where,
+                        const std::optional<Span>& span,
+                        Unsent unsent) override;
 
   void write(const Table& table, const Key& key, RowValues row, WriteCounts& counts,
              WriteOutcome* outcome = nullptr) override;

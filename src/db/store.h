@@ -59,6 +59,11 @@ using Row = std::vector<Value>;
 using RowValues = std::vector<std::optional<Value>>;
 // Columns that must hold these values, each by position.
 using Conditions = std::vector<std::pair<int, Value>>;
+// A column whose value must lie from `from` up to, not including, `to`.
+struct Span {
+  int column = 0;
+  Value from, to;
+};
 
 // Amounts to add to the columns of the row that a key's values find, in this
 // order: each amount is added to what the column holds (a column or an amount
@@ -154,8 +159,11 @@ class Store {
                                       Unsent unsent = Unsent::sent_first) = 0;
   // Every row of the table, in no particular order.
   virtual void scan(const Table& table, const std::function<void(const Row&)>& each) = 0;
-  // The rows that meet `where`, in no particular order: a few, read at once.
-  virtual std::vector<Row> rows(const Table& table, const Conditions& where, Unsent unsent = Unsent::sent_first) = 0;
+  // The values of `columns` (by position, in that order) of the rows that
+  // meet `where` and lie in `span`, in no particular order: a few, read at
+  // once.
+  virtual std::vector<Row> rows(const Table& table, const std::vector<int>& columns, const Conditions& where,
+                                const std::optional<Span>& span, Unsent unsent = Unsent::sent_first) = 0;
 
   // Writes. A refusal (errors 3022, 3314, 3317, a trigger's) surfaces at the
   // write itself or at a later sync(), savepoint() or release(); the records

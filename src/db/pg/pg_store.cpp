@@ -125,8 +125,9 @@ const Table& PgStore::Impl::load(std::string_view name) {
                     "OR EXISTS (SELECT 1 FROM pg_attribute a JOIN pg_constraint d ON d.contypid = a.atttypid "
                     "WHERE a.attrelid = r.oid AND a.attnum > 0 AND NOT a.attisdropped AND d.contype = 'c'))::text, "
                     "EXISTS (SELECT 1 FROM pg_rewrite w WHERE w.ev_class = r.oid AND w.rulename <> '_RETURN')::text, "
-                    "EXISTS (SELECT 1 FROM pg_constraint k WHERE k.conrelid = r.oid AND k.contype = 'x')::text "
-                    "FROM r JOIN pg_class c ON c.oid = r.oid";
+                    "EXISTS (SELECT 1 FROM pg_constraint k WHERE k.conrelid = r.oid AND k.contype = 'x')::text, "
+                    "coalesce(s.n_mod_since_analyze, 0), coalesce(s.n_live_tup, 0) "
+                    "FROM r JOIN pg_class c ON c.oid = r.oid LEFT JOIN pg_stat_user_tables s ON s.relid = r.oid";
   auto t = std::make_unique<ServerTable>();
   std::map<long, int> position_of_attnum;
   commands[0].params = commands[1].params = commands[2].params = {std::string(name)};
@@ -135,6 +136,10 @@ const Table& PgStore::Impl::load(std::string_view name) {
     t->table.refuses_changes = !found || std::string_view(pq().PQgetvalue(&result, 0, 0)) != "false";
     t->has_rules = found && std::string_view(pq().PQgetvalue(&result, 0, 1)) == "true";
     t->excludes = found && std::string_view(pq().PQgetvalue(&result, 0, 2)) == "true";
+    if (found) {
+      t->unanalyzed = std::atol(pq().PQgetvalue(&result, 0, 3));
+      t->live = std::atol(pq().PQgetvalue(&result, 0, 4));
+    }
   };
   if (ask_scratch) {
     commands[3].sql = "SELECT has_database_privilege(current_database(), 'TEMP')::text";
@@ -498,18 +503,41 @@ std::vector<Value> PgStore::distinct(const Table& table, int column, const Condi
   return result;
 }
 
-std::vector<Row> PgStore::rows(const Table& table, const Conditions& where, Unsent unsent) {
+std::vector<Row> PgStore::rows(const Table& table, const std::vector<int>& columns, const Conditions& where,
+                               const std::optional<Span>& span, Unsent unsent) {
   ServerTable& t = impl_->entry(table);
   auto values = converted(table, where, impl_->regional);
   std::vector<std::pair<int, const Value*>> conditions;
   for (const auto& [c, v] : values) conditions.emplace_back(c, &v);
   std::vector<Command> commands(1);
   std::string condition = impl_->where(t, conditions, commands[0].params);
-  commands[0].sql = fmt::format("SELECT * FROM {}{}{}", t.name, condition.empty() ? "" : " WHERE ", condition);
+  if (span) {
+    const ServerColumn& c = t.columns.at(static_cast<std::size_t>(span->column));
+    const ColumnInfo& info = table.columns.at(static_cast<std::size_t>(span->column));
+    Params& params = commands[0].params;
+    params.push_back(server_text(as_kind(info, span->from, impl_->regional), c.boolean));
+    params.push_back(server_text(as_kind(info, span->to, impl_->regional), c.boolean));
+    condition += fmt::format("{}{} >= ${} AND {} < ${}", condition.empty() ? "" : " AND ", c.name, params.size() - 1,
+                             c.name, params.size());
+  }
+  std::string names;
+  for (int column : columns) names += (names.empty() ? "" : ", ") + t.columns.at(static_cast<std::size_t>(column)).name;
+  commands[0].sql = fmt::format("SELECT {} FROM {}{}{}", names, t.name, condition.empty() ? "" : " WHERE ", condition);
   commands[0].prepared = true;
   std::vector<Row> found;
   commands[0].on_result = [&](const PGresult& result) {
-    for (int i = 0; i < pq().PQntuples(&result); ++i) found.push_back(impl_->row_of(t, result, i));
+    for (int r = 0; r < pq().PQntuples(&result); ++r) {
+      Row& row = found.emplace_back();
+      for (std::size_t i = 0; i < columns.size(); ++i) {
+        const auto c = static_cast<std::size_t>(columns[i]);
+        const int field = static_cast<int>(i);
+        row.push_back(pq().PQgetisnull(&result, r, field)
+                          ? Value()
+                          : value_of(std::string_view(pq().PQgetvalue(&result, r, field),
+                                                      static_cast<std::size_t>(pq().PQgetlength(&result, r, field))),
+                                     table.columns[c].kind, t.columns[c].boolean));
+      }
+    }
   };
   impl_->read(std::move(commands), unsent);
   return found;

@@ -65,6 +65,18 @@ struct ServerTable {
   // A unique index checked at the end of the transaction, which an INSERT
   // that passes over duplicates cannot check.
   bool defers_unique = false;
+  // Rows of the table and rows changed since the server last read its
+  // statistics, as far as this session knows.
+  long live = 0;
+  long unanalyzed = 0;
+  bool analyzed = false;  // by this session, once
+
+  // Whether the server's statistics of the table are too old to choose how
+  // to find the rows a merge joins: a table loaded moments ago (kavelo's
+  // locks keep the server's own analysis away) would be searched by the
+  // wrong index, a thousand times slower. Once a session is enough: the
+  // statistics then tell which index finds a key.
+  bool needs_analysis() const { return !analyzed && unanalyzed > std::max(1000L, live / 5); }
 
   // Whether rows may meet another unique rule than the key's, which then
   // depends on the order they are written in.

@@ -534,6 +534,12 @@ std::optional<Refusal> PgStore::Impl::flush(std::vector<Command> tail) {
       commands.emplace_back().sql = "SAVEPOINT kavelo_sync";
       savepoint_sent = true;
     }
+    // Statistics for the tables whose rows are looked up by key, where they
+    // are out of date (a user who may not analyze a table only gets a notice).
+    std::set<ServerTable*> analyzed;
+    for (Step& step : sending)
+      if (!straight.contains(step.table) && step.table->needs_analysis() && analyzed.insert(step.table).second)
+        commands.emplace_back().sql = "ANALYZE " + step.table->name;
     for (Step& step : sending) {
       const bool one_each = by_row.contains(step.table);
       switch (step.kind) {
@@ -592,6 +598,9 @@ std::optional<Refusal> PgStore::Impl::flush(std::vector<Command> tail) {
     // A few rows written by themselves say little of the next sync's.
     for (auto& [t, fresh] : all_new)
       if (!by_row.contains(t)) t->rows_new = fresh;
+    for (ServerTable* t : analyzed) t->analyzed = true;
+    for (Step& step : sending)
+      step.table->unanalyzed += static_cast<long>(step.rows.size() + step.sums.size() + step.changes.size());
     return std::nullopt;
   };
   return guarded([&]() -> std::optional<Refusal> {

@@ -161,19 +161,25 @@ std::optional<std::int32_t> EntryNumbering::entry_of_guid(db::Store& store, std:
                                                           const std::string& guid) {
   find_tables(store);
   if (line_guid_ < 0) throw failure(ErrorCode::ItemNotFound, "GUIDAPU");
-  auto known = guids_.find({journal, date});
-  if (known == guids_.end()) {
-    std::unordered_map<std::string, std::int32_t> entries;
-    for (const db::Row& row : store.rows(*lines_, {{line_journal_, db::Value(journal)}, {line_date_, db::Value(date)}},
-                                         db::Unsent::left)) {
-      const db::Value& stored = row[static_cast<std::size_t>(line_guid_)];
-      const db::Value& number = row[static_cast<std::size_t>(line_entry_)];
-      if (stored.is_null() || number.is_null()) continue;
+  if (guid_months_.emplace(journal, date.year, date.month).second) {
+    // The lines of the whole month, in one read: a file's lines come a date
+    // after another.
+    const DateTime first{date.year, date.month, 1};
+    const DateTime next = date.month == 12 ? DateTime{date.year + 1, 1, 1} : DateTime{date.year, date.month + 1, 1};
+    for (const db::Row& row : store.rows(*lines_, {line_guid_, line_entry_, line_date_},
+                                         {{line_journal_, db::Value(journal)}},
+                                         db::Span{line_date_, db::Value(first), db::Value(next)}, db::Unsent::left)) {
+      const db::Value& stored = row[0];
+      const db::Value& number = row[1];
+      const db::Value& day = row[2];
+      if (stored.is_null() || number.is_null() || !day.is_date()) continue;
       const std::string text = db::to_text(stored, regional_);
-      if (!text.empty()) entries.emplace(upper(text), db::to_int32(number, regional_));
+      if (!text.empty())
+        guids_[{journal, *day.get_if<DateTime>()}].emplace(upper(text), db::to_int32(number, regional_));
     }
-    known = guids_.emplace(std::make_pair(journal, date), std::move(entries)).first;
   }
+  auto known = guids_.find({journal, date});
+  if (known == guids_.end()) return std::nullopt;
   auto it = known->second.find(upper(guid));
   if (it == known->second.end()) return std::nullopt;
   return it->second;
@@ -181,8 +187,8 @@ std::optional<std::int32_t> EntryNumbering::entry_of_guid(db::Store& store, std:
 
 void EntryNumbering::line_stored(std::int16_t journal, const DateTime& date, std::int32_t entry,
                                  const std::string& guid) {
-  if (!guid.empty())
-    if (auto known = guids_.find({journal, date}); known != guids_.end()) known->second.emplace(upper(guid), entry);
+  if (!guid.empty() && guid_months_.contains({journal, date.year, date.month}))
+    guids_[{journal, date}].emplace(upper(guid), entry);
   stored_[{journal, date}].insert(entry);
   if (auto taken = taken_.find({journal, date}); taken != taken_.end()) taken->second.insert(entry);
   for (const auto& key : {std::make_pair(journal, std::optional<DateTime>(date)),

@@ -5,7 +5,9 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
+#include <tuple>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
@@ -108,9 +110,11 @@ class EntryNumbering {
   // The entry numbers of the lines stored since forget(), by journal and date.
   std::map<std::pair<std::int16_t, DateTime>, std::unordered_set<std::int32_t>> stored_;
   // The entry of each GUID (in upper case, as the column compares it) of a
-  // journal and date, read once a run: a file sent again finds its lines by
-  // them, and the run knows what it stored itself.
+  // journal and date, read once a run, a month of a journal at a time: a
+  // file sent again finds its lines by them, and the run knows what it
+  // stored itself.
   std::map<std::pair<std::int16_t, DateTime>, std::unordered_map<std::string, std::int32_t>> guids_;
+  std::set<std::tuple<std::int16_t, int, int>> guid_months_;  // journal, year, month
   int line_guid_ = -1;
 };
 
