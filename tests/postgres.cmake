@@ -23,7 +23,7 @@ gtest_discover_tests(kavelo_postgres_e2e_test DISCOVERY_TIMEOUT 60
 # Four variables are more than gtest_discover_tests can carry (it splits at
 # ";"): a test include file sets them on the tests it found.
 set(server_suites MasterImport Files/EachMasterFile JournalImportTest RegisterImport Registers/EachRegister
-                  Injection RunSummary Numbering/TwoRuns ServerWriters Groups StoresAgree JournalResend
+                  Injection RunSummary Numbering/TwoRuns ServerWriters Groups StoresAgree Rewritten JournalResend
                   CommitBeat ServerWaits Tables/ExclusiveLock AllErrors)
 list(TRANSFORM server_suites APPEND ".*")
 string(JOIN ":" server_filter ${server_suites})
