@@ -360,5 +360,36 @@ TEST_F(JournalImportTest, AGroupWrittenAgainContinuesTheEntryBegunBeforeIt) {
   EXPECT_EQ(value("SELECT ASIAPU FROM F_APU WHERE ASIAPU = 334 ORDER BY ORDAPU"), "334 334 334");
 }
 
+// A check run posts every line in one transaction that it undoes at the end,
+// yet each balance it meets holds what the lines before it posted, across
+// groups: the line that a balance cannot take is refused as in a real run, and
+// one undone in a check run of every error leaves the balances without it.
+TEST_F(JournalImportTest, ACheckRunRefusesTheLineARealRunRefuses) {
+  counter_mode();
+  std::vector<Apu> lines(2600, line("15/03/2011", "0", "1"));
+  for (Apu& a : lines) a.euros = "1,00", a.pesetas = "1";  // exact beside the large ones, even as doubles
+  lines[0].euros = "900.000.000.000.000,00";     // a balance holds it
+  lines[1999].euros = "120.000.000.000.000,00";  // not after line 1
+  lines[2499].euros = "10.000.000.000.000,00";   // after line 1 alone
+  std::string text;
+  for (const Apu& a : lines) text += a.text() + "\r\n";
+  write_bytes(inter + "/APU.TXT", cp1252(text));
+  auto check = [&](const std::string& option) {
+    std::vector<std::string> argv = {bin_path("kavelo"), "--check"};
+    if (!option.empty()) argv.push_back(option);
+    argv.push_back(conn);
+    EXPECT_EQ(run_program(argv).exit_status, 1) << option;
+    EXPECT_EQ(value("SELECT count(*) FROM F_APU") + value("SELECT count(*) FROM F_SAL"), "00") << option;
+    return errors();
+  };
+  const std::string every = check("--all-errors"), first = check("");
+  EXPECT_TRUE(first.starts_with("Apuntes: (2000/) ")) << first;
+  EXPECT_EQ(every, first);
+  EXPECT_EQ(run(lines).exit_status, 1);
+  EXPECT_EQ(errors(), first);
+  EXPECT_EQ(value("SELECT count(*) FROM F_APU"), "1999");
+  expect_balanced();
+}
+
 }  // namespace
 }  // namespace kavelo::test

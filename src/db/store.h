@@ -126,7 +126,10 @@ class Store {
   virtual void roll_back() = 0;
   virtual bool in_transaction() const = 0;
   // From now on nothing is committed: every write stays in one transaction
-  // until roll_back() (a check run).
+  // until roll_back() (a check run). A store may then keep the sums of
+  // exact amounts that add() adds to itself, each row it adds to checked as
+  // it would stand but left as it was: a read of such a row does not see
+  // them.
   virtual void hold() = 0;
 
   // Savepoints of the open transaction, by name; a name used again while

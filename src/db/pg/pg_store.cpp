@@ -269,6 +269,7 @@ void PgStore::begin(std::chrono::milliseconds) {
   impl_->in_transaction = true;
   impl_->wrote = false;
   impl_->lost = false;
+  impl_->forget_held();
 }
 
 void PgStore::lock(const std::vector<std::string>& tables, std::chrono::milliseconds wait) {
@@ -352,6 +353,7 @@ void PgStore::roll_back() {
   impl_->forget_writes();
   impl_->forget_scratch();
   impl_->prelude.clear();
+  impl_->forget_held();
   if (!impl_->in_transaction) return;
   impl_->in_transaction = false;
   if (impl_->connection.broken()) return;
@@ -373,30 +375,50 @@ void PgStore::savepoint(const char* name) {
   const std::string sql = "SAVEPOINT " + quoted(name);
   if (impl_->steps.empty()) {
     impl_->prelude.push_back(sql);
-    return;
+  } else {
+    std::vector<Command> commands(1);
+    commands[0].sql = sql;
+    impl_->flush_or_throw(std::move(commands));
   }
-  std::vector<Command> commands(1);
-  commands[0].sql = sql;
-  impl_->flush_or_throw(std::move(commands));
+  impl_->held_marks.emplace_back(name, impl_->held_changes.size());
 }
+
+namespace {
+
+// The last savepoint of that name among those open.
+std::vector<std::pair<std::string, std::size_t>>::iterator last_mark(
+    std::vector<std::pair<std::string, std::size_t>>& marks, const char* name) {
+  for (auto it = marks.end(); it != marks.begin();)
+    if ((--it)->first == name) return it;
+  return marks.end();
+}
+
+}  // namespace
 
 void PgStore::release(const char* name) {
   const std::string begun = "SAVEPOINT " + quoted(name), sql = "RELEASE " + begun;
-  if (impl_->steps.empty()) {
+  if (!impl_->steps.empty()) {
+    std::vector<Command> commands(1);
+    commands[0].sql = sql;
+    impl_->flush_or_throw(std::move(commands));
+  } else if (!impl_->prelude.empty() && impl_->prelude.back() == begun) {
     // Begun and released with nothing sent in between: nothing to do.
-    if (!impl_->prelude.empty() && impl_->prelude.back() == begun)
-      impl_->prelude.pop_back();
-    else
-      impl_->prelude.push_back(sql);
-    return;
+    impl_->prelude.pop_back();
+  } else {
+    impl_->prelude.push_back(sql);
   }
-  std::vector<Command> commands(1);
-  commands[0].sql = sql;
-  impl_->flush_or_throw(std::move(commands));
+  // What it held now belongs to the savepoint around it.
+  auto& marks = impl_->held_marks;
+  if (auto mark = last_mark(marks, name); mark != marks.end()) marks.erase(mark, marks.end());
 }
 
 void PgStore::roll_back_to(const char* name) {
   impl_->forget_writes();
+  auto& marks = impl_->held_marks;
+  if (auto mark = last_mark(marks, name); mark != marks.end()) {
+    impl_->take_back_held(mark->second);
+    marks.erase(mark, marks.end());
+  }
   std::vector<std::string>& prelude = impl_->prelude;
   const std::string begun = "SAVEPOINT " + quoted(name);
   // A savepoint not sent yet has nothing after it on the server.
@@ -653,6 +675,59 @@ void PgStore::add(const Table& table, const Key& key, std::vector<Addition> addi
       step.sum_columns.insert(column);
     }
     impl_->gathered();
+  }
+}
+
+void PgStore::Impl::hold_sums(Step& step) {
+  ServerTable& t = *step.table;
+  if (step.kind == StepKind::AddEach) {
+    // Exact amounts of a table that takes any change: as AddSum, one by one.
+    if (t.table.refuses_changes) return;
+    for (const Addition& addition : step.additions)
+      for (const auto& [column, amount] : addition.amounts)
+        if (t.table.columns.at(static_cast<std::size_t>(column)).kind != ColumnKind::Currency) return;
+  } else if (step.kind != StepKind::AddSum) {
+    return;
+  }
+  auto total_of = [&](const std::vector<Value>& key) -> std::pair<const std::string, SumRow>& {
+    std::string text = key_text(t, step.key, [&](std::size_t i) { return &key[i]; });
+    auto [at, fresh] = t.held.try_emplace(std::move(text));
+    if (fresh) at->second.key = key;
+    return *at;
+  };
+  auto hold = [&](std::pair<const std::string, SumRow>& total, int column, WideAmount amount) {
+    auto& sums = total.second.sums;
+    auto sum = std::find_if(sums.begin(), sums.end(), [&](const auto& s) { return s.first == column; });
+    if (sum == sums.end()) sum = sums.insert(sums.end(), {column, 0});
+    sum->second += amount;
+    held_changes.push_back({&t, total.first, column, amount});
+  };
+  step.held = true;
+  if (step.kind == StepKind::AddSum) {
+    for (SumRow& row : step.sums) {
+      auto& total = total_of(row.key);
+      for (const auto& [column, sum] : row.sums) hold(total, column, sum);
+      row.sums = total.second.sums;
+      for (const auto& [column, sum] : row.sums) step.sum_columns.insert(column);
+    }
+    return;
+  }
+  std::set<std::string> seen;
+  for (const Addition& addition : step.additions) {
+    auto& total = total_of(addition.key);
+    if (seen.insert(total.first).second && !total.second.sums.empty()) step.held_before.push_back(total.second);
+    for (const auto& [column, amount] : addition.amounts)
+      hold(total, column, amount_of(t.table.columns[static_cast<std::size_t>(column)], amount, regional));
+  }
+}
+
+void PgStore::Impl::take_back_held(std::size_t changes) {
+  while (held_changes.size() > changes) {
+    const HeldChange& change = held_changes.back();
+    auto& sums = change.table->held.at(change.key).sums;
+    std::find_if(sums.begin(), sums.end(), [&](const auto& s) { return s.first == change.column; })->second -=
+        change.amount;
+    held_changes.pop_back();
   }
 }
 

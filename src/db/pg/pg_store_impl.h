@@ -33,6 +33,12 @@ enum class KeyForm {
   Coarse,
 };
 
+// The amounts summed for one key of a batch of additions.
+struct SumRow {
+  std::vector<Value> key;
+  std::vector<std::pair<int, WideAmount>> sums;  // column, ten-thousandths
+};
+
 struct ServerColumn {
   std::string name;         // the server's, quoted
   std::string cast;         // the type a parameter is cast to ("numeric", "jet_bit")
@@ -70,6 +76,9 @@ struct ServerTable {
   long live = 0;
   long unanalyzed = 0;
   bool analyzed = false;  // by this session, once
+  // While the store holds its writes: every exact sum added to each key so
+  // far, by key_text(), under the key's first spelling (see hold_sums).
+  std::unordered_map<std::string, SumRow> held;
 
   // Whether the server's statistics of the table are too old to choose how
   // to find the rows a merge joins: a table loaded moments ago (kavelo's
@@ -101,12 +110,6 @@ struct WriteGroup {
   int number = 0;  // in the temporary table, given at the sync
 };
 
-// The amounts summed for one key of a batch of additions.
-struct SumRow {
-  std::vector<Value> key;
-  std::vector<std::pair<int, WideAmount>> sums;  // column, ten-thousandths
-};
-
 enum class StepKind { Write, Change, AddSum, AddEach };
 
 // Consecutive requests of one kind on one table by one key, sent together.
@@ -133,6 +136,19 @@ struct Step {
   WideAmount peak = 0;  // the largest size a key's running sum reached
   // AddEach; AddSum's too, in order.
   std::vector<Addition> additions;
+  // Held (see hold_sums): sent inside a savepoint rolled back at once; an
+  // AddEach first brings its keys' rows to the sums held before it.
+  bool held = false;
+  std::vector<SumRow> held_before;
+};
+
+// A sum added to a held key, to be taken out again when what added it is
+// undone.
+struct HeldChange {
+  ServerTable* table;
+  std::string key;
+  int column;
+  WideAmount amount;
 };
 
 // A running sum this large (ten-thousandths) may pass what its column holds
@@ -190,6 +206,10 @@ struct PgStore::Impl {
   bool in_transaction = false;
   bool wrote = false;  // the open transaction has sent a write
   bool holding = false;
+  // The sums held, change by change, and how many changes each savepoint
+  // open in the transaction came after.
+  std::vector<HeldChange> held_changes;
+  std::vector<std::pair<std::string, std::size_t>> held_marks;
   bool lost = false;
   long scans = 0;
 
@@ -209,6 +229,22 @@ struct PgStore::Impl {
     in_transaction = false;
     forget_writes();
     prelude.clear();
+    forget_held();
+  }
+
+  // A transaction held (a check run) never commits, so every change of a row
+  // leaves a version that each later statement on the row walks past: a
+  // balance row added to by every group would slow the run down the longer
+  // it gets. Instead the exact sums added to each key are kept here, and a
+  // sync sets each row it adds to as it would stand by now (what it held
+  // before the transaction plus every sum since), inside a savepoint rolled
+  // back at once: each refusal comes where it would, and no version stays.
+  void hold_sums(Step& step);
+  void take_back_held(std::size_t changes);
+  void forget_held() {
+    for (auto& [name, t] : tables) t->held.clear();
+    held_changes.clear();
+    held_marks.clear();
   }
 
   // The prelude as the first commands of a pipeline; `commands` follow.

@@ -355,8 +355,9 @@ void PgStore::Impl::sum_row_statements(Step& step, std::vector<Command>& command
     for (std::size_t i = 0; i < step.key.size(); ++i) {
       const ServerColumn& c = t.columns[static_cast<std::size_t>(step.key[i])];
       params.push_back(server_text(row.key[i], c.boolean));
-      keys += (i ? ", " : "") + c.name;
-      key_values += (i ? ", " : "") + parameter(params.size(), c);
+      if (i) keys += ", ", key_values += ", ";
+      keys += c.name;
+      key_values += parameter(params.size(), c);
     }
     auto key_value = [&](std::size_t i) {
       return parameter(i + 1, t.columns[static_cast<std::size_t>(step.key[i])]);
@@ -447,6 +448,9 @@ std::optional<Refusal> PgStore::Impl::flush(std::vector<Command> tail) {
       step.sums.clear();
       step.sum_columns.clear();
     }
+  const std::size_t held_from = held_changes.size();
+  if (holding && in_transaction)
+    for (Step& step : sending) hold_sums(step);
   // Inside a transaction the writes of a sync go in a savepoint of their own:
   // a refusal undoes them all and leaves the transaction usable, so that the
   // caller may write the same records again one by one. The undo goes ahead
@@ -542,6 +546,7 @@ std::optional<Refusal> PgStore::Impl::flush(std::vector<Command> tail) {
         commands.emplace_back().sql = "ANALYZE " + step.table->name;
     for (Step& step : sending) {
       const bool one_each = by_row.contains(step.table);
+      if (step.held) commands.emplace_back().sql = "SAVEPOINT kavelo_held";
       switch (step.kind) {
         case StepKind::Write:
           if (one_each)
@@ -557,7 +562,21 @@ std::optional<Refusal> PgStore::Impl::flush(std::vector<Command> tail) {
           else
             sum_statements(step, commands);
           break;
-        case StepKind::AddEach: each_statements(step, commands); break;
+        case StepKind::AddEach:
+          if (!step.held_before.empty()) {
+            Step before;
+            before.kind = StepKind::AddSum;
+            before.table = step.table;
+            before.key = step.key;
+            before.sums = step.held_before;
+            sum_row_statements(before, commands);
+          }
+          each_statements(step, commands);
+          break;
+      }
+      if (step.held) {
+        commands.emplace_back().sql = "ROLLBACK TO SAVEPOINT kavelo_held";
+        commands.emplace_back().sql = "RELEASE SAVEPOINT kavelo_held";
       }
     }
     // Emptied at once: the server never vacuums temporary tables.
@@ -603,12 +622,17 @@ std::optional<Refusal> PgStore::Impl::flush(std::vector<Command> tail) {
       step.table->unanalyzed += static_cast<long>(step.rows.size() + step.sums.size() + step.changes.size());
     return std::nullopt;
   };
-  return guarded([&]() -> std::optional<Refusal> {
-    auto refusal = attempt();
-    // A straight COPY that failed: the sync once more, merged.
-    if (refusal && refusal->index == SIZE_MAX) refusal = attempt();
-    return refusal;
-  });
+  try {
+    return guarded([&]() -> std::optional<Refusal> {
+      auto refusal = attempt();
+      // A straight COPY that failed: the sync once more, merged.
+      if (refusal && refusal->index == SIZE_MAX) refusal = attempt();
+      return refusal;
+    });
+  } catch (const Failure&) {
+    take_back_held(std::min(held_from, held_changes.size()));
+    throw;
+  }
 }
 
 void PgStore::Impl::copy_straight(ServerTable& t, std::vector<Step*>& steps_of_table, std::string before,
