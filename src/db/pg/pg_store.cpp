@@ -646,12 +646,8 @@ void PgStore::add(const Table& table, const Key& key, std::vector<Addition> addi
   ServerTable& t = impl_->entry(table);
   for (Addition& addition : additions) {
     addition.key.resize(key.columns.size());
-    const bool amounts = std::all_of(addition.amounts.begin(), addition.amounts.end(), [&](const auto& a) {
-      return table.columns.at(static_cast<std::size_t>(a.first)).kind == ColumnKind::Currency;
-    });
-    if (!amounts || table.refuses_changes) {
-      // Other kinds one by one, in order: a sum of doubles depends on it. So
-      // does a table that may refuse a change: each change meets its rules.
+    if (!summable(table, addition)) {
+      // One by one, in order.
       impl_->step_for(t, StepKind::AddEach, key.columns).additions.push_back(std::move(addition));
       impl_->gathered();
       continue;
@@ -665,13 +661,9 @@ void PgStore::add(const Table& table, const Key& key, std::vector<Addition> addi
     if (fresh) step.sums.push_back({std::move(addition.key), {}});
     SumRow& row = step.sums[at->second];
     for (const auto& [column, amount] : addition.amounts) {
-      WideAmount n = amount_of(table.columns[static_cast<std::size_t>(column)], amount, impl_->regional);
-      auto sum = std::find_if(row.sums.begin(), row.sums.end(), [c = column](const auto& s) { return s.first == c; });
-      if (sum == row.sums.end())
-        sum = row.sums.insert(row.sums.end(), {column, n});
-      else
-        sum->second += n;
-      step.peak = std::max(step.peak, sum->second < 0 ? -sum->second : sum->second);
+      WideAmount& sum = row.of(column);
+      sum += amount_of(table.columns[static_cast<std::size_t>(column)], amount, impl_->regional);
+      step.peak = std::max(step.peak, sum < 0 ? -sum : sum);
       step.sum_columns.insert(column);
     }
     impl_->gathered();
@@ -680,15 +672,12 @@ void PgStore::add(const Table& table, const Key& key, std::vector<Addition> addi
 
 void PgStore::Impl::hold_sums(Step& step) {
   ServerTable& t = *step.table;
-  if (step.kind == StepKind::AddEach) {
-    // Exact amounts of a table that takes any change: as AddSum, one by one.
-    if (t.table.refuses_changes) return;
-    for (const Addition& addition : step.additions)
-      for (const auto& [column, amount] : addition.amounts)
-        if (t.table.columns.at(static_cast<std::size_t>(column)).kind != ColumnKind::Currency) return;
-  } else if (step.kind != StepKind::AddSum) {
+  // AddEach too when it holds exact amounts only (such as sums that grew too
+  // large for one go).
+  if (step.kind != StepKind::AddSum &&
+      (step.kind != StepKind::AddEach ||
+       !std::all_of(step.additions.begin(), step.additions.end(), [&](const auto& a) { return summable(t.table, a); })))
     return;
-  }
   auto total_of = [&](const std::vector<Value>& key) -> std::pair<const std::string, SumRow>& {
     std::string text = key_text(t, step.key, [&](std::size_t i) { return &key[i]; });
     auto [at, fresh] = t.held.try_emplace(std::move(text));
@@ -696,10 +685,7 @@ void PgStore::Impl::hold_sums(Step& step) {
     return *at;
   };
   auto hold = [&](std::pair<const std::string, SumRow>& total, int column, WideAmount amount) {
-    auto& sums = total.second.sums;
-    auto sum = std::find_if(sums.begin(), sums.end(), [&](const auto& s) { return s.first == column; });
-    if (sum == sums.end()) sum = sums.insert(sums.end(), {column, 0});
-    sum->second += amount;
+    total.second.of(column) += amount;
     held_changes.push_back({&t, total.first, column, amount});
   };
   step.held = true;
@@ -724,9 +710,7 @@ void PgStore::Impl::hold_sums(Step& step) {
 void PgStore::Impl::take_back_held(std::size_t changes) {
   while (held_changes.size() > changes) {
     const HeldChange& change = held_changes.back();
-    auto& sums = change.table->held.at(change.key).sums;
-    std::find_if(sums.begin(), sums.end(), [&](const auto& s) { return s.first == change.column; })->second -=
-        change.amount;
+    change.table->held.at(change.key).of(change.column) -= change.amount;
     held_changes.pop_back();
   }
 }

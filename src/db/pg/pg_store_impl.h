@@ -37,7 +37,22 @@ enum class KeyForm {
 struct SumRow {
   std::vector<Value> key;
   std::vector<std::pair<int, WideAmount>> sums;  // column, ten-thousandths
+
+  // The sum of the column, 0 until something is added to it.
+  WideAmount& of(int column) {
+    auto sum = std::find_if(sums.begin(), sums.end(), [&](const auto& s) { return s.first == column; });
+    return sum == sums.end() ? sums.emplace_back(column, 0).second : sum->second;
+  }
 };
+
+// Whether an addition's amounts may be summed before they are added: exact
+// amounts, to a table that takes any change (one that may refuse a change
+// must meet each; a sum of doubles depends on their order).
+inline bool summable(const Table& table, const Addition& addition) {
+  return !table.refuses_changes && std::all_of(addition.amounts.begin(), addition.amounts.end(), [&](const auto& a) {
+    return table.columns.at(static_cast<std::size_t>(a.first)).kind == ColumnKind::Currency;
+  });
+}
 
 struct ServerColumn {
   std::string name;         // the server's, quoted
@@ -341,7 +356,8 @@ struct PgStore::Impl {
                       bool skip_duplicates);
   void change_statements(Step& step, std::vector<Command>& commands);
   void sum_statements(Step& step, std::vector<Command>& commands);
-  void sum_row_statements(Step& step, std::vector<Command>& commands);
+  void sum_row_statements(const ServerTable& t, const std::vector<int>& key, const std::vector<SumRow>& sums,
+                          std::vector<Command>& commands);
   void each_statements(Step& step, std::vector<Command>& commands);
   // INSERT INTO t (columns) SELECT values WHERE NOT EXISTS (a row of the key).
   // `from`: " FROM ..." or empty; `condition`: what else the rows meet.

@@ -347,20 +347,20 @@ void PgStore::Impl::sum_statements(Step& step, std::vector<Command>& commands) {
   commands.emplace_back().sql = insert_new(t, step.key, columns, values, " FROM " + grouped, "", from_sums);
 }
 
-void PgStore::Impl::sum_row_statements(Step& step, std::vector<Command>& commands) {
-  const ServerTable& t = *step.table;
-  for (const SumRow& row : step.sums) {
+void PgStore::Impl::sum_row_statements(const ServerTable& t, const std::vector<int>& key,
+                                        const std::vector<SumRow>& sums, std::vector<Command>& commands) {
+  for (const SumRow& row : sums) {
     Params params;
     std::string keys, key_values;
-    for (std::size_t i = 0; i < step.key.size(); ++i) {
-      const ServerColumn& c = t.columns[static_cast<std::size_t>(step.key[i])];
+    for (std::size_t i = 0; i < key.size(); ++i) {
+      const ServerColumn& c = t.columns[static_cast<std::size_t>(key[i])];
       params.push_back(server_text(row.key[i], c.boolean));
       if (i) keys += ", ", key_values += ", ";
       keys += c.name;
       key_values += parameter(params.size(), c);
     }
     auto key_value = [&](std::size_t i) {
-      return parameter(i + 1, t.columns[static_cast<std::size_t>(step.key[i])]);
+      return parameter(i + 1, t.columns[static_cast<std::size_t>(key[i])]);
     };
     std::string set, columns = keys, values = key_values;
     for (const auto& [column, sum] : row.sums) {
@@ -375,12 +375,12 @@ void PgStore::Impl::sum_row_statements(Step& step, std::vector<Command>& command
     }
     if (!set.empty()) {
       Command& update = commands.emplace_back();
-      update.sql = fmt::format("UPDATE {} AS d SET {} WHERE {}", t.name, set, key_match(t, step.key, "d", key_value));
+      update.sql = fmt::format("UPDATE {} AS d SET {} WHERE {}", t.name, set, key_match(t, key, "d", key_value));
       update.params = params;
       update.prepared = true;
     }
     Command& insert = commands.emplace_back();
-    insert.sql = insert_new(t, step.key, columns, values, "", "", key_value);
+    insert.sql = insert_new(t, key, columns, values, "", "", key_value);
     insert.params = std::move(params);
     insert.prepared = true;
   }
@@ -558,19 +558,12 @@ std::optional<Refusal> PgStore::Impl::flush(std::vector<Command> tail) {
         case StepKind::Change: change_statements(step, commands); break;
         case StepKind::AddSum:
           if (one_each)
-            sum_row_statements(step, commands);
+            sum_row_statements(*step.table, step.key, step.sums, commands);
           else
             sum_statements(step, commands);
           break;
         case StepKind::AddEach:
-          if (!step.held_before.empty()) {
-            Step before;
-            before.kind = StepKind::AddSum;
-            before.table = step.table;
-            before.key = step.key;
-            before.sums = step.held_before;
-            sum_row_statements(before, commands);
-          }
+          sum_row_statements(*step.table, step.key, step.held_before, commands);
           each_statements(step, commands);
           break;
       }
